@@ -1,0 +1,68 @@
+// The console of a run: progress and diagnostics on standard output, the
+// start-time report on standard error, answers to prompts from standard input.
+// Tests hand in string streams.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace qv {
+
+class Console {
+ public:
+  Console(std::ostream& out, std::ostream& err, std::istream& in) : out_(&out), err_(&err), in_(&in) {}
+
+  std::ostream& out() { return *out_; }
+  std::ostream& err() { return *err_; }
+
+  // One line exactly as given.
+  void text(std::string_view line) { *out_ << line << '\n'; }
+  // An empty line.
+  void blank() { *out_ << '\n'; }
+  // A free-format line: one blank, then the items one after another. Items are
+  // separated by one blank unless the previous text item already ends in one.
+  template <class... A>
+  void say(const A&... items) { write_items(*out_, items...); }
+  // The same on the error output.
+  template <class... A>
+  void say_err(const A&... items) { write_items(*err_, items...); }
+
+  // Shows a prompt (no line end) and reads one answer line. End of input is
+  // taken as an empty answer; returns false then.
+  bool ask(std::string_view prompt, std::string& answer);
+
+  // Formats a number the way free-format lines show it.
+  static std::string num(double v);
+  static std::string num(float v);
+
+ private:
+  template <class T>
+  static std::string item(const T& v) {
+    if constexpr (std::is_same_v<T, bool>) return v ? "T" : "F";
+    else if constexpr (std::is_integral_v<T>) return std::to_string(v);
+    else if constexpr (std::is_floating_point_v<T>) return num(v);
+    else return std::string(std::string_view(v));
+  }
+  template <class... A>
+  static void write_items(std::ostream& os, const A&... items) {
+    std::string line = " ";
+    bool first = true;
+    auto add = [&](const std::string& s) {
+      if (!first && !line.empty() && line.back() != ' ') line += ' ';
+      line += s;
+      first = false;
+    };
+    (add(item(items)), ...);
+    os << line << '\n';
+  }
+
+  std::ostream* out_;
+  std::ostream* err_;
+  std::istream* in_;
+};
+
+}  // namespace qv

@@ -1,0 +1,104 @@
+// Line-oriented reading of the station's text files, with the free-format
+// ("list-directed") value reads that every set-up file, header and ASCII
+// recording uses: values separated by blanks, commas or tabs; a read starts on
+// a new line and continues onto following lines until it has all its values;
+// the rest of its last line is ignored; exponents may be written with E or D;
+// a '/' ends a read early and leaves the remaining values unchanged.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+enum class ReadStatus { ok, end_of_file, bad_value };
+
+// Destination of one free-format value.
+struct FreeField {
+  enum Kind { i32, i64, f32, f64 } kind;
+  void* target;
+  FreeField(std::int32_t& v) : kind(i32), target(&v) {}
+  FreeField(std::int64_t& v) : kind(i64), target(&v) {}
+  FreeField(float& v) : kind(f32), target(&v) {}
+  FreeField(double& v) : kind(f64), target(&v) {}
+};
+
+// Parses one free-format token. Integers take an optional sign and digits
+// only; reals also take a point, and an exponent with E, e, D or d.
+bool parse_int(std::string_view tok, std::int64_t& v);
+bool parse_real(std::string_view tok, double& v);
+bool parse_real(std::string_view tok, float& v);
+// Splits the values of a text into tokens (blank, comma, tab separated).
+// Returns the number of tokens stored into out (at most out.size()).
+int split_values(std::string_view text, std::span<std::string_view> out);
+// Parses the first fields.size() values of one text (a single line or a
+// fixed-width field); ok, end_of_file when it holds fewer values, or bad_value.
+ReadStatus read_values_from(std::string_view text, std::span<const FreeField> fields);
+
+class TextReader {
+ public:
+  TextReader();
+  ~TextReader();
+  TextReader(TextReader&&) noexcept;
+  TextReader& operator=(TextReader&&) noexcept;
+
+  // Opens a file for reading; false when it cannot be opened.
+  bool open(const std::string& path);
+  // Reads from a text held in memory (tests, console answers).
+  void open_text(std::string name, std::string content);
+  bool is_open() const;
+  void close();
+  const std::string& name() const { return name_; }
+
+  // Number (1-based) of the line last read; 0 before the first line.
+  int line_number() const { return line_no_; }
+
+  // Next line without its end-of-line characters; false at the end of the
+  // file. The view stays valid until the next call on this reader. A line
+  // longer than the reader's buffer (1 MiB) raises an Error naming the file.
+  bool next_line(std::string_view& line);
+  // Back to the first line.
+  void rewind();
+  // Steps back k lines, so that the next read returns the line k lines before
+  // the one that would have come next. Raises an Error beyond the lines kept.
+  void back_lines(int k);
+
+  // One free-format read (see the module comment). On end_of_file or
+  // bad_value the values not reached keep their contents.
+  ReadStatus read(std::span<const FreeField> fields);
+  template <class... T>
+  ReadStatus read(T&... v) {
+    FreeField f[] = {FreeField(v)...};
+    return read(std::span<const FreeField>(f, sizeof...(T)));
+  }
+  // Raises an Error unless status is ok; the message names the file, the
+  // line and what was expected (for example "the number of levels").
+  void require(ReadStatus status, std::string_view expected) const;
+  // The same message text, for callers that raise it themselves.
+  std::string describe(ReadStatus status, std::string_view expected) const;
+
+ private:
+  bool fill();
+  void seek_to(std::int64_t offset, int line_no);
+
+  std::string name_;
+  std::FILE* file_ = nullptr;
+  std::string text_;            // in-memory source when file_ is null
+  bool in_memory_ = false;
+  std::vector<char> buf_;
+  std::size_t beg_ = 0, end_ = 0;  // unread bytes are buf_[beg_, end_)
+  std::int64_t buf_offset_ = 0;    // file offset of buf_[0]
+  bool eof_ = false;
+  int line_no_ = 0;
+  static constexpr int kKeep = 16;  // line starts kept for back_lines
+  std::int64_t starts_[kKeep] = {};  // file offset where line (line_no_ - i) + 1 starts
+  std::string last_token_;
+  int last_line_of_error_ = 0;
+};
+
+}  // namespace qv

@@ -1,0 +1,63 @@
+// Run paths and the input file set: settles the time-series file name, reads
+// the paths file, forms every per-run file name, opens the time-series file
+// with the reader of its format and reads its header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/console.hpp"
+#include "common/run_options.hpp"
+#include "input/block_reader.hpp"
+
+namespace qv {
+
+// Every per-run file name, as POSIX paths.
+struct InputFileSet {
+  std::string ts_name;     // time-series file name as given ("-f:" or the prompt)
+  std::string base;        // base name: ts_name up to its first '.' or blank
+  std::string ts_path;     // full time-series path (data directory + name)
+  std::string clk;         // clock-reset file
+  std::string sp;          // system parameter file
+  std::string bad;         // bad-record file
+  std::string decset;      // decimation set-up file
+  std::string pwset;       // pre-whitening set-up file
+  std::string fc;          // Fourier-coefficient file
+  std::string sensor_dir;  // sensor directory for instrument response files
+};
+
+// What the header reader found about the recording.
+struct Acquisition {
+  std::int32_t msval = 2147483647;      // missing-value marker
+  float threshold = 2147473664.0f;      // msval - 10000 in single precision
+  int nch = 0;                          // channels found by the header reader
+  float dr = 0;                         // input sample interval, seconds
+  float sampfreq = 0;                   // 1/dr, Hz
+  std::int64_t time_int = 0;            // start of the data, microseconds after the reference time
+  float reference_declination = 0;      // from the recorder's header, 0 when the format has none
+  bool input_error = false;             // the header of a binary file could not be read
+  std::string error_name;               // file named in the input-error message
+};
+
+struct OpenedInput {
+  InputFileSet files;
+  Acquisition acq;
+  std::unique_ptr<BlockReader> reader;  // null when acq.input_error is set
+};
+
+// Lines of the paths file: up to seven fixed fields; a missing line is empty.
+using PathsLines = std::array<std::optional<std::string>, 7>;
+
+// Forms every per-run file name from the time-series name, the paths-file
+// lines (nullopt: no paths file) and the channel count of the header.
+InputFileSet form_file_names(const std::string& ts_name, const std::optional<PathsLines>& paths, int nch);
+
+// The whole set-up of the input (name prompt, paths file and its prompt loop,
+// opening, header). Raises an Error when no time-series name can be had or a
+// file cannot be read.
+OpenedInput open_input(const RunOptions& opts, Console& con);
+
+}  // namespace qv

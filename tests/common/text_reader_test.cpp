@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "common/error.hpp"
+#include "common/text_reader.hpp"
+
+namespace qv {
+namespace {
+
+TEST(FreeFormat, ReadsAcrossLinesAndIgnoresTheRestOfTheLastLine) {
+  TextReader r;
+  r.open_text("t.cfg", "4, 7\n128\t32.5\n 1 2 3 ignored words\nnext\n");
+  int a = 0, b = 0, c = 0;
+  float olap = 0;
+  EXPECT_EQ(r.read(a, b), ReadStatus::ok);
+  EXPECT_EQ(a, 4);
+  EXPECT_EQ(b, 7);
+  int d = 0, e = 0;
+  EXPECT_EQ(r.read(c, olap, d, e), ReadStatus::ok);  // continues onto line 3
+  EXPECT_EQ(c, 128);
+  EXPECT_FLOAT_EQ(olap, 32.5f);
+  EXPECT_EQ(d, 1);
+  EXPECT_EQ(e, 2);
+  std::string_view line;
+  ASSERT_TRUE(r.next_line(line));  // each read starts on a new line
+  EXPECT_EQ(line, "next");
+}
+
+TEST(FreeFormat, ExponentsWithEAndD) {
+  TextReader r;
+  r.open_text("t", "1.0e-21 2.0D-20 -3d2 +4.5\n");
+  float a, b, c, d;
+  ASSERT_EQ(r.read(a, b, c, d), ReadStatus::ok);
+  EXPECT_FLOAT_EQ(a, 1.0e-21f);
+  EXPECT_FLOAT_EQ(b, 2.0e-20f);
+  EXPECT_FLOAT_EQ(c, -300.0f);
+  EXPECT_FLOAT_EQ(d, 4.5f);
+}
+
+TEST(FreeFormat, EndOfFileAndBadValuesAreReportedWithFileAndLine) {
+  TextReader r;
+  r.open_text("decset.cfg", "3\n12.5 x\n");
+  int n = 0;
+  ASSERT_EQ(r.read(n), ReadStatus::ok);
+  int i = 0;
+  ReadStatus st = r.read(i);
+  EXPECT_EQ(st, ReadStatus::bad_value);  // an integer cannot be 12.5
+  EXPECT_EQ(r.describe(st, "the window length"),
+            "file decset.cfg, line 2: expected the window length, found '12.5'");
+  st = r.read(i);
+  EXPECT_EQ(st, ReadStatus::end_of_file);
+  EXPECT_THROW(r.require(st, "a level line"), Error);
+  EXPECT_EQ(r.describe(st, "a level line"),
+            "file decset.cfg, line 3: expected a level line, found the end of the file");
+}
+
+TEST(FreeFormat, SlashEndsAReadEarly) {
+  TextReader r;
+  r.open_text("t", "5 /\n");
+  int a = 0, b = 9;
+  EXPECT_EQ(r.read(a, b), ReadStatus::ok);
+  EXPECT_EQ(a, 5);
+  EXPECT_EQ(b, 9);
+}
+
+TEST(TextReaderFile, StepsBackAndRewindsAcrossBufferRefills) {
+  std::string path = testing::TempDir() + "qv_reader_test.txt";
+  {
+    std::ofstream f(path);
+    for (int i = 1; i <= 200000; ++i) f << "line " << i << "\r\n";
+    f << "last without newline";
+  }
+  TextReader r;
+  ASSERT_TRUE(r.open(path));
+  std::string_view line;
+  for (int i = 1; i <= 150000; ++i) ASSERT_TRUE(r.next_line(line));
+  EXPECT_EQ(line, "line 150000");
+  r.back_lines(4);
+  ASSERT_TRUE(r.next_line(line));
+  EXPECT_EQ(line, "line 149997");
+  EXPECT_EQ(r.line_number(), 149997);
+  int count = 149997;
+  while (r.next_line(line)) ++count;
+  EXPECT_EQ(count, 200001);
+  EXPECT_EQ(line, "last without newline");
+  r.rewind();
+  ASSERT_TRUE(r.next_line(line));
+  EXPECT_EQ(line, "line 1");
+  std::remove(path.c_str());
+}
+
+TEST(TextReaderFile, OverlongLineIsAnErrorNamingTheFile) {
+  std::string path = testing::TempDir() + "qv_long_line.txt";
+  {
+    std::ofstream f(path);
+    f << std::string(3u << 20, '1') << "\n";
+  }
+  TextReader r;
+  ASSERT_TRUE(r.open(path));
+  std::string_view line;
+  try {
+    r.next_line(line);
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+  }
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace qv
