@@ -23,8 +23,9 @@ class Console {
   void text(std::string_view line) { *out_ << line << '\n'; }
   // An empty line.
   void blank() { *out_ << '\n'; }
-  // A free-format line: one blank, then the items one after another. Items are
-  // separated by one blank unless the previous text item already ends in one.
+  // A free-format line: one blank, then the items one after another. A blank
+  // separates two items unless the text already has one at the junction or
+  // the next item starts with closing punctuation (") not set large enough").
   template <class... A>
   void say(const A&... items) { write_items(*out_, items...); }
   // The same on the error output.
@@ -52,7 +53,8 @@ class Console {
     std::string line = " ";
     bool first = true;
     auto add = [&](const std::string& s) {
-      if (!first && !line.empty() && line.back() != ' ') line += ' ';
+      bool closing = !s.empty() && (s[0] == ' ' || s[0] == ')' || s[0] == ',' || s[0] == ';' || s[0] == ':');
+      if (!first && line.back() != ' ' && !closing) line += ' ';
       line += s;
       first = false;
     };

@@ -1,0 +1,110 @@
+#include "driver/options.hpp"
+
+#include "common/error.hpp"
+#include "common/text.hpp"
+#include "common/text_reader.hpp"
+
+namespace qv {
+
+namespace {
+
+// Every argument is looked at through its first 50 characters, except the
+// time-series name of "-f:", which is used whole: cutting it would silently
+// turn a long station file name into another name.
+constexpr std::size_t kArgWidth = 50;
+
+bool starts(std::string_view a, std::string_view opt) { return a.substr(0, opt.size()) == opt; }
+
+void apply_b(std::string_view a, RunOptions& o) {
+  char c = a.size() > 2 ? a[2] : ' ';
+  if (c == ' ') o.single_digit = 0;
+  else if (c >= '0' && c <= '9') o.single_digit = c - '0';
+  else
+    throw Error("option \"" + std::string(a) + "\": expected a digit after -b, found '" + std::string(1, c) + "'");
+}
+
+void apply_p(std::string_view a, RunOptions& o, Console& con) {
+  std::string_view rest = trim(a.substr(3));
+  float f = 0;
+  std::string_view tok[1];
+  if (split_values(rest, tok) != 1 || !parse_real(tok[0], f))
+    throw Error("option \"" + std::string(a) + "\": expected a powerline frequency in Hz after -p:, found '" +
+                std::string(rest) + "'");
+  o.powerline = f;
+  con.say("freqfilt", f);
+}
+
+}  // namespace
+
+RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
+  RunOptions o;
+  for (const std::string& full : args) {
+    std::string_view a = std::string_view(full).substr(0, kArgWidth);
+    // Two-character options first, in table order, then three-character ones.
+    if (starts(a, "-b")) {
+      apply_b(a, o);
+    } else if (starts(a, "-a")) {
+      o.ascii = true;
+    } else if (starts(a, "-A")) {
+      o.ascii = true;
+      o.clock_in_headers = true;
+    } else if (starts(a, "-N")) {
+      o.ascii = true;
+      o.nims = true;
+      o.clock_in_headers = true;
+      o.real_numbers = false;
+    } else if (starts(a, "-B")) {
+      o.ascii = false;
+      o.nims = true;
+      o.real_numbers = false;
+    } else if (starts(a, "-f:")) {
+      o.name_given = true;
+      o.ts_name = std::string(trim(std::string_view(full).substr(3)));
+    } else if (starts(a, "-KA")) {
+      o.ascii = true;
+      o.clock_in_headers = true;
+      o.real_numbers = true;
+    } else if (starts(a, "-ka")) {
+      o.ascii = true;
+      o.clock_in_headers = false;
+      o.real_numbers = true;
+    } else if (starts(a, "-sp") || starts(a, "-SP")) {
+      // accepted; no effect
+    } else if (starts(a, "-p:")) {
+      apply_p(a, o, con);
+    }
+  }
+  return o;
+}
+
+void write_banner(Console& con) {
+  const std::string stars(56, '*');
+  const std::string empty = "*" + std::string(54, ' ') + "*";
+  con.text(stars);
+  con.text(empty);
+  con.text(std::string("*   QEL_VORT   Version: ") + "4.2." + "   Date: " + "2014-08-13" + "        *");
+  con.text(empty);
+  con.text(stars);
+  con.text(" ");
+}
+
+void announce_format(const RunOptions& o, Console& con) {
+  if (o.ascii) {
+    con.text(o.nims ? "  Reading from ASCII NIMS data file" : "  Reading from generic ASCII data file");
+    con.blank();
+    if (o.clock_in_headers)
+      con.text(std::string("  Assuming clock reset information ") + "in data file headers");
+    else
+      con.text(std::string("  Reading clock reset information from ") + ".clk file");
+    con.blank();
+    con.blank();
+  } else if (o.nims) {
+    con.text("  Reading from NIMS binary data files");
+  } else {
+    con.text("  Reading from binary data files");
+    con.text("  QEL binary format ");
+  }
+  if (o.real_numbers) con.text("  reading real numbers");
+}
+
+}  // namespace qv

@@ -1,0 +1,24 @@
+// The command line of a run and the lines the program announces itself with:
+// the banner and the input-format announcement.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/console.hpp"
+#include "common/run_options.hpp"
+
+namespace qv {
+
+// Applies the options left to right; a later option overwrites what an earlier
+// one set; arguments that match no option are ignored. "-b" with a non-digit
+// and "-p:" with a text that is not a number raise an Error.
+RunOptions parse_options(const std::vector<std::string>& args, Console& con);
+
+// The seven banner lines.
+void write_banner(Console& con);
+
+// The input-format announcement for the chosen options.
+void announce_format(const RunOptions& opts, Console& con);
+
+}  // namespace qv
