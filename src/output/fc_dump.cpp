@@ -1,0 +1,118 @@
+#include "output/fc_dump.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "common/error.hpp"
+#include "output/fc_pack.hpp"
+
+namespace qv {
+
+namespace {
+
+std::string num(float v) {
+  if (std::isnan(v)) return "nan";
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string padded(const std::string& s, int w) {
+  return static_cast<int>(s.size()) >= w ? s : std::string(w - s.size(), ' ') + s;
+}
+
+std::string fmt(const char* f, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, f, v);
+  return buf;
+}
+
+}  // namespace
+
+void print_fc_summary(const FcReader& fc, std::ostream& out) {
+  const FcHeader& h = fc.header();
+  out << "Fourier-coefficient file " << fc.name() << "\n";
+  out << "  size            " << fc.size() << " bytes in records of " << fc.record_length() << " bytes\n";
+  out << "  channels        " << h.nch << "\n";
+  out << "  levels listed   " << h.nlevels << " of " << fc.body_levels() << " (identifiers " << fc.levoff() + 1
+      << " to " << fc.levoff() + fc.body_levels() << ")\n";
+  out << "  nfmx            " << h.nfmx << " frequency blocks per level\n";
+  out << "  channel   id      orient    tilt\n";
+  for (int c = 0; c < h.nch; ++c)
+    out << "  " << padded(std::to_string(c + 1), 7) << "   " << h.chid[c] << padded(fmt("%.1f", h.orient[c]), 8)
+        << padded(fmt("%.2f", h.tilt[c]), 8) << "\n";
+  out << "  latitude        " << fmt("%.4f", h.lat) << "\n";
+  out << "  longitude       " << fmt("%.4f", h.lon) << "\n";
+  if (fc.header_complete()) out << "  declination     " << fmt("%.4f", h.decl) << "\n";
+  else out << "  (the header text is longer than its 20 records; the fields after the last one shown are lost)\n";
+
+  out << "\n  level    nwin        dr (s)   blocks  with data  windows  records\n";
+  const auto& blocks = fc.blocks();
+  const std::size_t nfmx = static_cast<std::size_t>(h.nfmx);
+  for (int l = 0; l < fc.body_levels(); ++l) {
+    const int id = fc.levoff() + 1 + l;
+    int with_data = 0, windows = 0;
+    long records = 0;
+    for (std::size_t b = l * nfmx; b < (l + 1) * nfmx; ++b) {
+      if (blocks[b].n > 0) ++with_data;
+      if (blocks[b].n > windows) windows = blocks[b].n;
+      records += blocks[b].n;
+    }
+    const int i = fc.listed(id);
+    out << "  " << padded(std::to_string(id), 5) << padded(i ? std::to_string(h.nwin[i]) : "-", 8)
+        << padded(i ? fmt("%.6g", h.dr[i]) : "-", 14) << padded(std::to_string(h.nfmx), 9)
+        << padded(std::to_string(with_data), 11) << padded(std::to_string(windows), 9)
+        << padded(std::to_string(records), 9) << "\n";
+  }
+}
+
+void print_fc_csv(FcReader& fc, std::ostream& out) {
+  const FcHeader& h = fc.header();
+  out << "level,findex,freq_hz,window,channel,re,im\n";
+  std::vector<FcCoefRecord> recs;
+  for (const FcBlockInfo& b : fc.blocks()) {
+    if (b.n == 0) continue;
+    fc.read_records(b, recs);
+    const int i = fc.listed(b.level_id);
+    const std::string freq =
+        (i && h.nwin[i] > 0 && h.dr[i] > 0) ? num(static_cast<float>(b.findex / (double(h.nwin[i]) * h.dr[i]))) : "";
+    const std::string prefix = std::to_string(b.level_id) + "," + std::to_string(b.findex) + "," + freq + ",";
+    for (const FcCoefRecord& r : recs)
+      for (int c = 0; c < h.nch; ++c) {
+        float re = 0, im = 0;
+        decode_fc(r.word[c], b.scale[c], re, im);
+        out << prefix << r.window << "," << c + 1 << "," << num(re) << "," << num(im) << "\n";
+      }
+  }
+}
+
+int fcdump_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  bool csv = false;
+  std::string name;
+  if (args.size() == 1 && args[0] != "--csv") {
+    name = args[0];
+  } else if (args.size() == 2 && args[0] == "--csv") {
+    csv = true;
+    name = args[1];
+  } else {
+    err << "usage: fcdump [--csv] FILE\n"
+           "  shows the header and a table per level of a Fourier-coefficient file;\n"
+           "  with --csv every decoded coefficient "
+           "(level,findex,freq_hz,window,channel,re,im)\n";
+    return 1;
+  }
+  try {
+    FcReader fc(name);
+    if (csv) print_fc_csv(fc, out);
+    else print_fc_summary(fc, out);
+    out.flush();
+    return 0;
+  } catch (const Error& e) {
+    out.flush();
+    err << "fcdump: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace qv

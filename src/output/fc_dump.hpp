@@ -1,0 +1,27 @@
+// fcdump: shows what a Fourier-coefficient file holds, either as its header
+// fields with a table per level (frequency blocks and window counts), or as
+// every decoded coefficient in CSV.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "output/fc_reader.hpp"
+
+namespace qv {
+
+// Header fields and one line per level of the body.
+void print_fc_summary(const FcReader& fc, std::ostream& out);
+
+// One CSV line per coefficient: level, frequency index, frequency in hertz
+// (F / (nwin dr); empty when the level is not listed), window number,
+// channel (1-based), real and imaginary part in calibrated units.
+void print_fc_csv(FcReader& fc, std::ostream& out);
+
+// The program: "fcdump FILE" or "fcdump --csv FILE". Returns 0, or 1 after a
+// message on err for a bad command line or a file that is not a
+// Fourier-coefficient file.
+int fcdump_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace qv

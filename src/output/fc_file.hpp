@@ -1,0 +1,72 @@
+// Writing the Fourier-coefficient file: fixed records of L = 4 nch + 4 bytes,
+// little-endian, no record markers. Records 1-20 hold the text header; then
+// for every level identifier levoff+1..levoff+nd and frequency index
+// 1..nfmx one block: (D, F, n), the mean amplitudes A(1..nch), and n records
+// of window number and nch packed coefficient words.
+//
+// The new file is written under a temporary name beside the old one and
+// renamed over it only by commit(), so a run that stops early (by an error or
+// an exception) leaves the previous result as it was and no partial file.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "common/console.hpp"
+#include "dsp/amplitude.hpp"
+#include "output/fc_header.hpp"
+#include "output/output_store.hpp"
+
+namespace qv {
+
+class FcFileWriter {
+ public:
+  // Set-up of the file (out_pack). nch is the channel count of the input; 6
+  // is reported ("out_pack warning: nch=") and set to 5. Creates the temporary
+  // file now, so that a folder that cannot be written stops the run before
+  // any data is processed.
+  FcFileWriter(const std::string& path, int& nch, Console& con);
+  // Removes the temporary files unless commit() has run.
+  ~FcFileWriter();
+  FcFileWriter(const FcFileWriter&) = delete;
+  FcFileWriter& operator=(const FcFileWriter&) = delete;
+
+  // Records 1-20 (write_fc_header). The record length is taken from h.nch,
+  // the final channel count of the run.
+  void write_header(const FcHeader& h);
+
+  // The blocks (write_fc_blocks), after write_header: levels levoff+1 ..
+  // levoff+nd of the set-up (also those switched off or without windows),
+  // frequency indices 1..nfmx of the header. sets is the set table in
+  // processing order, store the coefficients it refers to, amp the averaged
+  // amplitude sums. Coefficients that cannot be packed are written as the
+  // sentinel word and reported in "<file name>.log".
+  void write_blocks(int nd, int levoff, std::span<const SetRecord> sets, const OutputStore& store,
+                    const AmplitudeSums& amp);
+
+  // Closes the file and renames it (and its .log, if any) over the old ones.
+  // An old .log of an earlier run is removed when this run had no overflow.
+  void commit();
+
+  const std::string& path() const { return path_; }
+  const std::string& temp_path() const { return tmp_; }
+  std::string log_path() const { return path_ + ".log"; }
+  int record_length() const { return reclen_; }
+  long overflows() const { return overflows_; }
+
+ private:
+  void put(const unsigned char* bytes, std::size_t n);
+  void log_overflow(int id, int findex, float reduced_real, int row, int channel);
+
+  std::string path_, tmp_, log_tmp_;
+  std::FILE* file_ = nullptr;
+  std::FILE* log_ = nullptr;
+  int nch_ = 0;        // channels per record (final count)
+  int nfmx_ = 0;
+  int reclen_ = 0;     // bytes per record
+  bool header_done_ = false, blocks_done_ = false, committed_ = false;
+  long overflows_ = 0;
+};
+
+}  // namespace qv
