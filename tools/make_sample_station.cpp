@@ -1,0 +1,188 @@
+// make_sample_station: writes the recording of the bundled sample station, a
+// synthetic five-channel magnetotelluric time series in the generic ASCII
+// layout (three header lines, then one line per sample: Ex Ey Hx Hy Hz).
+//
+//   make_sample_station [folder [samples]]
+//
+// folder defaults to examples/sample_station, samples to 38400 (5 minutes at
+// 128 Hz). The output is "sample.asc" in that folder. The generator has its own
+// random numbers (xorshift64* and Box-Muller) and a fixed seed, so the same
+// command always writes the same file.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "common/error.hpp"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDt = 0.0078125;  // sample interval, seconds (128 Hz)
+constexpr long kDefaultSamples = 38400;
+constexpr long kMaxSamples = 100000000;
+constexpr const char* kMissing = "2147483647";  // missing-value marker of the recording
+
+// The natural field: red noise whose power falls as 1/f^2 between the two
+// corner frequencies and faster above the upper one (the quiet band of
+// natural signals above about 1 Hz).
+constexpr double kLowCornerHz = 0.005;
+constexpr double kHighCornerHz = 1.0;
+
+// Earth response: E = Z * H with Z(f) = a * (1 + i 2 pi f tau), in mV/km per
+// nT, i.e. E = a * (H + tau dH/dt). The phase rises from 0 to 90 degrees and
+// passes 45 degrees at 1/(2 pi tau) = 0.32 Hz. Ey carries the opposite sign
+// (phase in the third quadrant), as for a 1-D Earth.
+constexpr double kZxy = 3.0;   // Ex from Hy, mV/km per nT
+constexpr double kZyx = -1.5;  // Ey from Hx, mV/km per nT
+constexpr double kTau = 0.5;   // seconds
+
+// Electrode lines and their recording: counts are microvolts across the line.
+constexpr double kExLineKm = 0.100;
+constexpr double kEyLineKm = 0.095;
+constexpr double kMicrovoltsPerMillivolt = 1000.0;
+
+// 50 Hz mains pick-up on the electric lines: amplitude (microvolts), phase.
+constexpr double kMainsHz = 50.0;
+constexpr double kMainsEx = 40.0, kMainsPhaseEx = 0.3;
+constexpr double kMainsEy = 25.0, kMainsPhaseEy = 1.9;
+
+// Missing samples (sample number from 0, channel 0..4 = Ex Ey Hx Hy Hz).
+// Positions beyond the requested length are left out.
+struct Gap {
+  long first;
+  int channel;
+  int length;
+};
+constexpr Gap kGaps[] = {{15001, 3, 1}, {20000, 0, 1}, {22222, 4, 1}, {27000, 2, 3}, {31000, 1, 1}};
+
+// xorshift64* (Vigna): small, fast and the same on every platform.
+struct Rng {
+  std::uint64_t s;
+  std::uint64_t next() {
+    s ^= s >> 12;
+    s ^= s << 25;
+    s ^= s >> 27;
+    return s * 0x2545F4914F6CDD1DULL;
+  }
+  // Uniform in (0, 1]: the top 53 bits, never zero.
+  double uniform() { return (static_cast<double>(next() >> 11) + 1.0) / 9007199254740992.0; }
+  // Standard normal deviate (Box-Muller, cosine branch only).
+  double gauss() {
+    double r = std::sqrt(-2.0 * std::log(uniform()));
+    return r * std::cos(2.0 * kPi * uniform());
+  }
+};
+
+// Red noise of unit standard deviation (in the steady state): white noise
+// through two one-pole low-passes. Started 5 time constants of the low corner
+// before the record, so the record begins in the steady state.
+class RedNoise {
+ public:
+  explicit RedNoise(Rng& rng) : rng_(rng) {
+    const double b = 1.0 - a2_;
+    // Variance of the two-pole process driven by unit white noise.
+    const double var = b * b * (1.0 + a1_ * a2_) / ((1.0 - a1_ * a2_) * (1.0 - a1_ * a1_) * (1.0 - a2_ * a2_));
+    norm_ = 1.0 / std::sqrt(var);
+    const long burn_in = static_cast<long>(5.0 / (2.0 * kPi * kLowCornerHz * kDt));
+    for (long i = 0; i < burn_in; ++i) next();
+  }
+  double next() {
+    y1_ = a1_ * y1_ + rng_.gauss();
+    y2_ = a2_ * y2_ + (1.0 - a2_) * y1_;
+    return y2_ * norm_;
+  }
+
+ private:
+  Rng& rng_;
+  double a1_ = std::exp(-2.0 * kPi * kLowCornerHz * kDt);
+  double a2_ = std::exp(-2.0 * kPi * kHighCornerHz * kDt);
+  double y1_ = 0, y2_ = 0, norm_ = 1;
+};
+
+// The true horizontal field (nT): two independent sources, partly polarised.
+struct Field {
+  double hx, hy;
+};
+Field next_field(RedNoise& s1, RedNoise& s2) {
+  const double u1 = s1.next(), u2 = s2.next();
+  return {3.0 * u1 + 0.8 * u2, -0.6 * u1 + 2.2 * u2};
+}
+
+bool is_missing(long i, int channel) {
+  for (const Gap& g : kGaps)
+    if (g.channel == channel && i >= g.first && i < g.first + g.length) return true;
+  return false;
+}
+
+long parse_count(const std::string& text) {
+  long n = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || n < 1 || n > kMaxSamples)
+    throw qv::Error("sample count '" + text + "': expected a whole number from 1 to " + std::to_string(kMaxSamples));
+  return n;
+}
+
+void write_station(const std::string& folder, long n) {
+  std::filesystem::create_directories(folder);
+  const std::string path = (std::filesystem::path(folder) / "sample.asc").string();
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) throw qv::Error("cannot create " + path);
+  // Header: sample interval (seconds), start time, reference time of the
+  // window grid (midnight of the recording day).
+  std::fprintf(f, "0.0078125\n2026 3 14 10 0 0\n2026 3 14 0 0 0\n");
+
+  Rng rng{0x5EEDC0DE12345678ULL};
+  RedNoise s1(rng), s2(rng);
+  const double ex_gain = kZxy * kExLineKm * kMicrovoltsPerMillivolt;  // microvolts per nT
+  const double ey_gain = kZyx * kEyLineKm * kMicrovoltsPerMillivolt;
+  // The field one sample before, at and after sample i, for dH/dt by central differences.
+  Field prev = next_field(s1, s2), cur = next_field(s1, s2);
+  double v[5];
+  for (long i = 0; i < n; ++i) {
+    const Field nxt = next_field(s1, s2);
+    const double dhx = (nxt.hx - prev.hx) / (2.0 * kDt), dhy = (nxt.hy - prev.hy) / (2.0 * kDt);
+    const double t = static_cast<double>(i) * kDt;
+    // Electric lines: induced field, electrode offsets, mains, 3 microvolts of noise.
+    v[0] = ex_gain * (cur.hy + kTau * dhy) + 1250.0 + kMainsEx * std::cos(2.0 * kPi * kMainsHz * t + kMainsPhaseEx) +
+           3.0 * rng.gauss();
+    v[1] = ey_gain * (cur.hx + kTau * dhx) - 830.0 + kMainsEy * std::cos(2.0 * kPi * kMainsHz * t + kMainsPhaseEy) +
+           3.0 * rng.gauss();
+    // Magnetometer: offset-compensated fluxgate with a 0.01 nT noise floor;
+    // the vertical field follows the horizontal one (a lateral conductor).
+    v[2] = cur.hx + 15.0 + 0.01 * rng.gauss();
+    v[3] = cur.hy - 7.5 + 0.01 * rng.gauss();
+    v[4] = 0.12 * cur.hx - 0.08 * cur.hy + 40.0 + 0.01 * rng.gauss();
+    for (int c = 0; c < 5; ++c) {
+      if (c > 0) std::fputc(' ', f);
+      if (is_missing(i, c))
+        std::fputs(kMissing, f);
+      else
+        std::fprintf(f, c < 2 ? "%.2f" : "%.3f", v[c]);  // 0.01 microvolt, 0.001 nT
+    }
+    std::fputc('\n', f);
+    prev = cur;
+    cur = nxt;
+  }
+  const bool failed = std::ferror(f) != 0;
+  if (std::fclose(f) != 0 || failed) throw qv::Error("cannot write " + path + " (disk full?)");
+  std::cout << "wrote " << path << ": " << n << " samples of Ex Ey Hx Hy Hz at 128 Hz\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc > 3) throw qv::Error("usage: make_sample_station [folder [samples]]");
+    const std::string folder = argc > 1 ? argv[1] : "examples/sample_station";
+    const long n = argc > 2 ? parse_count(argv[2]) : kDefaultSamples;
+    write_station(folder, n);
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "make_sample_station: " << e.what() << '\n';
+    return 1;
+  }
+}
