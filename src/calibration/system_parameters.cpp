@@ -1,0 +1,207 @@
+#include "calibration/system_parameters.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+#include "common/error.hpp"
+#include "common/text.hpp"
+#include "common/text_reader.hpp"
+
+namespace qv {
+
+namespace {
+
+constexpr int kStationWidth = 20;
+constexpr int kIdWidth = 6;
+constexpr int kCodeWidth = 2;
+constexpr int kFilterLineWidth = 256;
+constexpr int kDisplayWidth = 20;  // display list of a channel's filter codes
+
+struct FilterCode {
+  const char* code;
+  int type;
+};
+
+// Analog filter and response codes of the channel entries; codes are compared
+// exactly, so only the spellings listed here are known.
+constexpr FilterCode kFilterCodes[] = {
+    {"l1", 5},  {"L1", 5},  {"l2", 4},  {"L2", 4},  {"h1", 2},  {"H1", 2},  {"h2", 3},  {"H2", 3},
+    {"bc", 6},  {"BC", 6},  {"te", 7},  {"TE", 7},  {"tb", 8},  {"TB", 8},  {"pz", 10}, {"PZ", 10},
+    {"pd", 11}, {"PD", 11}, {"mx", 12}, {"MX", 12}, {"RA", 13}, {"ra", 13}, {"MA", 14}, {"ma", 14},
+    {"R2", 15}, {"r2", 15}, {"M1", 16}, {"m1", 16}, {"PA", 17}, {"pa", 17}, {"05", 18}, {"UC", 97},
+    {"AP", 98}, {"RI", 99}, {"DT", 101}, {"dt", 101},
+};
+constexpr int kUnknownFilter = 9;
+
+int filter_type(std::string_view code) {
+  for (const FilterCode& f : kFilterCodes)
+    if (code == f.code) return f.type;
+  return kUnknownFilter;
+}
+
+// Fortran-style fixed output fields: right-justified in w columns, w
+// asterisks when the value does not fit.
+std::string fit(std::string s, int w) {
+  if (static_cast<int>(s.size()) > w) return std::string(static_cast<std::size_t>(w), '*');
+  return std::string(static_cast<std::size_t>(w) - s.size(), ' ') + s;
+}
+
+std::string non_finite(double v) {
+  if (std::isnan(v)) return "NaN";
+  return v < 0 ? "-Infinity" : "Infinity";
+}
+
+// Iw
+std::string fmt_i(long long v, int w) { return fit(std::to_string(v), w); }
+
+// Fw.d
+std::string fmt_f(double v, int w, int d) {
+  if (!std::isfinite(v)) return fit(non_finite(v), w);
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.*f", d, v);
+  return fit(buf, w);
+}
+
+// Ew.d: sign, "0.", d digits, "E", exponent sign and two digits (three
+// digits without the "E" beyond 99).
+std::string fmt_e(double v, int w, int d) {
+  if (!std::isfinite(v)) return fit(non_finite(v), w);
+  std::string digits(static_cast<std::size_t>(d), '0');
+  int exp10 = 0;
+  if (v != 0) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*e", d - 1, std::fabs(v));  // d.ddd...e+XX
+    const std::string_view s(buf);
+    std::string m;
+    for (char c : s.substr(0, s.find('e')))
+      if (c != '.') m += c;
+    digits = m;
+    exp10 = std::atoi(buf + s.find('e') + 1) + 1;
+  }
+  std::string out = std::signbit(v) && v != 0 ? "-0." : "0.";
+  out += digits;
+  char e[16];
+  const int a = exp10 < 0 ? -exp10 : exp10;
+  if (a <= 99)
+    std::snprintf(e, sizeof e, "E%c%02d", exp10 < 0 ? '-' : '+', a);
+  else
+    std::snprintf(e, sizeof e, "%c%03d", exp10 < 0 ? '-' : '+', a);
+  return fit(out + e, w);
+}
+
+// Reading the file, with the messages a read error gives.
+class SpFile {
+ public:
+  SpFile(TextReader& r, const std::string& name) : r_(r), name_(name) {}
+
+  // The first `width` characters of the next line, blank-padded; at the end
+  // of the file the value keeps its contents.
+  void text(std::string& v, int width) {
+    std::string_view line;
+    if (r_.next_line(line)) v = fixed_field(line, 0, width);
+  }
+  // One free-format read; the end of the file is not an error.
+  template <class... T>
+  void values(const char* what, T&... v) {
+    const ReadStatus st = r_.read(v...);
+    if (st == ReadStatus::bad_value) fail(r_.describe(st, what));
+  }
+  [[noreturn]] void fail(const std::string& detail) const {
+    throw Error("error reading system parameter file " + name_ + " (" + detail + ")");
+  }
+  int line() const { return r_.line_number(); }
+
+ private:
+  TextReader& r_;
+  const std::string& name_;
+};
+
+}  // namespace
+
+SystemParameters GETSP(std::string& sp_name, float reference_declination, Console& con) {
+  TextReader r;
+  if (!r.open(sp_name)) {
+    // Retry with the name cut before its first blank or full stop + ".sp".
+    sp_name = sp_name.substr(0, static_cast<std::size_t>(base_name_length(sp_name))) + ".sp";
+    if (!r.open(sp_name)) throw Error("error: system parameter file " + sp_name + " not found");
+  }
+  SpFile f(r, sp_name);
+  SystemParameters sp;
+  sp.station = std::string(kStationWidth, ' ');
+
+  f.text(sp.station, kStationWidth);
+  con.say(sp.station);
+  const int lead = first_nonblank(sp.station) - 1;  // all blank: stays blank
+  if (last_nonblank(sp.station) > 0)
+    sp.station = sp.station.substr(static_cast<std::size_t>(lead)) + std::string(static_cast<std::size_t>(lead), ' ');
+
+  f.values("the latitude and longitude in degrees", sp.lat, sp.lon);
+  if (sp.lon < 0) sp.lon += 360.0f;
+  f.values("the declination in degrees", sp.decl);
+  if (sp.decl == 0.0f) sp.decl = reference_declination;
+  f.values("the number of channels", sp.nch);
+  if (sp.nch < 1 || sp.nch > nchmx)
+    f.fail("line " + std::to_string(f.line()) + ": expected 1 to " + std::to_string(nchmx) +
+           " channels, found " + std::to_string(sp.nch));
+  // Six declared channels: five are read and processed, six handed back.
+  const bool six = sp.nch == 6;
+  const int nch = six ? 5 : sp.nch;
+  f.values("the sample interval in seconds", sp.dt);
+  f.values("the system delay in seconds and the clock drift rate", sp.sysdelay, sp.drift);
+  sp.drift_flag = std::fabs(sp.drift) > 1.0e-20f;
+
+  const float sampfreq = 1.0f / sp.dt;
+  con.blank();
+  con.text("Station:" + sp.station.substr(0, 9) + "   # of channels:" + fmt_i(nch, 3) + "    Dt:" +
+           fmt_f(sampfreq, 8, 2) + "Hz");
+  con.text("Lat./Long.:" + fmt_f(sp.lat, 7, 2) + fmt_f(sp.lon, 7, 2) + "    Declination:" + fmt_f(sp.decl, 6, 2));
+  con.blank();
+  con.text("    CHID    ORIENT.   TILT    SCALE          FILTERS");
+
+  // Values of the channel lines keep their contents when the file ends early,
+  // as every read of this file does.
+  float length = 0, gain = 0, s = 0;
+  int nf = 0;
+  for (int i = 0; i < nch; ++i) {
+    ChannelDescription& ch = sp.ch[static_cast<std::size_t>(i)];
+    ch.id = std::string(kIdWidth, ' ');
+    f.text(ch.id, kIdWidth);
+    const std::string chan = "channel " + std::to_string(i + 1);
+    if (ch.id[0] == 'e' || ch.id[0] == 'E') {
+      f.values(("the line length in metres, orientation, tilt and gain of electric " + chan).c_str(), length,
+               ch.orient, ch.tilt, gain);
+      length /= 1000.0f;  // kilometres
+      f.values(("the scale and the number of filters of " + chan).c_str(), s, nf);
+      ch.scale = 1.0f / (s * gain * length);
+    } else {
+      f.values(("the orientation and tilt of magnetic " + chan).c_str(), ch.orient, ch.tilt);
+      f.values(("the scale and the number of filters of " + chan).c_str(), s, nf);
+      ch.scale = 1.0f / s;
+    }
+    if (nf < 0 || nf > nfiltmx)
+      f.fail("line " + std::to_string(f.line()) + ": " + chan + " (" + std::string(trim(ch.id)) + ") lists " +
+             std::to_string(nf) + " filters, at most " + std::to_string(nfiltmx) + " are possible");
+    ch.nfilt = nf;
+
+    std::string display(kDisplayWidth, ' ');
+    for (int j = 0; j < nf; ++j) {
+      std::string code(kCodeWidth, ' ');
+      f.text(code, kCodeWidth);
+      const std::size_t at = static_cast<std::size_t>(last_nonblank(display));
+      display.replace(at, 4, " " + code + " ");
+      std::string_view line;
+      if (r.next_line(line)) ch.fline[static_cast<std::size_t>(j)] = std::string(line.substr(0, kFilterLineWidth));
+      ch.ftype[static_cast<std::size_t>(j)] = filter_type(code);
+      if (ch.ftype[static_cast<std::size_t>(j)] == kUnknownFilter) con.say("filter type", code + " unknown");
+    }
+    const std::string list = display.substr(0, static_cast<std::size_t>(last_nonblank(display)));
+    const std::string shown = list.size() > 9 ? list.substr(0, 9) : std::string(9 - list.size(), ' ') + list;
+    con.text(fmt_i(i + 1, 2) + "  " + ch.id + "     " + fmt_f(ch.orient, 7, 2) + fmt_f(ch.tilt, 7, 2) +
+             fmt_e(ch.scale, 12, 5) + fmt_i(nf, 3) + " " + shown);
+  }
+  if (six) sp.nch = 6;
+  return sp;
+}
+
+}  // namespace qv
