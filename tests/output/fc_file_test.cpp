@@ -1,0 +1,490 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "common/console.hpp"
+#include "common/error.hpp"
+#include "output/fc_dump.hpp"
+#include "output/fc_file.hpp"
+#include "output/fc_pack.hpp"
+#include "output/fc_reader.hpp"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+std::string fresh_dir() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const fs::path d = fs::path(::testing::TempDir()) / (std::string("qv_fc_") + info->test_suite_name() + "_" + info->name());
+  fs::remove_all(d);
+  fs::create_directories(d);
+  return d.string();
+}
+
+std::vector<unsigned char> bytes_of(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+void write_bytes(const std::string& path, const std::vector<unsigned char>& b) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+std::int32_t i32_at(const std::vector<unsigned char>& b, std::size_t off) {
+  return static_cast<std::int32_t>(b[off] | b[off + 1] << 8 | b[off + 2] << 16 | std::uint32_t(b[off + 3]) << 24);
+}
+float f32_at(const std::vector<unsigned char>& b, std::size_t off) {
+  const std::uint32_t u = static_cast<std::uint32_t>(i32_at(b, off));
+  float f;
+  std::memcpy(&f, &u, 4);
+  return f;
+}
+
+// Coefficient of a test window: channel c, frequency index k, window number w.
+float vre(int c, int k, int w) { return (1.0f + c) * (k + 0.1f * w) * (w % 2 ? -1.0f : 1.0f) * 1e-3f; }
+float vim(int c, int k, int w) { return (0.5f * k - 0.3f * c * w) * 1e-3f; }
+
+// A small run of two channels: level 11 (32 samples of 1 s, nfreq 3), level
+// 12 switched off, level 13 (16 samples of 8 s, nfreq 2). Windows in
+// processing order: level 11 #5, level 13 #7, level 11 #6.
+struct SmallRun {
+  DecSetup setup;
+  std::array<float, ndmx + 1> dr{0.0f, 1.0f, 4.0f, 8.0f};
+  SystemParameters sp;
+  OutputStore store;
+  AmplitudeSums amp;
+  std::vector<SetRecord> sets;
+  std::array<int, ndmx + 1> count{};
+  int nch = 2;
+
+  SmallRun() {
+    setup.nd = 3;
+    setup.levoff = 10;
+    setup.lev[1].nwin = 32;
+    setup.lev[1].nfreq = 3;
+    setup.lev[2].nwin = 16;
+    setup.lev[2].nfreq = 0;
+    setup.lev[3].nwin = 16;
+    setup.lev[3].nfreq = 2;
+    sp.ch[0].id = "hx";
+    sp.ch[1].id = "hy";
+    sp.ch[1].orient = 90.0f;
+    sp.lat = 12.5f;
+    sp.lon = 240.25f;
+    sp.decl = -3.125f;
+    output_store_allocate(store, 10, 3, nch);
+    amplitude_allocate(amp, setup);
+    add(1, 5);
+    add(3, 7);
+    add(1, 6);
+    average_amplitudes(amp, setup, count, nch);
+  }
+  void add(int lev, int w) {
+    std::vector<float> win(wld * 8, 0.0f);
+    const int m = setup.lev[lev].nfreq;
+    for (int k = 1; k <= m; ++k)
+      for (int c = 0; c < nch; ++c) {
+        win[wre(c, k)] = vre(c, k, w);
+        win[wim(c, k)] = vim(c, k, w);
+      }
+    store_fc(store, nch, m, win.data());
+    accumulate_amplitudes(win.data(), nch, m, amp.lev[lev].data());
+    sets.push_back({setup.levoff + lev, m, w});
+    ++count[lev];
+  }
+  FcHeader header() const { return make_fc_header(nch, setup, dr, sp); }
+  // Writes the whole file; commits unless told otherwise.
+  void write(const std::string& path, bool commit = true) {
+    std::ostringstream out, err;
+    std::istringstream in;
+    Console con(out, err, in);
+    int n = nch;
+    FcFileWriter w(path, n, con);
+    w.write_header(header());
+    w.write_blocks(setup.nd, setup.levoff, sets, store, amp);
+    if (commit) w.commit();
+  }
+};
+
+TEST(FcHeader, HandWorkedText) {
+  SmallRun run;
+  const FcHeader h = run.header();
+  ASSERT_EQ(h.nlevels, 2);  // level 12 has nfreq 0 and is not listed
+  EXPECT_EQ(h.level_id[2], 13);
+  const std::string want = std::string("nch    2") + "nd     2" + "nfmx       3" + "mwin" +
+                           "      11      32" + "      13      16" + "dr  " + "  0.1000E+01" + "  0.8000E+01" +
+                           "ch,orien" + "hx       0.0    0.00" + "hy      90.0    0.00" + "scor" + " 12.5000" +
+                           "240.2500" + "decl" + " -3.1250";
+  EXPECT_EQ(fc_header_text(h), want);
+  EXPECT_EQ(fc_header_length(h), static_cast<int>(want.size()));
+}
+
+TEST(FcHeader, ExponentAndOverflowingFields) {
+  FcHeader h;
+  h.nch = 2;
+  h.nlevels = 3;
+  h.dr = {0.0f, 0.001f, 0.125f, 2560.0f};
+  h.chid = {"electrode", "h"};  // identifiers are 6 characters
+  h.orient = {-180.0f, 12345.6f};  // 12345.6 does not fit F6.1
+  h.tilt = {-0.004f, 0.5f};
+  const std::string t = fc_header_text(h);
+  EXPECT_EQ(t.substr(32 + 48 + 4, 36), "  0.1000E-02  0.1250E+00  0.2560E+04");
+  EXPECT_EQ(t.substr(32 + 48 + 40 + 8, 40), "electr-180.0   -0.00h     ******    0.50");
+}
+
+TEST(FcHeader, RecordLengthsAndLostDeclination) {
+  // Five channels: 24-byte records, 480 header characters.
+  FcHeader h5;
+  h5.nch = 5;
+  h5.nlevels = 4;
+  EXPECT_EQ(fc_header_length(h5), 76 + 4 * 28 + 100);
+  const std::string dir = fresh_dir();
+  {
+    std::ostringstream out, err;
+    std::istringstream in;
+    Console con(out, err, in);
+    int nch = 5;
+    FcFileWriter w(dir + "/five.f5", nch, con);
+    w.write_header(h5);
+    EXPECT_EQ(w.record_length(), 24);
+    OutputStore empty;
+    AmplitudeSums amp;
+    w.write_blocks(0, 0, {}, empty, amp);
+    w.commit();
+  }
+  EXPECT_EQ(fs::file_size(dir + "/five.f5"), 480u);
+
+  // Four channels and nine listed levels: 408 characters, 400 stored; the
+  // declination is lost.
+  FcHeader h4;
+  h4.nch = 4;
+  h4.nlevels = 9;
+  h4.nfmx = 0;
+  for (int i = 1; i <= 9; ++i) {
+    h4.level_id[i] = i;
+    h4.nwin[i] = 64;
+    h4.dr[i] = 1.0f;
+  }
+  h4.decl = 7.5f;
+  const std::string text = fc_header_text(h4);
+  ASSERT_EQ(text.size(), 408u);
+  {
+    std::ostringstream out, err;
+    std::istringstream in;
+    Console con(out, err, in);
+    int nch = 4;
+    FcFileWriter w(dir + "/four.f4", nch, con);
+    w.write_header(h4);
+    OutputStore empty;
+    AmplitudeSums amp;
+    w.write_blocks(9, 0, {}, empty, amp);
+    w.commit();
+  }
+  const std::vector<unsigned char> b = bytes_of(dir + "/four.f4");
+  ASSERT_EQ(b.size(), 400u);
+  EXPECT_EQ(std::string(b.begin(), b.end()), text.substr(0, 400));
+}
+
+TEST(FcFile, BlocksOfASmallRun) {
+  const std::string path = fresh_dir() + "/site.f2";
+  SmallRun run;
+  run.write(path);
+  const std::vector<unsigned char> b = bytes_of(path);
+  const std::size_t L = 12;
+  ASSERT_EQ(b.size(), 46 * L);
+  auto rec = [&](int k) { return static_cast<std::size_t>(k - 1) * L; };
+
+  // Header: the text, then blanks up to 20 records.
+  const std::string text = fc_header_text(run.header());
+  EXPECT_EQ(std::string(b.begin(), b.begin() + text.size()), text);
+  EXPECT_EQ(std::string(b.begin() + text.size(), b.begin() + 20 * L), std::string(20 * L - text.size(), ' '));
+
+  // Level 11, F = 2: records 25 (11, 2, 2), 26 (scales), 27 (#5), 28 (#6).
+  EXPECT_EQ(i32_at(b, rec(25)), 11);
+  EXPECT_EQ(i32_at(b, rec(25) + 4), 2);
+  EXPECT_EQ(i32_at(b, rec(25) + 8), 2);
+  for (int c = 0; c < 2; ++c) {
+    const double a = (std::hypot(vre(c, 2, 5), vim(c, 2, 5)) + std::hypot(vre(c, 2, 6), vim(c, 2, 6))) / 2;
+    EXPECT_NEAR(f32_at(b, rec(26) + 4 * c), a, 1e-6 * a);
+  }
+  EXPECT_EQ(i32_at(b, rec(26) + 8), 0);  // scale record padded with zeros
+  EXPECT_EQ(i32_at(b, rec(27)), 5);
+  EXPECT_EQ(i32_at(b, rec(28)), 6);
+
+  // Level 12 (switched off): three blocks with n = 0 and zero scales.
+  for (int F = 1; F <= 3; ++F) {
+    const std::size_t o = rec(33 + 2 * (F - 1));
+    EXPECT_EQ(i32_at(b, o), 12);
+    EXPECT_EQ(i32_at(b, o + 4), F);
+    EXPECT_EQ(i32_at(b, o + 8), 0);
+    for (std::size_t i = 0; i < L; ++i) EXPECT_EQ(b[o + L + i], 0) << F;
+  }
+  // Level 13: F = 1 and 2 hold window 7, F = 3 is beyond its nfreq.
+  EXPECT_EQ(i32_at(b, rec(39) + 8), 1);
+  EXPECT_EQ(i32_at(b, rec(41)), 7);
+  EXPECT_EQ(i32_at(b, rec(45)), 13);
+  EXPECT_EQ(i32_at(b, rec(45) + 4), 3);
+  EXPECT_EQ(i32_at(b, rec(45) + 8), 0);
+  EXPECT_EQ(f32_at(b, rec(46)), 0.0f);
+  EXPECT_EQ(f32_at(b, rec(46) + 4), 0.0f);
+
+  // Every coefficient decodes to its stored value within the packing
+  // resolution (1/8192 of the decade of the scaled value).
+  int checked = 0;
+  auto check = [&](int record, int lev, int F, int w) {
+    EXPECT_EQ(i32_at(b, rec(record)), w);
+    for (int c = 0; c < 2; ++c) {
+      float re = 0, im = 0;
+      const float a = run.amp.lev[lev][(F - 1) * nchmx + c];
+      decode_fc(static_cast<std::uint32_t>(i32_at(b, rec(record) + 4 + 4 * c)), a, re, im);
+      const double tol_re = 1.3e-3 * std::fabs(vre(c, F, w)) + a / 1000.0 * 1.3e-4;
+      const double tol_im = 1.3e-3 * std::fabs(vim(c, F, w)) + a / 1000.0 * 1.3e-4;
+      EXPECT_NEAR(re, vre(c, F, w), tol_re) << "level " << lev << " F " << F << " w " << w << " c " << c;
+      EXPECT_NEAR(im, vim(c, F, w), tol_im) << "level " << lev << " F " << F << " w " << w << " c " << c;
+      ++checked;
+    }
+  };
+  for (int F = 1; F <= 3; ++F) {
+    check(23 + 4 * (F - 1), 1, F, 5);
+    check(24 + 4 * (F - 1), 1, F, 6);
+  }
+  check(41, 3, 1, 7);
+  check(44, 3, 2, 7);
+  EXPECT_EQ(checked, 16);
+}
+
+TEST(FcFile, ReaderIndexesWhatTheWriterWrote) {
+  const std::string path = fresh_dir() + "/site.f2";
+  SmallRun run;
+  run.write(path);
+  FcReader fc(path);
+  EXPECT_EQ(fc.record_length(), 12);
+  EXPECT_TRUE(fc.header_complete());
+  EXPECT_EQ(fc.levoff(), 10);
+  EXPECT_EQ(fc.body_levels(), 3);
+  const FcHeader& h = fc.header();
+  EXPECT_EQ(h.nlevels, 2);
+  EXPECT_EQ(h.nfmx, 3);
+  EXPECT_EQ(h.nwin[2], 16);
+  EXPECT_FLOAT_EQ(h.dr[2], 8.0f);
+  EXPECT_EQ(h.chid[1], "hy    ");
+  EXPECT_FLOAT_EQ(h.orient[1], 90.0f);
+  EXPECT_FLOAT_EQ(h.lon, 240.25f);
+  EXPECT_FLOAT_EQ(h.decl, -3.125f);
+  ASSERT_EQ(fc.blocks().size(), 9u);
+  EXPECT_EQ(fc.listed(12), 0);
+  EXPECT_EQ(fc.listed(13), 2);
+  std::vector<FcCoefRecord> recs;
+  fc.read_records(fc.blocks()[0], recs);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[0].window, 5);
+  EXPECT_EQ(recs[1].window, 6);
+}
+
+TEST(FcFile, FinalChannelCountSetsTheRecordLength) {
+  const std::string dir = fresh_dir();
+  std::ostringstream out, err;
+  std::istringstream in;
+  Console con(out, err, in);
+  int nch = 6;
+  FcFileWriter w(dir + "/x.f6", nch, con);
+  EXPECT_EQ(nch, 5);
+  EXPECT_EQ(out.str(), " out_pack warning: nch= 6\n");
+  FcHeader h;
+  h.nch = 3;  // the system parameter file settled on three channels
+  w.write_header(h);
+  EXPECT_EQ(w.record_length(), 16);
+}
+
+TEST(FcFile, OldFileIsReplacedOnlyByACompleteOne) {
+  const std::string dir = fresh_dir();
+  const std::string path = dir + "/site.f2";
+  const std::vector<unsigned char> old = {'o', 'l', 'd'};
+  write_bytes(path, old);
+  SmallRun run;
+
+  run.write(path, false);  // writer destroyed without commit: a run that stopped early
+  EXPECT_EQ(bytes_of(path), old);
+  EXPECT_FALSE(fs::exists(path + ".part"));
+
+  try {
+    std::ostringstream out, err;
+    std::istringstream in;
+    Console con(out, err, in);
+    int nch = 2;
+    FcFileWriter w(path, nch, con);
+    w.write_header(run.header());
+    throw Error("stopped by a bad record");
+  } catch (const Error&) {
+  }
+  EXPECT_EQ(bytes_of(path), old);
+  EXPECT_FALSE(fs::exists(path + ".part"));
+
+  run.write(path);  // a complete run replaces it, nothing appended
+  EXPECT_EQ(fs::file_size(path), 46u * 12);
+  EXPECT_FALSE(fs::exists(path + ".part"));
+  EXPECT_FALSE(fs::exists(path + ".log"));
+}
+
+TEST(FcFile, UnwritableFolderIsFoundAtSetUp) {
+  std::ostringstream out, err;
+  std::istringstream in;
+  Console con(out, err, in);
+  int nch = 2;
+  const std::string path = fresh_dir() + "/no such folder/site.f2";
+  try {
+    FcFileWriter w(path, nch, con);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_THAT(e.what(), HasSubstr("no such folder/site.f2"));
+  }
+}
+
+TEST(FcFile, OverflowsGoToALogCreatedOnlyWhenNeeded) {
+  const std::string dir = fresh_dir();
+  const std::string path = dir + "/site.f2";
+  SmallRun run;
+  write_bytes(path + ".log", {'s', 't', 'a', 'l', 'e'});
+  run.write(path);
+  EXPECT_FALSE(fs::exists(path + ".log"));  // no overflow: no diagnostic file, the stale one gone
+
+  // A mean amplitude far below the coefficients makes the scaled channel-1
+  // parts of level 11, F = 1 too large for the format.
+  run.amp.lev[1][0] = 1e-9f;
+  run.write(path);
+  std::ifstream log(path + ".log");
+  std::string l1, l2, l3;
+  ASSERT_TRUE(std::getline(log, l1) && std::getline(log, l2));
+  EXPECT_FALSE(std::getline(log, l3));
+  EXPECT_THAT(l1, ::testing::StartsWith(" id,ifreq,xt1,i,j = 11 1 "));
+  EXPECT_THAT(l1, ::testing::EndsWith(" 1 1"));
+  EXPECT_THAT(l2, ::testing::EndsWith(" 2 1"));
+  const std::vector<unsigned char> b = bytes_of(path);
+  EXPECT_EQ(static_cast<std::uint32_t>(i32_at(b, 22 * 12 + 4)), fc_sentinel);
+  EXPECT_NE(static_cast<std::uint32_t>(i32_at(b, 22 * 12 + 8)), fc_sentinel);  // channel 2 unaffected
+}
+
+TEST(OutputStore, RowsHoldTheWindowsInProcessingOrder) {
+  OutputStore s;
+  output_store_allocate(s, 2, 4, 3);
+  EXPECT_EQ(s.rows, 8);
+  std::vector<float> win(wld * 10, 0.0f);
+  for (int k = 1; k <= 4; ++k)
+    for (int c = 0; c < nchmx; ++c) {
+      win[wre(c, k)] = 10.0f * k + c;
+      win[wim(c, k)] = -10.0f * k - c;
+    }
+  store_fc(s, 3, 4, win.data());
+  store_fc(s, 2, 3, win.data());
+  EXPECT_EQ(s.pos, 7);
+  EXPECT_EQ(s.findex[5], 2);
+  EXPECT_EQ(s.re[5 * 3 + 1], 21.0f);
+  EXPECT_EQ(s.im[5 * 3 + 1], -21.0f);
+  EXPECT_EQ(s.re[5 * 3 + 2], 0.0f);  // beyond the window's channels
+  EXPECT_THROW(store_fc(s, 3, 2, win.data()), Error);  // only one row left
+}
+
+// Files that are not Fourier-coefficient files, made from a good one.
+TEST(FcReader, RefusesWhatIsNotAFourierCoefficientFile) {
+  const std::string dir = fresh_dir();
+  const std::string good = dir + "/site.f2";
+  SmallRun run;
+  run.write(good);
+  const std::vector<unsigned char> b = bytes_of(good);
+  struct Case {
+    const char* name;
+    std::vector<unsigned char> bytes;
+    const char* message;
+  };
+  std::vector<Case> cases;
+  std::string garbage = "This is a station log, not coefficients.\n";
+  garbage.resize(400, 'x');
+  cases.push_back({"garbage", {garbage.begin(), garbage.end()}, "does not start with \"nch\""});
+  cases.push_back({"tiny", {'n', 'c'}, "only 2 bytes"});
+  std::vector<unsigned char> longer = b;
+  longer.push_back(0);
+  cases.push_back({"longer", longer, "not a multiple of the record length 12"});
+  cases.push_back({"cut", {b.begin(), b.end() - 12}, "ends inside a block header"});
+  cases.push_back({"cut_level", {b.begin(), b.end() - 24}, "ends after frequency index 2 of level 13"});
+  std::vector<unsigned char> many = b;
+  many[20 * 12 + 8] = 100;  // level 11, F = 1 claims 100 windows
+  cases.push_back({"many", many, "declares 100 coefficient records"});
+  std::vector<unsigned char> nine = b;
+  nine[7] = '9';
+  cases.push_back({"nine", nine, "channel count 9"});
+  std::vector<unsigned char> order = b;
+  order[24 * 12 + 4] = 3;  // second block of level 11 says F = 3
+  cases.push_back({"order", order, "expected the block of level 11 and frequency index 2"});
+  for (const Case& c : cases) {
+    const std::string path = dir + "/" + c.name;
+    write_bytes(path, c.bytes);
+    try {
+      FcReader fc(path);
+      ADD_FAILURE() << c.name << " accepted";
+    } catch (const Error& e) {
+      EXPECT_THAT(e.what(), HasSubstr(c.message)) << c.name;
+      EXPECT_THAT(e.what(), HasSubstr(path)) << c.name;
+      EXPECT_THAT(e.what(), HasSubstr("byte offset")) << c.name;
+    }
+  }
+}
+
+TEST(FcDump, PrintsTheHeaderTableAndCsv) {
+  const std::string path = fresh_dir() + "/site.f2";
+  SmallRun run;
+  run.write(path);
+  std::ostringstream out, err;
+  EXPECT_EQ(fcdump_main({path}, out, err), 0);
+  EXPECT_EQ(err.str(), "");
+  const std::string s = out.str();
+  EXPECT_THAT(s, HasSubstr("nfmx            3"));
+  EXPECT_THAT(s, HasSubstr("declination     -3.1250"));
+  // Level, nwin, dr, blocks, blocks with data, windows, records.
+  EXPECT_THAT(s, HasSubstr("     11      32             1        3          3        2        6\n"));
+  EXPECT_THAT(s, HasSubstr("     12       -             -        3          0        0        0\n"));
+  EXPECT_THAT(s, HasSubstr("     13      16             8        3          2        1        2\n"));
+
+  std::ostringstream csv;
+  EXPECT_EQ(fcdump_main({"--csv", path}, csv, err), 0);
+  std::istringstream lines(csv.str());
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "level,findex,freq_hz,window,channel,re,im");
+  int n = 0;
+  bool seen = false;
+  while (std::getline(lines, line)) {
+    ++n;
+    if (line.rfind("13,2,0.015625,7,2,", 0) == 0) {  // F / (nwin dr) = 2 / (16 * 8)
+      seen = true;
+      std::istringstream v(line.substr(18));
+      double re = 0, im = 0;
+      char comma = 0;
+      v >> re >> comma >> im;
+      EXPECT_NEAR(re, vre(1, 2, 7), 1.3e-3 * std::fabs(vre(1, 2, 7)));
+      EXPECT_NEAR(im, vim(1, 2, 7), 1.3e-3 * std::fabs(vim(1, 2, 7)));
+    }
+  }
+  EXPECT_EQ(n, 16);  // 8 coefficient records of 2 channels
+  EXPECT_TRUE(seen);
+}
+
+TEST(FcDump, RejectsGarbageWithStatusOne) {
+  const std::string path = fresh_dir() + "/notes.txt";
+  write_bytes(path, std::vector<unsigned char>(100, 'z'));
+  std::ostringstream out, err;
+  EXPECT_EQ(fcdump_main({path}, out, err), 1);
+  EXPECT_THAT(err.str(), HasSubstr("is not a Fourier-coefficient file"));
+  EXPECT_EQ(fcdump_main({}, out, err), 1);
+  EXPECT_EQ(fcdump_main({"--csv", path + ".missing"}, out, err), 1);
+}
+
+}  // namespace
+}  // namespace qv
