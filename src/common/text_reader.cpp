@@ -191,8 +191,9 @@ bool TextReader::next_line(std::string_view& line) {
   if (!is_open()) return false;
   std::size_t scan = beg_;
   for (;;) {
-    const char* p = static_cast<const char*>(
-        std::memchr(buf_.data() + scan, '\n', end_ - scan));
+    // An empty in-memory text has no buffer at all: memchr must not see it.
+    const char* p = end_ > scan ? static_cast<const char*>(
+        std::memchr(buf_.data() + scan, '\n', end_ - scan)) : nullptr;
     if (p) {
       std::size_t nl = static_cast<std::size_t>(p - buf_.data());
       std::size_t len = nl - beg_;
