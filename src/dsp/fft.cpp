@@ -1,0 +1,610 @@
+#include "dsp/fft.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <utility>
+
+#include "common/error.hpp"
+#include "common/limits.hpp"
+
+namespace qv {
+namespace {
+
+// 2 pi as the single-precision constant the twiddle angles are made from.
+constexpr float twopi = 6.2831855f;
+constexpr int max_factors = 13;
+
+using idx_t = std::ptrdiff_t;
+
+// The loops below are written so that the compiler can run neighbouring
+// elements side by side in vector registers. On x86-64 every such loop is
+// built twice, for the baseline instruction set and for AVX2 (twice as wide),
+// and the loader picks the one the processor supports. Neither build fuses
+// multiplications with additions, so both give the same results to the bit.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#define QV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QV_VECTOR_CLONES
+#endif
+#define QV_INLINE [[gnu::always_inline]] inline
+
+// The passes work on split complex sequences: real parts in one array,
+// imaginary parts in another, so that the butterflies of neighbouring
+// elements run side by side in vector registers.
+//
+// A pass of radix ip with l1 = product of the factors already applied and
+// ido = n / (l1 * ip) reads element (i, j, k) of the input at
+// i + ido * (j + ip * k) and writes element (i, k, j) of the output at
+// i + ido * (k + l1 * j) (i < ido, j < ip, k < l1): the self-sorting
+// (Stockham) arrangement, so the last pass leaves the spectrum in natural
+// order. Output j of a butterfly is multiplied by the conjugate of the twiddle
+// factor exp(+i * i * j * l1 * 2 pi / n), which the set-up stores for each j
+// as ido cosines followed by ido sines.
+
+// Radix 2: X0 = x0 + x1, X1 = x0 - x1.
+struct Radix2 {
+  static constexpr int ip = 2;
+  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
+    yr[0] = xr[0] + xr[1];
+    yi[0] = xi[0] + xi[1];
+    yr[1] = xr[0] - xr[1];
+    yi[1] = xi[0] - xi[1];
+  }
+};
+
+// Radix 3: with omega = exp(-2 pi i / 3) = -1/2 - i sqrt(3)/2,
+// X1 = x0 - (x1 + x2)/2 - i sqrt(3)/2 (x1 - x2), X2 its mirror.
+struct Radix3 {
+  static constexpr int ip = 3;
+  static constexpr float taur = -0.5f;
+  static constexpr float taui = -0.866025388f;
+  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
+    const float tr2 = xr[1] + xr[2];
+    const float cr2 = xr[0] + taur * tr2;
+    yr[0] = xr[0] + tr2;
+    const float ti2 = xi[1] + xi[2];
+    const float ci2 = xi[0] + taur * ti2;
+    yi[0] = xi[0] + ti2;
+    const float cr3 = taui * (xr[1] - xr[2]);
+    const float ci3 = taui * (xi[1] - xi[2]);
+    yr[1] = cr2 - ci3;
+    yr[2] = cr2 + ci3;
+    yi[1] = ci2 + cr3;
+    yi[2] = ci2 - cr3;
+  }
+};
+
+// Radix 4: X0 = (x0 + x2) + (x1 + x3), X2 = (x0 + x2) - (x1 + x3),
+// X1 = (x0 - x2) - i (x1 - x3), X3 = (x0 - x2) + i (x1 - x3).
+struct Radix4 {
+  static constexpr int ip = 4;
+  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
+    const float ti1 = xi[0] - xi[2], ti2 = xi[0] + xi[2], ti3 = xi[1] + xi[3], tr4 = xi[1] - xi[3];
+    const float tr1 = xr[0] - xr[2], tr2 = xr[0] + xr[2], ti4 = xr[3] - xr[1], tr3 = xr[1] + xr[3];
+    yr[0] = tr2 + tr3;
+    yi[0] = ti2 + ti3;
+    yr[2] = tr2 - tr3;
+    yi[2] = ti2 - ti3;
+    yr[1] = tr1 + tr4;
+    yr[3] = tr1 - tr4;
+    yi[1] = ti1 + ti4;
+    yi[3] = ti1 - ti4;
+  }
+};
+
+// Radix 5 with the single-precision cos 72, -sin 72, cos 144, -sin 144:
+// X1 = x0 + cos72 (x1 + x4) + cos144 (x2 + x3) - i (sin72 (x1 - x4) + sin144 (x2 - x3)),
+// X2 = x0 + cos144 (x1 + x4) + cos72 (x2 + x3) - i (sin144 (x1 - x4) - sin72 (x2 - x3)),
+// X3 and X4 their mirrors.
+struct Radix5 {
+  static constexpr int ip = 5;
+  static constexpr float tr11 = 0.309017003f;
+  static constexpr float ti11 = -0.95105654f;
+  static constexpr float tr12 = -0.809017003f;
+  static constexpr float ti12 = -0.587785244f;
+  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
+    const float ti5 = xi[1] - xi[4], ti2 = xi[1] + xi[4], ti4 = xi[2] - xi[3], ti3 = xi[2] + xi[3];
+    const float tr5 = xr[1] - xr[4], tr2 = xr[1] + xr[4], tr4 = xr[2] - xr[3], tr3 = xr[2] + xr[3];
+    yr[0] = xr[0] + tr2 + tr3;
+    yi[0] = xi[0] + ti2 + ti3;
+    const float cr2 = xr[0] + tr11 * tr2 + tr12 * tr3;
+    const float ci2 = xi[0] + tr11 * ti2 + tr12 * ti3;
+    const float cr3 = xr[0] + tr12 * tr2 + tr11 * tr3;
+    const float ci3 = xi[0] + tr12 * ti2 + tr11 * ti3;
+    const float cr5 = ti11 * tr5 + ti12 * tr4;
+    const float ci5 = ti11 * ti5 + ti12 * ti4;
+    const float cr4 = ti12 * tr5 - ti11 * tr4;
+    const float ci4 = ti12 * ti5 - ti11 * ti4;
+    yr[2] = cr3 - ci4;
+    yr[3] = cr3 + ci4;
+    yi[2] = ci3 + cr4;
+    yi[3] = ci3 - cr4;
+    yr[4] = cr2 + ci5;
+    yr[1] = cr2 - ci5;
+    yi[4] = ci2 - cr5;
+    yi[1] = ci2 + cr5;
+  }
+};
+
+// One pass of radix B::ip. IDO > 0 fixes ido at compile time, so that the
+// short inner loops of the last passes are laid out in full; IDO = 0 takes it
+// from ido_rt. With ido = 1 there are no twiddle factors and the butterflies
+// of successive k run side by side.
+template <class B, int IDO>
+QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
+                          float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
+  constexpr int ip = B::ip;
+  const idx_t ido = IDO > 0 ? IDO : ido_rt;
+  const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
+  if (IDO == 1 && ip % 2 == 1) {
+    // Odd radix: the butterfly inputs of one k lie side by side, ip apart
+    // from those of the next k, a pattern the vector loads cannot follow.
+    // Blocks of k are first turned round in a small buffer.
+    constexpr int blk = 16;
+    idx_t k0 = 0;
+    for (; k0 + blk <= l1; k0 += blk) {
+      float tr[ip][blk], ti[ip][blk];
+      for (int kk = 0; kk < blk; ++kk) {
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          tr[j][kk] = ar[ip * (k0 + kk) + j];
+          ti[j][kk] = ai[ip * (k0 + kk) + j];
+        }
+      }
+#pragma GCC ivdep
+      for (int kk = 0; kk < blk; ++kk) {
+        float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          xr[j] = tr[j][kk];
+          xi[j] = ti[j][kk];
+        }
+        B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          cr[k0 + kk + j * so] = yr[j];
+          ci[k0 + kk + j * so] = yi[j];
+        }
+      }
+    }
+    for (idx_t k = k0; k < l1; ++k) {
+      float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = ar[ip * k + j];
+        xi[j] = ai[ip * k + j];
+      }
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        cr[k + j * so] = yr[j];
+        ci[k + j * so] = yi[j];
+      }
+    }
+    return;
+  }
+  if (IDO == 1) {
+#pragma GCC ivdep
+    for (idx_t k = 0; k < l1; ++k) {
+      float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = ar[ip * k + j];
+        xi[j] = ai[ip * k + j];
+      }
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        cr[k + j * so] = yr[j];
+        ci[k + j * so] = yi[j];
+      }
+    }
+    return;
+  }
+  for (idx_t k = 0; k < l1; ++k) {
+    const float* a0r = ar + ip * ido * k;
+    const float* a0i = ai + ip * ido * k;
+    float* c0r = cr + ido * k;
+    float* c0i = ci + ido * k;
+#pragma GCC ivdep
+    for (idx_t i = 0; i < ido; ++i) {
+      float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = a0r[i + j * ido];
+        xi[j] = a0i[i + j * ido];
+      }
+      B{}(xr, xi, yr, yi);
+      c0r[i] = yr[0];
+      c0i[i] = yi[0];
+#pragma GCC unroll 8
+      for (int j = 1; j < ip; ++j) {
+        const float wr = wa[(2 * j - 2) * ido + i];
+        const float wi = wa[(2 * j - 1) * ido + i];
+        c0r[i + j * so] = wr * yr[j] + wi * yi[j];
+        c0i[i + j * so] = wr * yi[j] - wi * yr[j];
+      }
+    }
+  }
+}
+
+template <class B>
+QV_INLINE void radix_dispatch(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+                              const float* wa) {
+  switch (ido) {
+    case 1: radix_pass<B, 1>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 3: radix_pass<B, 3>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 4: radix_pass<B, 4>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 5: radix_pass<B, 5>(ido, l1, ar, ai, cr, ci, wa); break;
+    default: radix_pass<B, 0>(ido, l1, ar, ai, cr, ci, wa); break;
+  }
+}
+
+QV_VECTOR_CLONES void pass2(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+                            const float* wa) {
+  radix_dispatch<Radix2>(ido, l1, ar, ai, cr, ci, wa);
+}
+QV_VECTOR_CLONES void pass3(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+                            const float* wa) {
+  radix_dispatch<Radix3>(ido, l1, ar, ai, cr, ci, wa);
+}
+QV_VECTOR_CLONES void pass4(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+                            const float* wa) {
+  radix_dispatch<Radix4>(ido, l1, ar, ai, cr, ci, wa);
+}
+QV_VECTOR_CLONES void pass5(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+                            const float* wa) {
+  radix_dispatch<Radix5>(ido, l1, ar, ai, cr, ci, wa);
+}
+
+// General odd radix ip (a prime of 7 or more). With S_j = x_j + x_(ip-j) and
+// D_j = x_j - x_(ip-j), output l is X_l = x_0 + sum_j cos(2 pi l j / ip) S_j
+// - i sum_j sin(2 pi l j / ip) D_j, j = 1..(ip-1)/2. The cosines and sines of
+// 2 pi m / ip are the first pair of the twiddle block of m, which the set-up
+// fills for these passes. Works through the output array and, when ido > 1,
+// ends in the input array; returns true when the result lies in the output
+// array (c), false when it lies in the input array (a).
+QV_VECTOR_CLONES bool passg(int ip, int ido, int l1, float* __restrict ar, float* __restrict ai,
+                            float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
+  const idx_t idl1 = idx_t(ido) * l1;
+  const int ipph = (ip + 1) / 2;
+  auto wr = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1); };
+  auto wi = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1) + ido; };
+
+  // Symmetric sums and differences, into c in the output arrangement.
+  for (idx_t k = 0; k < l1; ++k) {
+    const float* xr = ar + idx_t(ip) * ido * k;
+    const float* xi = ai + idx_t(ip) * ido * k;
+    float* yr = cr + ido * k;
+    float* yi = ci + ido * k;
+    for (idx_t i = 0; i < ido; ++i) {
+      yr[i] = xr[i];
+      yi[i] = xi[i];
+    }
+    for (int j = 1; j < ipph; ++j) {
+      const int jc = ip - j;
+      const float* xjr = xr + idx_t(j) * ido;
+      const float* xji = xi + idx_t(j) * ido;
+      const float* xcr = xr + idx_t(jc) * ido;
+      const float* xci = xi + idx_t(jc) * ido;
+      float* sr = yr + j * idl1;
+      float* si = yi + j * idl1;
+      float* dr = yr + jc * idl1;
+      float* di = yi + jc * idl1;
+#pragma GCC ivdep
+      for (idx_t i = 0; i < ido; ++i) {
+        sr[i] = xjr[i] + xcr[i];
+        si[i] = xji[i] + xci[i];
+        dr[i] = xjr[i] - xcr[i];
+        di[i] = xji[i] - xci[i];
+      }
+    }
+  }
+
+  // Cosine sums into row l of a, sine sums into row ip - l, as rows of idl1.
+  for (int l = 1; l < ipph; ++l) {
+    const int lc = ip - l;
+    float* pr = ar + l * idl1;
+    float* pi = ai + l * idl1;
+    float* qr = ar + lc * idl1;
+    float* qi = ai + lc * idl1;
+    {
+      const float war = wr(l)[0];
+      const float wai = wi(l)[0];
+      const float* s0r = cr;
+      const float* s0i = ci;
+      const float* s1r = cr + idl1;
+      const float* s1i = ci + idl1;
+      const float* d1r = cr + (ip - 1) * idl1;
+      const float* d1i = ci + (ip - 1) * idl1;
+#pragma GCC ivdep
+      for (idx_t ik = 0; ik < idl1; ++ik) {
+        pr[ik] = s0r[ik] + war * s1r[ik];
+        pi[ik] = s0i[ik] + war * s1i[ik];
+        qr[ik] = -wai * d1r[ik];
+        qi[ik] = -wai * d1i[ik];
+      }
+    }
+    int m = l;
+    for (int j = 2; j < ipph; ++j) {
+      const int jc = ip - j;
+      m += l;
+      if (m >= ip) m -= ip;
+      const float war = wr(m)[0];
+      const float wai = wi(m)[0];
+      const float* sjr = cr + j * idl1;
+      const float* sji = ci + j * idl1;
+      const float* djr = cr + jc * idl1;
+      const float* dji = ci + jc * idl1;
+#pragma GCC ivdep
+      for (idx_t ik = 0; ik < idl1; ++ik) {
+        pr[ik] = pr[ik] + war * sjr[ik];
+        pi[ik] = pi[ik] + war * sji[ik];
+        qr[ik] = qr[ik] - wai * djr[ik];
+        qi[ik] = qi[ik] - wai * dji[ik];
+      }
+    }
+  }
+
+  // The zero-frequency output: x_0 plus all symmetric sums, in order.
+  for (int j = 1; j < ipph; ++j) {
+    const float* sjr = cr + j * idl1;
+    const float* sji = ci + j * idl1;
+#pragma GCC ivdep
+    for (idx_t ik = 0; ik < idl1; ++ik) {
+      cr[ik] = cr[ik] + sjr[ik];
+      ci[ik] = ci[ik] + sji[ik];
+    }
+  }
+
+  // X_l = P_l + i Q_l and X_(ip-l) = P_l - i Q_l.
+  for (int j = 1; j < ipph; ++j) {
+    const int jc = ip - j;
+    const float* pr = ar + j * idl1;
+    const float* pi = ai + j * idl1;
+    const float* qr = ar + jc * idl1;
+    const float* qi = ai + jc * idl1;
+    float* xr = cr + j * idl1;
+    float* xi = ci + j * idl1;
+    float* yr = cr + jc * idl1;
+    float* yi = ci + jc * idl1;
+#pragma GCC ivdep
+    for (idx_t ik = 0; ik < idl1; ++ik) {
+      xr[ik] = pr[ik] - qi[ik];
+      yr[ik] = pr[ik] + qi[ik];
+      xi[ik] = pi[ik] + qr[ik];
+      yi[ik] = pi[ik] - qr[ik];
+    }
+  }
+  if (ido == 1) return true;
+
+  // Twiddle factors, back into a in the output arrangement; element i = 0
+  // has the factor 1 and is copied.
+  for (idx_t ik = 0; ik < idl1; ++ik) {
+    ar[ik] = cr[ik];
+    ai[ik] = ci[ik];
+  }
+  for (int j = 1; j < ip; ++j) {
+    const float* w1r = wr(j);
+    const float* w1i = wi(j);
+    for (idx_t k = 0; k < l1; ++k) {
+      const float* yr = cr + j * idl1 + ido * k;
+      const float* yi = ci + j * idl1 + ido * k;
+      float* xr = ar + j * idl1 + ido * k;
+      float* xi = ai + j * idl1 + ido * k;
+      xr[0] = yr[0];
+      xi[0] = yi[0];
+#pragma GCC ivdep
+      for (idx_t i = 1; i < ido; ++i) {
+        xr[i] = w1r[i] * yr[i] + w1i[i] * yi[i];
+        xi[i] = w1r[i] * yi[i] - w1i[i] * yr[i];
+      }
+    }
+  }
+  return false;
+}
+
+// Complex forward transform of the split sequence (zr, zi) of n values, using
+// (sr, si) as the second array of the passes. Returns the arrays holding the
+// result, which may be either pair.
+std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, float* zr, float* zi,
+                                              float* sr, float* si, const float* wa) {
+  float* ar = zr;
+  float* ai = zi;
+  float* cr = sr;
+  float* ci = si;
+  const int nf = ifac[1];
+  int l1 = 1;
+  for (int q = 0; q < nf; ++q) {
+    const int ip = ifac[q + 2];
+    const int l2 = l1 * ip;
+    const int ido = n / l2;
+    bool swap = true;
+    switch (ip) {
+      case 4: pass4(ido, l1, ar, ai, cr, ci, wa); break;
+      case 2: pass2(ido, l1, ar, ai, cr, ci, wa); break;
+      case 3: pass3(ido, l1, ar, ai, cr, ci, wa); break;
+      case 5: pass5(ido, l1, ar, ai, cr, ci, wa); break;
+      default: swap = passg(ip, ido, l1, ar, ai, cr, ci, wa); break;
+    }
+    if (swap) {
+      std::swap(ar, cr);
+      std::swap(ai, ci);
+    }
+    wa += 2 * idx_t(ip - 1) * ido;
+    l1 = l2;
+  }
+  return {ar, ai};
+}
+
+// Channel a of the window into the real parts of z and channel a + 1 (or
+// zeros for a lone channel) into the imaginary parts.
+QV_VECTOR_CLONES void load_channels(int n, const float* __restrict window, int a, bool pair, float* __restrict zr,
+                                    float* __restrict zi) {
+  const float* x = window + a;
+  if (pair) {
+    for (idx_t t = 0; t < n; ++t) {
+      zr[t] = x[wld * t];
+      zi[t] = x[wld * t + 1];
+    }
+  } else {
+    for (idx_t t = 0; t < n; ++t) {
+      zr[t] = x[wld * t];
+      zi[t] = 0.0f;
+    }
+  }
+}
+
+// Separates the transform Z of the pair (a, a + 1) into the coefficients of
+// both channels, k = 1..n/2, and writes them to the window.
+QV_VECTOR_CLONES void store_pair(int n, const float* __restrict fr, const float* __restrict fi,
+                                 float* __restrict window, int a) {
+  const int nhalf = n / 2;
+  for (int k = 1; k <= nhalf; ++k) {
+    const float zkr = fr[k], zki = fi[k];
+    const float zmr = fr[n - k], zmi = fi[n - k];
+    float* re = window + wre(a, k);
+    float* im = window + wim(a, k);
+    re[0] = (zkr + zmr) / 2;
+    im[0] = (zki - zmi) / 2;
+    re[1] = (zki + zmi) / 2;
+    im[1] = (zmr - zkr) / 2;
+  }
+}
+
+// A lone channel takes its coefficients straight from Z.
+QV_VECTOR_CLONES void store_single(int n, const float* __restrict fr, const float* __restrict fi,
+                                   float* __restrict window, int a) {
+  const int nhalf = n / 2;
+  for (int k = 1; k <= nhalf; ++k) {
+    window[wre(a, k)] = fr[k];
+    window[wim(a, k)] = fi[k];
+  }
+}
+
+}  // namespace
+
+void fft_setup(int n, FftPlan& plan) {
+  if (n < 1 || n > nwmx) {
+    throw Error("FFT set-up: window length " + std::to_string(n) + " samples is outside 1.." +
+                std::to_string(nwmx));
+  }
+  plan.n = n;
+  if (n == 1) return;
+
+  // Factorisation: trial divisors 3, 4, 2, 5, then every odd number from 7.
+  // A factor 2 is moved to the front so that it is always the first pass.
+  static constexpr int first_trials[4] = {3, 4, 2, 5};
+  std::array<int, 15> ifac{};
+  int nl = n;
+  int nf = 0;
+  int ntry = 0;
+  for (int j = 0; nl != 1; ++j) {
+    ntry = j < 4 ? first_trials[j] : ntry + 2;
+    while (nl % ntry == 0) {
+      if (nf == max_factors) throw Error("FFT set-up: window length " + std::to_string(n) + " has too many factors");
+      ++nf;
+      ifac[nf + 1] = ntry;
+      nl /= ntry;
+      if (ntry == 2 && nf != 1) {
+        for (int i = nf + 1; i > 2; --i) ifac[i] = ifac[i - 1];
+        ifac[2] = 2;
+      }
+    }
+  }
+  ifac[0] = n;
+  ifac[1] = nf;
+  plan.ifac = ifac;
+
+  // Twiddles: every pass contributes (ip - 1) * ido complex factors, n - 1 in
+  // all, stored behind the 2n-float scratch area.
+  plan.wsave.assign(std::size_t(4) * n, 0.0f);
+  float* wa = plan.wsave.data() + 2 * idx_t(n);
+  const float argh = twopi / static_cast<float>(n);
+  int l1 = 1;
+  for (int q = 0; q < nf; ++q) {
+    const int ip = ifac[q + 2];
+    const int l2 = l1 * ip;
+    const int ido = n / l2;
+    // One sine and cosine per factor; all multiples of the angle come from
+    // rotations in single precision.
+    const float theta = static_cast<float>(l1) * argh;
+    const float c = std::cos(theta);
+    const float s = std::sin(theta);
+    float cj = 1.0f;
+    float sj = 0.0f;
+    for (int j = 1; j < ip; ++j) {
+      const float cn = cj * c - sj * s;
+      const float sn = sj * c + cj * s;
+      cj = cn;
+      sj = sn;
+      float* wr = wa;
+      float* wi = wa + ido;
+      wr[0] = 1.0f;
+      wi[0] = 0.0f;
+      float r = 1.0f;
+      float qv = 0.0f;
+      for (int f = 1; f <= ido; ++f) {
+        const float rn = cj * r - sj * qv;
+        const float qn = cj * qv + sj * r;
+        r = rn;
+        qv = qn;
+        if (f < ido) {
+          wr[f] = r;
+          wi[f] = qv;
+        }
+      }
+      // The general odd-radix pass takes cos and sin of 2 pi j / ip from the
+      // first pair of the block: the rotation carried on to f = ido.
+      if (ip > 5) {
+        wr[0] = r;
+        wi[0] = qv;
+      }
+      wa += 2 * idx_t(ido);
+    }
+    l1 = l2;
+  }
+}
+
+void fft_work_allocate(FftWork& w, int nmax) {
+  if (nmax < 1 || nmax > nwmx) {
+    throw Error("FFT work array: window length " + std::to_string(nmax) + " samples is outside 1.." +
+                std::to_string(nwmx));
+  }
+  w.z.assign(std::size_t(2) * nmax, 0.0f);
+}
+
+void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& plan) {
+  if (n < 1 || plan.n != n) {
+    throw Error("FFT: window of " + std::to_string(n) + " samples but the transform was set up for " +
+                std::to_string(plan.n));
+  }
+  if (nch < 1 || nch > nchmx) throw Error("FFT: channel count " + std::to_string(nch) + " is outside 1..6");
+  if (n == 1) return;  // no coefficient beyond the zero frequency
+  if (work.z.size() < std::size_t(2) * n || plan.wsave.size() < std::size_t(4) * n) {
+    throw Error("FFT: work arrays were not allocated for windows of " + std::to_string(n) + " samples");
+  }
+
+  float* zr = work.z.data();
+  float* zi = zr + n;
+  float* sr = plan.wsave.data();
+  float* si = sr + n;
+  const float* twiddles = sr + 2 * idx_t(n);
+
+  // Two real channels a, b go through one complex transform of z = x_a + i x_b;
+  // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
+  // F_b(k) = (Z(k) - conj Z(n-k)) / 2i.
+  for (int a = 0; a < nch; a += 2) {
+    const bool pair = a + 1 < nch;
+    load_channels(n, window, a, pair, zr, zi);
+    const auto [fr, fi] = forward(n, plan.ifac, zr, zi, sr, si, twiddles);
+    if (pair) {
+      store_pair(n, fr, fi, window, a);
+    } else {
+      store_single(n, fr, fi, window, a);
+    }
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,45 @@
+// Forward Fourier transform of the windows of a decimation level: a mixed-radix
+// complex FFT (radix 4, 2, 3, 5 and general odd radix) in single precision,
+// prepared once per level at set-up, that turns the tapered samples of every
+// channel of the window array into the coefficients of frequency indices
+// k = 1..n/2. Two real channels share one complex transform.
+#pragma once
+
+#include <array>
+#include <vector>
+
+namespace qv {
+
+// Transform tables of one level, made once at set-up for its window length.
+struct FftPlan {
+  int n = 0;                   // window length, samples of the level
+  std::array<int, 15> ifac{};  // ifac[0] = n, ifac[1] = number of factors nf, ifac[2..nf+1] factors in pass order
+  // First 2n floats: scratch area the passes alternate with (real parts, then
+  // imaginary parts). Then the twiddle factors of every pass.
+  std::vector<float> wsave;
+};
+
+// Factorises n (trial divisors 3, 4, 2, 5, 7, 9, 11, ..., a factor 2 always
+// moved to the front) and makes the twiddle factors from single-precision
+// rotations. n = 1 leaves the tables empty. Raises Error if n is outside
+// 1..nwmx. Allocates; call at set-up only.
+void fft_setup(int n, FftPlan& plan);
+
+// Complex work array shared by all levels: room for nmax complex values.
+struct FftWork {
+  std::vector<float> z;
+};
+
+// Allocates the work array for windows of up to nmax samples (set-up only).
+void fft_work_allocate(FftWork& w, int nmax);
+
+// Transforms channels 0..nch-1 of the window array (n samples each, leading
+// dimension 6) in place: afterwards window[wre(c,k)] = Re F_c(k) and
+// window[wim(c,k)] = Im F_c(k) for k = 1..n/2, with
+// F_c(k) = sum_t x_c(t) exp(-2 pi i k t / n), t = 0..n-1, unscaled. The
+// zero-frequency term is not stored; columns from n on are untouched.
+// Raises Error if the plan was made for another length, the work array is too
+// small or nch is outside 1..6.
+void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& plan);
+
+}  // namespace qv
