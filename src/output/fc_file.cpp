@@ -1,5 +1,6 @@
 #include "output/fc_file.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -157,8 +158,11 @@ void FcFileWriter::write_blocks(int nd, int levoff, std::span<const SetRecord> s
           // Scaled by the level's mean amplitude so that the 13-bit mantissa
           // resolves every coefficient relative to the typical size at its
           // frequency.
-          const float x = re[c] * 1000.0f / scale[c];
-          const float y = im[c] * 1000.0f / scale[c];
+          // A part that is exactly zero stays zero: on a dead channel every
+          // coefficient and hence the mean amplitude is 0, and 0/0 would turn
+          // true zeros into unpackable values.
+          const float x = re[c] == 0.0f ? 0.0f : re[c] * 1000.0f / scale[c];
+          const float y = im[c] == 0.0f ? 0.0f : im[c] * 1000.0f / scale[c];
           bool overflow = false;
           float xt1 = 0;
           const std::uint32_t w = pack_fc(x, y, overflow, &xt1);

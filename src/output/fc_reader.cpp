@@ -1,5 +1,6 @@
 #include "output/fc_reader.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>

@@ -372,6 +372,23 @@ TEST(FcFile, OverflowsGoToALogCreatedOnlyWhenNeeded) {
   EXPECT_NE(static_cast<std::uint32_t>(i32_at(b, 22 * 12 + 8)), fc_sentinel);  // channel 2 unaffected
 }
 
+TEST(FcFile, DeadChannelPacksZerosWithoutDiagnostics) {
+  const std::string path = fresh_dir() + "/site.f2";
+  SmallRun run;
+  // Channel 2 of every stored row is zero, so are its mean amplitudes.
+  for (std::int64_t r = 0; r < run.store.pos; ++r) run.store.re[r * 2 + 1] = run.store.im[r * 2 + 1] = 0.0f;
+  for (int l : {1, 3})
+    for (std::size_t i = 1; i < run.amp.lev[l].size(); i += nchmx) run.amp.lev[l][i] = 0.0f;
+  run.write(path);
+  EXPECT_FALSE(fs::exists(path + ".log"));
+  const std::vector<unsigned char> b = bytes_of(path);
+  EXPECT_EQ(static_cast<std::uint32_t>(i32_at(b, 22 * 12 + 8)), 0xFFF87FF8u);
+  float re = 1, im = 1;
+  decode_fc(0xFFF87FF8u, 0.0f, re, im);
+  EXPECT_EQ(re, 0.0f);
+  EXPECT_EQ(im, 0.0f);
+}
+
 TEST(OutputStore, RowsHoldTheWindowsInProcessingOrder) {
   OutputStore s;
   output_store_allocate(s, 2, 4, 3);
