@@ -157,10 +157,9 @@ void FcFileWriter::write_blocks(int nd, int levoff, std::span<const SetRecord> s
         for (int c = 0; c < nch_; ++c) {
           // Scaled by the level's mean amplitude so that the 13-bit mantissa
           // resolves every coefficient relative to the typical size at its
-          // frequency.
-          // A part that is exactly zero stays zero: on a dead channel every
-          // coefficient and hence the mean amplitude is 0, and 0/0 would turn
-          // true zeros into unpackable values.
+          // frequency. A part that is exactly zero stays zero: on a dead
+          // channel every coefficient and so the mean amplitude is 0, and 0/0
+          // would turn true zeros into unpackable values.
           const float x = re[c] == 0.0f ? 0.0f : re[c] * 1000.0f / scale[c];
           const float y = im[c] == 0.0f ? 0.0f : im[c] * 1000.0f / scale[c];
           bool overflow = false;
