@@ -1,0 +1,172 @@
+#include "dsp/prewhiten.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "common/error.hpp"
+
+namespace qv {
+namespace {
+
+// 2 pi as the single-precision constant the filter response is evaluated with.
+constexpr float twopi = 6.2831855f;
+
+// Element (row, col), row >= col, of a packed lower triangle.
+constexpr int packed(int row, int col) { return row * (row + 1) / 2 + col; }
+
+// x(t) <- x(t + 1) - x(t), t = 0..n-1, in increasing t.
+void first_difference(float* window, int c, int n) {
+  for (std::int64_t t = 0; t < n; ++t) window[widx(c, t)] = window[widx(c, t + 1)] - window[widx(c, t)];
+}
+
+// Fits the prediction-error filter of order p to samples 0..n+p-1 of channel c
+// (least squares over the n predictions of samples p..n+p-1, with the normal
+// equations loaded on the diagonal by 1 % of the power) and writes it to hc.
+// Returns false, leaving hc alone, when the normal matrix is not positive
+// definite.
+bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) {
+  auto x = [&](std::int64_t t) { return window[widx(c, t)]; };
+
+  // Lag sums r(j) = sum_{t<n} x(t) x(t+j), each in sample order.
+  for (int j = 0; j <= p; ++j) w.r[j] = 0.0f;
+  for (std::int64_t t = 0; t < n; ++t) {
+    const float xt = x(t);
+    for (int j = 0; j <= p; ++j) w.r[j] += xt * x(t + j);
+  }
+
+  // A(R, C) = sum_{s<n} x(s+C) x(s+R): the lag sum of R - C with the C
+  // products at the start taken out and the C products past n put in.
+  for (int row = 0; row < p; ++row) {
+    for (int col = 0; col <= row; ++col) {
+      const int j = row - col;
+      float s = w.r[j];
+      for (int t = 0; t < col; ++t) s -= x(t) * x(t + j);
+      for (std::int64_t t = n; t < std::int64_t(n) + col; ++t) s += x(t) * x(t + j);
+      w.a[packed(row, col)] = s;
+    }
+  }
+
+  const float fn = static_cast<float>(n);
+  for (int i = 0; i < packed(p, 0); ++i) w.a[i] /= fn;
+  for (int j = 0; j <= p; ++j) w.r[j] /= fn;
+  for (int row = 0; row < p; ++row) w.b[row] = w.r[row + 1];
+  const float load = 0.01f * w.r[0];
+  for (int row = 0; row < p; ++row) w.a[packed(row, row)] += load;
+
+  // Cholesky factor A = G G^T, row by row.
+  for (int i = 0; i < p; ++i) {
+    for (int j = 0; j < i; ++j) {
+      float s = w.a[packed(i, j)];
+      for (int k = 0; k < j; ++k) s -= w.g[packed(j, k)] * w.g[packed(i, k)];
+      w.g[packed(i, j)] = s / w.g[packed(j, j)];
+    }
+    float d = w.a[packed(i, i)];
+    for (int k = 0; k < i; ++k) d -= w.g[packed(i, k)] * w.g[packed(i, k)];
+    if (!(d > 0.0f)) return false;  // also refuses a NaN from non-finite samples
+    w.g[packed(i, i)] = std::sqrt(d);
+  }
+
+  // G y = b, then G^T alpha = y.
+  for (int i = 0; i < p; ++i) {
+    float s = w.b[i];
+    for (int k = 0; k < i; ++k) s -= w.g[packed(i, k)] * w.y[k];
+    w.y[i] = s / w.g[packed(i, i)];
+  }
+  for (int i = p - 1; i >= 0; --i) {
+    float s = w.y[i];
+    for (int k = i + 1; k < p; ++k) s -= w.g[packed(k, i)] * w.alpha[k];
+    w.alpha[i] = s / w.g[packed(i, i)];
+  }
+
+  hc[0] = 1.0f;
+  for (int k = 1; k <= p; ++k) hc[k] = -w.alpha[k - 1];
+  return true;
+}
+
+// y(t) = sum_{m<L} h(m) x(t + L-1 - m), t = 0..n-1, in increasing t: output t
+// needs samples t..t+L-1 only, none of them overwritten yet.
+void apply_filter(float* window, int c, int n, int L, const float* hc) {
+  for (std::int64_t t = 0; t < n; ++t) {
+    float s = 0.0f;
+    for (int m = 0; m < L; ++m) s += hc[m] * window[widx(c, t + L - 1 - m)];
+    window[widx(c, t)] = s;
+  }
+}
+
+}  // namespace
+
+void prewhiten(float* window, int nch, int n, const std::array<bool, nchmx>& pwdiff, int L, PwFilters& h,
+               PwWork& work) {
+  if (nch < 1 || nch > nchmx) throw Error("prewhiten: channel count " + std::to_string(nch) + " is outside 1..6");
+  if (n < 1) throw Error("prewhiten: window length " + std::to_string(n) + " is below 1");
+  if (L < 1 || L > pwlenmx) {
+    throw Error("prewhiten: filter length " + std::to_string(L) + " is outside 1.." + std::to_string(pwlenmx));
+  }
+  for (int c = 0; c < nch; ++c) {
+    float* hc = h.h[c].data();
+    if (pwdiff[c]) {
+      if (L < 2) {
+        throw Error("prewhiten: channel " + std::to_string(c + 1) +
+                    " is first-differenced but the window has no extra sample (filter length 1)");
+      }
+      first_difference(window, c, n);
+      hc[0] = 1.0f;
+      hc[1] = -1.0f;
+      continue;
+    }
+    hc[0] = 1.0f;
+    if (L < 2) continue;
+    if (fit_filter(window, c, n, L - 1, hc, work)) {
+      apply_filter(window, c, n, L, hc);
+    } else {
+      for (int m = 1; m < L; ++m) hc[m] = 0.0f;  // identity filter, channel left as it is
+    }
+  }
+}
+
+void correct_coefficients(float* window, int nch, int nfreq, const std::complex<float>* response, const PwFilters& h,
+                          int L, int n, const std::array<bool, nchmx>& pwdiff) {
+  if (nch < 1 || nch > nchmx) {
+    throw Error("correct_coefficients: channel count " + std::to_string(nch) + " is outside 1..6");
+  }
+  if (L < 1 || L > pwlenmx) {
+    throw Error("correct_coefficients: filter length " + std::to_string(L) + " is outside 1.." +
+                std::to_string(pwlenmx));
+  }
+  if (n < 1 || nfreq > n / 2) {
+    throw Error("correct_coefficients: " + std::to_string(nfreq) + " coefficients asked of a window of " +
+                std::to_string(n) + " samples, which has " + std::to_string(n / 2));
+  }
+  const float dw = twopi / static_cast<float>(n);  // radians per frequency index
+  // exp(+i w (L - m)) for m = 1..L, shared by all channels of a frequency.
+  std::array<std::complex<float>, pwlenmx> e{};
+  for (int k = 1; k <= nfreq; ++k) {
+    const float w = dw * static_cast<float>(k);
+    if (L >= 2) {
+      for (int m = 1; m <= L; ++m) e[m - 1] = std::exp(std::complex<float>(0.0f, w * static_cast<float>(L - m)));
+    }
+    for (int c = 0; c < nch; ++c) {
+      float hr = 1.0f;
+      float hi = 0.0f;
+      if (L >= 2 && !pwdiff[c]) {
+        hr = 0.0f;
+        for (int m = 1; m <= L; ++m) {
+          const float hm = h.h[c][m - 1];
+          hr += hm * e[m - 1].real();
+          hi += hm * e[m - 1].imag();
+        }
+      }
+      float* re = window + wre(c, k);
+      float* im = window + wim(c, k);
+      const std::complex<float> r = response[std::int64_t(k - 1) * nchmx + c];
+      const float pr = *re * r.real() - *im * r.imag();
+      const float pi = *re * r.imag() + *im * r.real();
+      const std::complex<double> f = std::complex<double>(pr, pi) / std::complex<double>(hr, hi);
+      *re = static_cast<float>(f.real());
+      *im = static_cast<float>(f.imag());
+    }
+  }
+}
+
+}  // namespace qv

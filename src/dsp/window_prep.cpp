@@ -1,0 +1,84 @@
+#include "dsp/window_prep.hpp"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "common/error.hpp"
+#include "common/limits.hpp"
+
+namespace qv {
+namespace {
+
+// Coefficients a0..a10 of the polynomial in u = 1 - x^2 that gives the
+// prolate taper on [-1, 1] (c = pi, unit energy), as their exact
+// single-precision bit patterns.
+constexpr std::array<float, 11> taper_poly = {
+    std::bit_cast<float>(std::uint32_t{0x3e6a845b}),  // a0  0.229020521
+    std::bit_cast<float>(std::uint32_t{0x3ede61b0}),  // a1  0.434339046
+    std::bit_cast<float>(std::uint32_t{0x3e68ff9a}),  // a2  0.227537543
+    std::bit_cast<float>(std::uint32_t{0x3d626df0}),  // a3  0.0552806258
+    std::bit_cast<float>(std::uint32_t{0x3bfdaa79}),  // a4  0.00774126919
+    std::bit_cast<float>(std::uint32_t{0x3a38cf0d}),  // a5  0.000704989594
+    std::bit_cast<float>(std::uint32_t{0x383d2439}),  // a6  4.50948464e-05
+    std::bit_cast<float>(std::uint32_t{0x360f6f3d}),  // a7  2.13734097e-06
+    std::bit_cast<float>(std::uint32_t{0x33a7aa3e}),  // a8  7.80751037e-08
+    std::bit_cast<float>(std::uint32_t{0x311badca}),  // a9  2.26542562e-09
+    std::bit_cast<float>(std::uint32_t{0x2e6b31ae}),  // a10 5.34769382e-11
+};
+
+void check_channels(int nch, const char* step) {
+  if (nch < 1 || nch > nchmx) {
+    throw Error(std::string(step) + ": channel count " + std::to_string(nch) + " is outside 1..6");
+  }
+}
+
+// Weights at the centres of n equal cells of [-1, 1], scaled by sqrt(2/n) so
+// that their squares sum to 1 (to within about 1/n^2). Symmetric, so only the
+// first half is evaluated; the middle weight of an odd n is written twice.
+void make_taper(int n, float* w) {
+  const float scale = std::sqrt(2.0f / static_cast<float>(n));
+  const int half = (n + 1) / 2;
+  for (int i = 1; i <= half; ++i) {
+    const float x = static_cast<float>(2 * i - 1) / static_cast<float>(n) - 1.0f;
+    const float u = (1.0f - x) * (1.0f + x);
+    float p = taper_poly[10];
+    for (int j = 9; j >= 0; --j) p = p * u + taper_poly[j];
+    w[i - 1] = p * scale;
+    w[n - i] = p * scale;
+  }
+}
+
+}  // namespace
+
+void remove_mean(float* window, int nch, int m) {
+  check_channels(nch, "remove_mean");
+  if (m < 1) throw Error("remove_mean: sample count " + std::to_string(m) + " is below 1");
+  // One sweep over the rows; each channel's sum runs in sample order.
+  std::array<float, nchmx> sum{};
+  for (std::int64_t t = 0; t < m; ++t) {
+    for (int c = 0; c < nch; ++c) sum[c] += window[widx(c, t)];
+  }
+  std::array<float, nchmx> mean{};
+  for (int c = 0; c < nch; ++c) mean[c] = sum[c] / static_cast<float>(m);
+  for (std::int64_t t = 0; t < m; ++t) {
+    for (int c = 0; c < nch; ++c) window[widx(c, t)] -= mean[c];
+  }
+}
+
+void apply_taper(float* window, int nch, int n, bool& taper_flag, float* taper_table) {
+  check_channels(nch, "apply_taper");
+  if (n < 1 || n > nwmx) throw Error("apply_taper: window length " + std::to_string(n) + " is outside 1..524288");
+  if (taper_flag) {
+    make_taper(n, taper_table);
+    taper_flag = false;
+  }
+  for (std::int64_t t = 0; t < n; ++t) {
+    const float w = taper_table[t];
+    for (int c = 0; c < nch; ++c) window[widx(c, t)] *= w;
+  }
+}
+
+}  // namespace qv
