@@ -1,7 +1,151 @@
 #include "driver/run.hpp"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <pmmintrin.h>
+#include <xmmintrin.h>
+#endif
+
+#include "calibration/response_table.hpp"
+#include "calibration/system_parameters.hpp"
+#include "common/error.hpp"
+#include "common/text_reader.hpp"
+#include "driver/block_loop.hpp"
+#include "driver/decset.hpp"
+#include "driver/options.hpp"
+#include "driver/run_state.hpp"
+#include "input/open_input.hpp"
+#include "output/fc_file.hpp"
+#include "output/fc_header.hpp"
+
 namespace qv {
 
-int run(const std::vector<std::string>&, Console&) { return 0; }
+namespace {
+
+// Denormal results and operands are flushed to zero: the recursions of the
+// processing must not slow down by orders of magnitude on tiny values.
+void flush_denormals() {
+#if defined(__x86_64__) || defined(__i386__)
+  _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON);
+  _MM_SET_DENORMALS_ZERO_MODE(_MM_DENORMALS_ZERO_ON);
+#endif
+}
+
+// Wall clock with a counter in units of 0.1 ms (rate 10000 per second).
+constexpr std::int64_t kClockRate = 10000;
+std::int64_t clock_count() {
+  auto t = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::microseconds>(t).count() / 100;
+}
+
+void report_run_time(std::int64_t start, Console& con) {
+  double seconds = static_cast<double>(clock_count() - start) / static_cast<double>(kClockRate);
+  con.say("Run time=", seconds);
+}
+
+// Step 8: the channel count of the system parameter file wins over the header's.
+void settle_channels(RunState& st, Console& con) {
+  int declared = st.sp.nch;
+  if (declared < 1 || declared > nchmx)
+    throw Error("system parameter file declares " + std::to_string(declared) + " channels; 1 to 6 are possible");
+  const int processed = declared == 6 ? 5 : declared;
+  st.reader_nch = declared;
+  if (processed != st.nch) {
+    con.say(std::string("info: nch in sp file does not agree with nch in") + " data file");
+    st.nch = processed;
+  }
+}
+
+// Step 9: a system parameter file from a "standard" folder carries no station
+// position, so the console is asked for it. End of input keeps the file's values.
+void ask_position(const std::string& sp_name, RunState& st, Console& con) {
+  if (sp_name.size() < 11 || sp_name.compare(3, 8, "standard") != 0) return;
+  con.say("Enter declination, station coordinates");
+  std::string answer;
+  if (!con.ask("", answer)) return;
+  float decl = st.sp.decl, lat = st.sp.lat, lon = st.sp.lon;
+  FreeField f[] = {decl, lat, lon};
+  if (read_values_from(answer, f) == ReadStatus::bad_value)
+    throw Error("console: expected declination, latitude and longitude in degrees, found '" + answer + "'");
+  st.sp.decl = decl;
+  st.sp.lat = lat;
+  st.sp.lon = lon;
+}
+
+// Step 11: nfmx, the sample interval of every level.
+void derive_levels(RunState& st) {
+  st.nfmx = 0;
+  float dr = st.sp.dt;
+  for (int lev = 1; lev <= st.setup.nd; ++lev) {
+    st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
+    dr *= static_cast<float>(st.setup.lev[lev].decfac);
+    st.dr[lev] = dr;
+  }
+}
+
+void end_of_run_write(RunState& st, FcFileWriter& writer) {
+  average_amplitudes(st.amplitudes, st.setup, st.level_sets, st.nch);
+  // The header lists only the levels that are cut into windows.
+  writer.write_header(make_fc_header(st.nch, st.setup, st.dr, st.sp));
+  writer.write_blocks(st.setup.nd, st.setup.levoff, st.sets, st.store, st.amplitudes);
+  writer.commit();
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, Console& con) {
+  flush_denormals();
+  const std::int64_t start = clock_count();
+  con.say(start, kClockRate);
+  write_banner(con);
+  const RunOptions opts = parse_options(args, con);
+  announce_format(opts, con);
+
+  OpenedInput in = open_input(opts, con);
+  if (in.acq.input_error) {
+    con.say("Error Reading Binary File: " + in.acq.error_name);
+    report_run_time(start, con);
+    return 1;
+  }
+
+  auto st = std::make_unique<RunState>();
+  st->nch = in.acq.nch;
+  st->threshold = in.acq.threshold;
+  FcFileWriter writer(in.files.fc, st->nch, con);
+  st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);
+  settle_channels(*st, con);
+  ask_position(in.files.sp, *st, con);
+
+  int status = cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
+  if (status == decset_too_many_levels) {
+    con.say(std::string("parameters read from cf_decset are inconsistent") + " with parameters declared in main program");
+    throw Error("the decimation set-up file " + in.files.decset + " has more than 10 levels");
+  }
+  if (status != decset_ok)
+    throw Error("the decimation and pre-whitening set-up (" + in.files.decset + ", " + in.files.pwset +
+                ") cannot be used; see the message above");
+  derive_levels(*st);
+  allocate_run_arrays(*st);
+  build_response_table(st->response, st->setup, st->dr, st->sp, st->nch);
+
+  st->grid = align_start_time(st->setup, in.acq.time_int, in.acq.sampfreq, con);
+  // The residual is counted in input samples; the phase shift wants seconds.
+  st->grid_residual_s = st->grid.grid_residual * st->sp.dt;
+  con.say("TIME_INTERVAL (sec)", static_cast<float>(static_cast<double>(in.acq.time_int) / 1.0e6));
+
+  process_blocks(*st, *in.reader, con);
+
+  con.blank();
+  con.say("number of sets = ", st->nsets);
+  con.blank();
+  in.reader.reset();  // closes the time-series file
+  end_of_run_write(*st, writer);
+  report_run_time(start, con);
+  return 0;
+}
 
 }  // namespace qv

@@ -11,8 +11,10 @@ namespace {
 
 class DecsetFiles : public testing::Test {
  protected:
-  std::string dec = testing::TempDir() + "qv_decset_test.cfg";
-  std::string pw = testing::TempDir() + "qv_pwset_test.cfg";
+  // One pair of files per test: CTest runs tests in parallel processes.
+  std::string stem = testing::TempDir() + "qv_" + testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string dec = stem + "_decset.cfg";
+  std::string pw = stem + "_pwset.cfg";
   std::ostringstream out, err;
   std::istringstream in;
   Console con{out, err, in};

@@ -1,0 +1,29 @@
+// The processing loop of a run: blocks of samples through the decimation
+// cascade, and every window that becomes available through the window steps
+// to the output store.
+#pragma once
+
+#include "common/console.hpp"
+#include "driver/run_state.hpp"
+#include "input/block_reader.hpp"
+
+namespace qv {
+
+// Why processing ended.
+enum class LoopEnd {
+  end_of_data,   // the reader reported the end (or an empty block)
+  bad_mark,      // status -2: excess records or a wrong time mark
+  set_limit,     // NSMAX windows stored
+  other_status,  // any other status
+};
+
+// Reads the first block and runs the stretch and block loop to the end of the
+// data. Every accepted window is stored and added to the amplitude sums.
+LoopEnd process_blocks(RunState& st, BlockReader& reader, Console& con);
+
+// The window steps for the next window of level lev: extraction, rejection or
+// preparation, transform, corrections, storing. Returns true when the window
+// filled the last free set.
+bool process_window(RunState& st, int lev, Console& con);
+
+}  // namespace qv
