@@ -28,11 +28,15 @@ void first_difference(float* window, int c, int n) {
 bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) {
   auto x = [&](std::int64_t t) { return window[widx(c, t)]; };
 
-  // Lag sums r(j) = sum_{t<n} x(t) x(t+j), each in sample order.
-  for (int j = 0; j <= p; ++j) w.r[j] = 0.0f;
-  for (std::int64_t t = 0; t < n; ++t) {
-    const float xt = x(t);
-    for (int j = 0; j <= p; ++j) w.r[j] += xt * x(t + j);
+  // Lag sums r(j) = sum_{t<n} x(t) x(t+j), each in sample order. Summed in a
+  // local so that the compiler can keep it in a register: the window and the
+  // scratch are both float arrays and might alias.
+  for (int j = 0; j <= p; ++j) {
+    const float* xa = window + widx(c, 0);
+    const float* xb = window + widx(c, j);
+    float s = 0.0f;
+    for (std::int64_t t = 0; t < n; ++t) s += xa[t * wld] * xb[t * wld];
+    w.r[j] = s;
   }
 
   // A(R, C) = sum_{s<n} x(s+C) x(s+R): the lag sum of R - C with the C
@@ -87,10 +91,13 @@ bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) 
 // y(t) = sum_{m<L} h(m) x(t + L-1 - m), t = 0..n-1, in increasing t: output t
 // needs samples t..t+L-1 only, none of them overwritten yet.
 void apply_filter(float* window, int c, int n, int L, const float* hc) {
+  float h[pwlenmx];  // a local copy: the window is written while the filter is read
+  for (int m = 0; m < L; ++m) h[m] = hc[m];
+  float* x = window + widx(c, 0);
   for (std::int64_t t = 0; t < n; ++t) {
     float s = 0.0f;
-    for (int m = 0; m < L; ++m) s += hc[m] * window[widx(c, t + L - 1 - m)];
-    window[widx(c, t)] = s;
+    for (int m = 0; m < L; ++m) s += h[m] * x[(t + L - 1 - m) * wld];
+    x[t * wld] = s;
   }
 }
 
