@@ -11,12 +11,16 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <numbers>
+#include <ostream>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "common/console.hpp"
@@ -63,19 +67,34 @@ void write_file(const fs::path& p, const std::string& text) {
 // A station folder of its own for the running test (the process id keeps the
 // Release and sanitizer builds apart when they run at the same time). The
 // recording stays in the shared data folder: paths.cfg line 1 points there.
-fs::path station_folder(const std::string& base, const std::string& sp, const std::string& decset,
-                        const std::string& pwset) {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path dir = fs::path(testing::TempDir()) /
-                       ("qv_realmt_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  write_file(dir / "paths.cfg", kDataDir.string() + "\n.\n.\ndecset.cfg\npwset.cfg\n.\nsensors\n");
-  write_file(dir / (base + ".sp"), sp);
-  write_file(dir / "decset.cfg", decset);
-  write_file(dir / "pwset.cfg", pwset);
-  return dir;
-}
+// The folder goes when the test passes and stays for a look when it fails.
+class StationFolder {
+ public:
+  StationFolder(const std::string& base, const std::string& sp, const std::string& decset,
+                const std::string& pwset) {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::path(testing::TempDir()) /
+           ("qv_realmt_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    write_file(dir_ / "paths.cfg", kDataDir.string() + "\n.\n.\ndecset.cfg\npwset.cfg\n.\nsensors\n");
+    write_file(dir_ / (base + ".sp"), sp);
+    write_file(dir_ / "decset.cfg", decset);
+    write_file(dir_ / "pwset.cfg", pwset);
+  }
+  StationFolder(StationFolder&& o) noexcept : dir_(std::move(o.dir_)) { o.dir_.clear(); }
+  StationFolder(const StationFolder&) = delete;
+  StationFolder& operator=(const StationFolder&) = delete;
+  StationFolder& operator=(StationFolder&&) = delete;
+  ~StationFolder() {
+    std::error_code ec;
+    if (!dir_.empty() && !testing::Test::HasFailure()) fs::remove_all(dir_, ec);
+  }
+  const fs::path& dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
 
 struct RunResult {
   int status = -1;
@@ -297,6 +316,7 @@ CrossPowers direct_estimate(const fs::path& asc) {
 }
 
 struct Sa225Run {
+  StationFolder folder;
   RunResult run;
   std::map<int, CrossPowers> band;                   // level -> sums over the 30-90 s band
   std::map<std::pair<int, int>, CrossPowers> line;   // (level, k) -> sums over windows
@@ -305,9 +325,8 @@ struct Sa225Run {
 };
 
 Sa225Run run_sa225() {
-  Sa225Run r;
-  const fs::path dir = station_folder(kSa225, kSa225Sp, kSa225Decset, kPrewhiten3);
-  r.run = run_station(dir, kSa225, 5);
+  Sa225Run r{StationFolder(kSa225, kSa225Sp, kSa225Decset, kPrewhiten3), {}, {}, {}, {}, {}};
+  r.run = run_station(r.folder.dir(), kSa225, 5);
   if (r.run.status != 0 || !fs::exists(r.run.fc_file)) return r;
   for_each_coefficient(r.run.fc_file, [&](int level, int k, double period, int window, const Coefs& c,
                                           const std::array<std::uint32_t, nchmx>&) {
@@ -465,8 +484,8 @@ constexpr int kBp02Decfac[4] = {0, 1, 4, 16};
 
 TEST(RealRecording, Bp02RunsThroughWithFiniteCoefficients) {
   if (!have_recordings()) GTEST_SKIP() << "no real recordings in " << kDataDir;
-  const fs::path dir = station_folder(kBp02, kBp02Sp, kBp02Decset, kPrewhiten3);
-  const RunResult r = run_station(dir, kBp02, 4);
+  const StationFolder folder(kBp02, kBp02Sp, kBp02Decset, kPrewhiten3);
+  const RunResult r = run_station(folder.dir(), kBp02, 4);
   ASSERT_EQ(r.status, 0) << r.console;
   EXPECT_EQ(r.console.find("Number of processed sets reached"), std::string::npos);
   EXPECT_EQ(r.console.find(" bad"), std::string::npos);
