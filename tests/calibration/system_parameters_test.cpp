@@ -9,30 +9,18 @@
 #include "calibration/system_parameters.hpp"
 #include "common/console.hpp"
 #include "common/error.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A station folder under the test's temporary directory, entered for the
-// test (the retry name is cut at the first '.' of the whole name, so names
-// stay relative) and left again afterwards.
-class SpFolder : public ::testing::Test {
+// A station folder entered for the test (the retry name is cut at the first
+// '.' of the whole name, so names stay relative).
+class SpFolder : public testing_support::StationFolderTest {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::path(::testing::TempDir()) /
-           ("qv_sp_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  static void write(const std::string& name, const std::string& text) { std::ofstream(name) << text; }
+  SpFolder() : StationFolderTest("sp") {}
   SystemParameters read(std::string name, float ref_decl = 0) { return GETSP(name, ref_decl, con_); }
   std::string error_of(std::string name) {
     try {
@@ -49,7 +37,6 @@ class SpFolder : public ::testing::Test {
     return v;
   }
 
-  fs::path old_, dir_;
   std::ostringstream out_, err_;
   std::istringstream in_;
   Console con_{out_, err_, in_};

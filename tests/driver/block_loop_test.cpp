@@ -8,6 +8,7 @@
 
 #include "driver/block_loop.hpp"
 #include "common/error.hpp"
+#include "support/station_folder.hpp"
 #include "driver/run.hpp"
 #include "output/fc_reader.hpp"
 
@@ -158,16 +159,13 @@ TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
 class RunInFolder : public testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::path(testing::TempDir()) /
-          (std::string("qv_run_") + testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    dir = testing_support::fresh_test_folder("run");
     write("decset.cfg", "1 0\n16 0 1 0 0 1 0 2 1\n1.0\n");
     write("pwset.cfg", "1\n0\n");
     write("st.sp", "ST\n10 20\n1.5\n2\n1.0\n0 0\nEx\n100 0 0 1\n1 0\nHy\n90 0\n1 0\n");
     recording(100);
   }
-  void write(const std::string& name, const std::string& text) { std::ofstream(dir / name) << text; }
+  void write(const std::string& name, const std::string& text) { testing_support::write_file(dir / name, text); }
   void recording(int samples) {
     std::ofstream ts(dir / "st.asc");
     ts << "1.0\n2026 1 1 0 0 0\n2026 1 1 0 0 0\n";
@@ -175,18 +173,10 @@ class RunInFolder : public testing::Test {
   }
   // Runs the program in the folder; the console answers `answers`.
   int run_here(const std::string& answers = "\n") {
-    fs::path old = fs::current_path();
-    fs::current_path(dir);
+    testing_support::WorkingDirectory inside(dir);
     std::istringstream in(answers);
     Console con(out, err, in);
-    try {
-      int status = run({"-A", "-f:st.asc"}, con);
-      fs::current_path(old);
-      return status;
-    } catch (...) {
-      fs::current_path(old);
-      throw;
-    }
+    return run({"-A", "-f:st.asc"}, con);
   }
 
   fs::path dir;

@@ -25,6 +25,7 @@
 #include "common/limits.hpp"
 #include "driver/run.hpp"
 #include "output/fc_reader.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
@@ -157,21 +158,6 @@ void write_station(const fs::path& dir, const StationCase& sc, const std::vector
   ts << sc.dt << "\n2026 5 17 3 " << s / 60 << " " << s % 60 << "\n2026 5 17 3 0 0\n";
   for (const auto& r : rows) ts << r[0] << " " << r[1] << "\n";
 }
-
-// Switches the working directory for the lifetime of the guard.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
-  ~WorkingDirectory() {
-    std::error_code ec;
-    fs::current_path(old_, ec);
-  }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  fs::path old_;
-};
 
 // ---------------------------------------------------------------------------
 // The independent analysis.
@@ -510,7 +496,7 @@ TEST_P(EndToEnd, FileMatchesIndependentAnalysis) {
   std::ostringstream out, err;
   std::istringstream in;
   {
-    WorkingDirectory here(dir);
+    testing_support::WorkingDirectory here(dir);
     Console con(out, err, in);
     ASSERT_EQ(run({"-A", "-f:st.asc"}, con), 0) << out.str();
   }

@@ -27,6 +27,7 @@
 #include "common/error.hpp"
 #include "driver/run.hpp"
 #include "output/fc_reader.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
@@ -40,22 +41,6 @@ const std::string kBp02 = "BP02_20130513T021718Z_10Hz_EX_EY_BX_BY_uV";
 
 // Channels in the order of both recordings (0-based): Ex Ey Bx By [Bz].
 enum { Ex = 0, Ey = 1, Bx = 2, By = 3, Bz = 4 };
-
-// The run looks for paths.cfg in the working directory; this puts the test
-// back where it was, also when an assertion leaves early.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
-  ~WorkingDirectory() {
-    std::error_code ec;
-    fs::current_path(old_, ec);
-  }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  fs::path old_;
-};
 
 bool have_recordings() { return fs::exists(kDataDir / (kSa225 + ".asc")) && fs::exists(kDataDir / (kBp02 + ".asc")); }
 
@@ -109,7 +94,7 @@ RunResult run_station(const fs::path& dir, const std::string& base, int nch) {
   std::istringstream in;  // nothing to answer: every prompt would read end of input
   Console con(out, err, in);
   {
-    WorkingDirectory wd(dir);
+    testing_support::WorkingDirectory wd(dir);
     try {
       r.status = run({"-A", "-f:" + base + ".asc"}, con);
     } catch (const Error& e) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/error.hpp"
-#include "../dsp/cascade_stream.hpp"
+#include "support/cascade_stream.hpp"
 
 namespace qv {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/error.hpp"
-#include "cascade_stream.hpp"
+#include "support/cascade_stream.hpp"
 
 namespace qv {
 namespace {

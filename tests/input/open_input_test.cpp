@@ -8,6 +8,7 @@
 
 #include "common/console.hpp"
 #include "common/error.hpp"
+#include "support/station_folder.hpp"
 #include "input/open_input.hpp"
 
 namespace qv {
@@ -79,26 +80,9 @@ TEST(FileNames, PathsLinesAreFixedFieldsOf80Characters) {
   EXPECT_EQ(form_file_names("x.asc", lines({"", "", "", "", "", "", "  "}), 3).sensor_dir, "");
 }
 
-// A station folder under the test's temporary directory, entered for the
-// test and left again afterwards.
-class StationFolder : public ::testing::Test {
+class StationFolder : public testing_support::StationFolderTest {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::path(::testing::TempDir()) /
-           ("qv_open_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  static void write(const fs::path& p, const std::string& text) {
-    if (p.has_parent_path()) fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-  }
+  StationFolder() : StationFolderTest("open") {}
   OpenedInput open(const RunOptions& opts, const std::string& answers = "") {
     in_.clear();
     in_.str(answers);
@@ -121,7 +105,6 @@ class StationFolder : public ::testing::Test {
     return o;
   }
 
-  fs::path old_, dir_;
   std::ostringstream out_, err_;
   std::istringstream in_;
   Console con_{out_, err_, in_};
