@@ -124,9 +124,17 @@ class SpFile {
 SystemParameters GETSP(std::string& sp_name, float reference_declination, Console& con) {
   TextReader r;
   if (!r.open(sp_name)) {
-    // Retry with the name cut before its first blank or full stop + ".sp".
-    sp_name = sp_name.substr(0, static_cast<std::size_t>(base_name_length(sp_name))) + ".sp";
-    if (!r.open(sp_name)) throw Error("error: system parameter file " + sp_name + " not found");
+    // Retry with the file name cut before its first blank or full stop, +
+    // ".sp". Only the name after the last '/' is cut: a folder such as "."
+    // or "survey.2018" must survive.
+    const std::string first = sp_name;
+    const std::size_t slash = first.rfind('/');
+    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+    const std::string_view name = std::string_view(first).substr(name_at);
+    sp_name = first.substr(0, name_at) + std::string(name.substr(0, base_name_length(name))) + ".sp";
+    if (!r.open(sp_name))
+      throw Error("error: system parameter file " + sp_name + " not found" +
+                  (sp_name == first ? std::string() : " (nor " + first + ")"));
   }
   SpFile f(r, sp_name);
   SystemParameters sp;

@@ -19,6 +19,8 @@ void report_set_limit(Console& con) {
   con.say("     The program will finish processing now");
   con.say(std::string("     To process all data change NSMAX =") + field);
   con.say("     in file PARAMS1 !!!");
+  // This build sets the limit when it is compiled; say how.
+  con.say("     (rebuild with cmake -DQV_NSMAX=<sets> to raise it)");
 }
 
 // Windows that are usable and clean: mean removal, pre-whitening, taper,

@@ -168,7 +168,13 @@ TEST_F(SpFolder, RetryWithTheBaseNameAndNotFound) {
   const SystemParameters sp = GETSP(name, 0, con_);
   EXPECT_EQ(name, "site1.sp");
   EXPECT_FLOAT_EQ(sp.decl, 3.0f);
-  EXPECT_EQ(error_of("nosuch.v2.sp"), "error: system parameter file nosuch.sp not found");
+  EXPECT_EQ(error_of("nosuch.v2.sp"), "error: system parameter file nosuch.sp not found (nor nosuch.v2.sp)");
+  EXPECT_EQ(error_of("nosuch.sp"), "error: system parameter file nosuch.sp not found");
+  // Folders keep their dots; only the file name is cut.
+  write("survey.2018/site2.sp", "R\n1 2\n3\n1\n0.5\n0 0\nHx\n0 0\n1 0\n");
+  name = "./survey.2018/site2.run1.sp";
+  GETSP(name, 0, con_);
+  EXPECT_EQ(name, "./survey.2018/site2.sp");
 }
 
 TEST_F(SpFolder, ReadErrorsNameTheFileAndLine) {

@@ -152,7 +152,8 @@ TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
                        "      maximum number of allowed sets !!!\n"
                        "      The program will finish processing now\n"
                        "      To process all data change NSMAX =" +
-                           std::string(limit) + "\n      in file PARAMS1 !!!\n");
+                           std::string(limit) + "\n      in file PARAMS1 !!!\n"
+                       "      (rebuild with cmake -DQV_NSMAX=<sets> to raise it)\n");
 }
 
 // Whole runs in a small station folder (one 16-sample level, two channels).
