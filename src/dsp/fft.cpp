@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -28,6 +29,40 @@ using idx_t = std::ptrdiff_t;
 #define QV_VECTOR_CLONES
 #endif
 #define QV_INLINE [[gnu::always_inline]] inline
+
+// Short vectors of four floats (GCC and Clang vector extensions) for the
+// moves between the window rows and the transform arrays. They only move and
+// rearrange values; the arithmetic on them is the same elementwise
+// single-precision arithmetic as in the scalar code.
+#if defined(__GNUC__)
+#define QV_SIMD 1
+using f4 = float __attribute__((vector_size(16)));
+using d2 = double __attribute__((vector_size(16)));
+
+QV_INLINE f4 load4(const float* p) {
+  f4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+QV_INLINE void store4(float* p, f4 v) { std::memcpy(p, &v, sizeof v); }
+QV_INLINE f4 reversed(f4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+// Two 64-bit units of two floats each, from p0 and p1, as (p0[0], p0[1], p1[0], p1[1]).
+QV_INLINE f4 load_units(const float* p0, const float* p1) {
+  double u0, u1;
+  std::memcpy(&u0, p0, sizeof u0);
+  std::memcpy(&u1, p1, sizeof u1);
+  return reinterpret_cast<f4>(d2{u0, u1});
+}
+// The inverse of load_units.
+QV_INLINE void store_units(float* p0, float* p1, f4 v) {
+  const d2 u = reinterpret_cast<d2>(v);
+  const double u0 = u[0], u1 = u[1];
+  std::memcpy(p0, &u0, sizeof u0);
+  std::memcpy(p1, &u1, sizeof u1);
+}
+#else
+#define QV_SIMD 0
+#endif
 
 // The passes work on split complex sequences: real parts in one array,
 // imaginary parts in another, so that the butterflies of neighbouring
@@ -443,13 +478,32 @@ std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& 
 QV_VECTOR_CLONES void load_channels(int n, const float* __restrict window, int a, bool pair, float* __restrict zr,
                                     float* __restrict zi) {
   const float* x = window + a;
+  idx_t t = 0;
+#if QV_SIMD
+  // The two samples of a pair are neighbours in a window row: each is
+  // fetched as one 64-bit unit, and four rows are then split into real and
+  // imaginary parts.
   if (pair) {
-    for (idx_t t = 0; t < n; ++t) {
+    for (; t + 4 <= n; t += 4) {
+      const f4 lo = load_units(x + wld * t, x + wld * (t + 1));
+      const f4 hi = load_units(x + wld * (t + 2), x + wld * (t + 3));
+      store4(zr + t, __builtin_shufflevector(lo, hi, 0, 2, 4, 6));
+      store4(zi + t, __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
+    }
+  } else {
+    for (; t + 4 <= n; t += 4) {
+      store4(zr + t, f4{x[wld * t], x[wld * (t + 1)], x[wld * (t + 2)], x[wld * (t + 3)]});
+      store4(zi + t, f4{});
+    }
+  }
+#endif
+  if (pair) {
+    for (; t < n; ++t) {
       zr[t] = x[wld * t];
       zi[t] = x[wld * t + 1];
     }
   } else {
-    for (idx_t t = 0; t < n; ++t) {
+    for (; t < n; ++t) {
       zr[t] = x[wld * t];
       zi[t] = 0.0f;
     }
@@ -461,7 +515,29 @@ QV_VECTOR_CLONES void load_channels(int n, const float* __restrict window, int a
 QV_VECTOR_CLONES void store_pair(int n, const float* __restrict fr, const float* __restrict fi,
                                  float* __restrict window, int a) {
   const int nhalf = n / 2;
-  for (int k = 1; k <= nhalf; ++k) {
+  int k = 1;
+#if QV_SIMD
+  // Four frequencies at a time; Z(n - k) is read backwards. The two
+  // channels' values of one frequency are neighbours in the window and go
+  // out as one 64-bit unit.
+  for (; k + 3 <= nhalf; k += 4) {
+    const f4 zkr = load4(fr + k), zki = load4(fi + k);
+    const f4 zmr = reversed(load4(fr + (n - k - 3))), zmi = reversed(load4(fi + (n - k - 3)));
+    const f4 rea = (zkr + zmr) / 2;
+    const f4 ima = (zki - zmi) / 2;
+    const f4 reb = (zki + zmi) / 2;
+    const f4 imb = (zmr - zkr) / 2;
+    const f4 re01 = __builtin_shufflevector(rea, reb, 0, 4, 1, 5);
+    const f4 re23 = __builtin_shufflevector(rea, reb, 2, 6, 3, 7);
+    const f4 im01 = __builtin_shufflevector(ima, imb, 0, 4, 1, 5);
+    const f4 im23 = __builtin_shufflevector(ima, imb, 2, 6, 3, 7);
+    store_units(window + wre(a, k), window + wre(a, k + 1), re01);
+    store_units(window + wre(a, k + 2), window + wre(a, k + 3), re23);
+    store_units(window + wim(a, k), window + wim(a, k + 1), im01);
+    store_units(window + wim(a, k + 2), window + wim(a, k + 3), im23);
+  }
+#endif
+  for (; k <= nhalf; ++k) {
     const float zkr = fr[k], zki = fi[k];
     const float zmr = fr[n - k], zmi = fi[n - k];
     float* re = window + wre(a, k);
