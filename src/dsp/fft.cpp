@@ -36,6 +36,9 @@ using idx_t = std::ptrdiff_t;
 // single-precision arithmetic as in the scalar code.
 #if defined(__GNUC__)
 #define QV_SIMD 1
+// The vector helpers are always inlined, so the warning that 32-byte vector
+// arguments are passed differently with and without AVX does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 using f4 = float __attribute__((vector_size(16)));
 using d2 = double __attribute__((vector_size(16)));
 
@@ -60,6 +63,33 @@ QV_INLINE void store_units(float* p0, float* p1, f4 v) {
   std::memcpy(p0, &u0, sizeof u0);
   std::memcpy(p1, &u1, sizeof u1);
 }
+
+// Vectors of eight floats for the passes: on AVX2 one register, elsewhere
+// two. Shuffles below that work within halves of four lanes map to single
+// instructions on both.
+using f8 = float __attribute__((vector_size(32)));
+
+QV_INLINE f8 load8(const float* p) {
+  f8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+QV_INLINE void store8(float* p, f8 v) { std::memcpy(p, &v, sizeof v); }
+// Lower half of a, upper half of b.
+QV_INLINE f8 lo_hi(f8 a, f8 b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 12, 13, 14, 15); }
+// Upper half of a, then lower half of b.
+QV_INLINE f8 hi_lo(f8 a, f8 b) { return __builtin_shufflevector(a, b, 4, 5, 6, 7, 8, 9, 10, 11); }
+// Lane i of each half from b where bit i of M is set, else from a.
+template <int M>
+QV_INLINE f8 blend(f8 a, f8 b) {
+  return __builtin_shufflevector(a, b, M & 1 ? 8 : 0, M & 2 ? 9 : 1, M & 4 ? 10 : 2, M & 8 ? 11 : 3,
+                                 M & 1 ? 12 : 4, M & 2 ? 13 : 5, M & 4 ? 14 : 6, M & 8 ? 15 : 7);
+}
+// Lane i of each half takes lane Pi of the same half.
+template <int P0, int P1, int P2, int P3>
+QV_INLINE f8 permute(f8 a) {
+  return __builtin_shufflevector(a, a, P0, P1, P2, P3, P0 + 4, P1 + 4, P2 + 4, P3 + 4);
+}
 #else
 #define QV_SIMD 0
 #endif
@@ -80,7 +110,8 @@ QV_INLINE void store_units(float* p0, float* p1, f4 v) {
 // Radix 2: X0 = x0 + x1, X1 = x0 - x1.
 struct Radix2 {
   static constexpr int ip = 2;
-  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
     yr[0] = xr[0] + xr[1];
     yi[0] = xi[0] + xi[1];
     yr[1] = xr[0] - xr[1];
@@ -94,15 +125,16 @@ struct Radix3 {
   static constexpr int ip = 3;
   static constexpr float taur = -0.5f;
   static constexpr float taui = -0.866025388f;
-  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
-    const float tr2 = xr[1] + xr[2];
-    const float cr2 = xr[0] + taur * tr2;
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
+    const T tr2 = xr[1] + xr[2];
+    const T cr2 = xr[0] + taur * tr2;
     yr[0] = xr[0] + tr2;
-    const float ti2 = xi[1] + xi[2];
-    const float ci2 = xi[0] + taur * ti2;
+    const T ti2 = xi[1] + xi[2];
+    const T ci2 = xi[0] + taur * ti2;
     yi[0] = xi[0] + ti2;
-    const float cr3 = taui * (xr[1] - xr[2]);
-    const float ci3 = taui * (xi[1] - xi[2]);
+    const T cr3 = taui * (xr[1] - xr[2]);
+    const T ci3 = taui * (xi[1] - xi[2]);
     yr[1] = cr2 - ci3;
     yr[2] = cr2 + ci3;
     yi[1] = ci2 + cr3;
@@ -114,9 +146,10 @@ struct Radix3 {
 // X1 = (x0 - x2) - i (x1 - x3), X3 = (x0 - x2) + i (x1 - x3).
 struct Radix4 {
   static constexpr int ip = 4;
-  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
-    const float ti1 = xi[0] - xi[2], ti2 = xi[0] + xi[2], ti3 = xi[1] + xi[3], tr4 = xi[1] - xi[3];
-    const float tr1 = xr[0] - xr[2], tr2 = xr[0] + xr[2], ti4 = xr[3] - xr[1], tr3 = xr[1] + xr[3];
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
+    const T ti1 = xi[0] - xi[2], ti2 = xi[0] + xi[2], ti3 = xi[1] + xi[3], tr4 = xi[1] - xi[3];
+    const T tr1 = xr[0] - xr[2], tr2 = xr[0] + xr[2], ti4 = xr[3] - xr[1], tr3 = xr[1] + xr[3];
     yr[0] = tr2 + tr3;
     yi[0] = ti2 + ti3;
     yr[2] = tr2 - tr3;
@@ -138,19 +171,20 @@ struct Radix5 {
   static constexpr float ti11 = -0.95105654f;
   static constexpr float tr12 = -0.809017003f;
   static constexpr float ti12 = -0.587785244f;
-  QV_INLINE void operator()(const float* xr, const float* xi, float* yr, float* yi) const {
-    const float ti5 = xi[1] - xi[4], ti2 = xi[1] + xi[4], ti4 = xi[2] - xi[3], ti3 = xi[2] + xi[3];
-    const float tr5 = xr[1] - xr[4], tr2 = xr[1] + xr[4], tr4 = xr[2] - xr[3], tr3 = xr[2] + xr[3];
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
+    const T ti5 = xi[1] - xi[4], ti2 = xi[1] + xi[4], ti4 = xi[2] - xi[3], ti3 = xi[2] + xi[3];
+    const T tr5 = xr[1] - xr[4], tr2 = xr[1] + xr[4], tr4 = xr[2] - xr[3], tr3 = xr[2] + xr[3];
     yr[0] = xr[0] + tr2 + tr3;
     yi[0] = xi[0] + ti2 + ti3;
-    const float cr2 = xr[0] + tr11 * tr2 + tr12 * tr3;
-    const float ci2 = xi[0] + tr11 * ti2 + tr12 * ti3;
-    const float cr3 = xr[0] + tr12 * tr2 + tr11 * tr3;
-    const float ci3 = xi[0] + tr12 * ti2 + tr11 * ti3;
-    const float cr5 = ti11 * tr5 + ti12 * tr4;
-    const float ci5 = ti11 * ti5 + ti12 * ti4;
-    const float cr4 = ti12 * tr5 - ti11 * tr4;
-    const float ci4 = ti12 * ti5 - ti11 * ti4;
+    const T cr2 = xr[0] + tr11 * tr2 + tr12 * tr3;
+    const T ci2 = xi[0] + tr11 * ti2 + tr12 * ti3;
+    const T cr3 = xr[0] + tr12 * tr2 + tr11 * tr3;
+    const T ci3 = xi[0] + tr12 * ti2 + tr11 * ti3;
+    const T cr5 = ti11 * tr5 + ti12 * tr4;
+    const T ci5 = ti11 * ti5 + ti12 * ti4;
+    const T cr4 = ti12 * tr5 - ti11 * tr4;
+    const T ci4 = ti12 * ti5 - ti11 * ti4;
     yr[2] = cr3 - ci4;
     yr[3] = cr3 + ci4;
     yi[2] = ci3 + cr4;
@@ -161,6 +195,36 @@ struct Radix5 {
     yi[1] = ci2 + cr5;
   }
 };
+
+#if QV_SIMD
+// Eight butterflies of an odd radix IP with ido = 1 take their inputs from
+// 8 * IP consecutive floats, input j of butterfly kk at IP * kk + j. These
+// helpers turn them round into IP vectors, vector j holding input j of the
+// eight butterflies in order.
+//
+// First u[s] collects quad s of the floats (butterflies 0..3) in its lower
+// half and quad IP + s (butterflies 4..7) in its upper half. Within a half,
+// input j of butterfly l is then float j + IP * l, which lies in lane
+// (j + IP * l) % 4 of u[(j + IP * l) / 4]; for odd IP these four lanes
+// differ, so blends gather them into one vector and a permutation within
+// the halves puts them in butterfly order.
+template <int IP, int J>
+QV_INLINE f8 odd_input(const f8* u) {
+  constexpr int e0 = J, e1 = J + IP, e2 = J + 2 * IP, e3 = J + 3 * IP;
+  f8 b = u[e0 / 4];
+  if constexpr (e1 / 4 != e0 / 4) b = blend<1 << (e1 % 4)>(b, u[e1 / 4]);
+  if constexpr (e2 / 4 != e0 / 4) b = blend<1 << (e2 % 4)>(b, u[e2 / 4]);
+  if constexpr (e3 / 4 != e0 / 4) b = blend<1 << (e3 % 4)>(b, u[e3 / 4]);
+  return permute<e0 % 4, e1 % 4, e2 % 4, e3 % 4>(b);
+}
+
+template <int IP, int... S>
+QV_INLINE void odd_inputs(const float* x, f8* v, std::integer_sequence<int, S...>) {
+  const f8 w[IP] = {load8(x + 8 * S)...};
+  const f8 u[IP] = {(S % 2 == 0 ? lo_hi(w[S / 2], w[(IP + S) / 2]) : hi_lo(w[S / 2], w[(IP + S) / 2]))...};
+  ((v[S] = odd_input<IP, S>(u)), ...);
+}
+#endif
 
 // One pass of radix B::ip. IDO > 0 fixes ido at compile time, so that the
 // short inner loops of the last passes are laid out in full; IDO = 0 takes it
@@ -174,36 +238,23 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
   const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
   if (IDO == 1 && ip % 2 == 1) {
     // Odd radix: the butterfly inputs of one k lie side by side, ip apart
-    // from those of the next k, a pattern the vector loads cannot follow.
-    // Blocks of k are first turned round in a small buffer.
-    constexpr int blk = 16;
-    idx_t k0 = 0;
-    for (; k0 + blk <= l1; k0 += blk) {
-      float tr[ip][blk], ti[ip][blk];
-      for (int kk = 0; kk < blk; ++kk) {
+    // from those of the next k; eight k at a time are turned round in
+    // registers.
+    idx_t k = 0;
+#if QV_SIMD
+    for (; k + 8 <= l1; k += 8) {
+      f8 xr[ip], xi[ip], yr[ip], yi[ip];
+      odd_inputs<ip>(ar + ip * k, xr, std::make_integer_sequence<int, ip>{});
+      odd_inputs<ip>(ai + ip * k, xi, std::make_integer_sequence<int, ip>{});
+      B{}(xr, xi, yr, yi);
 #pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          tr[j][kk] = ar[ip * (k0 + kk) + j];
-          ti[j][kk] = ai[ip * (k0 + kk) + j];
-        }
-      }
-#pragma GCC ivdep
-      for (int kk = 0; kk < blk; ++kk) {
-        float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          xr[j] = tr[j][kk];
-          xi[j] = ti[j][kk];
-        }
-        B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          cr[k0 + kk + j * so] = yr[j];
-          ci[k0 + kk + j * so] = yi[j];
-        }
+      for (int j = 0; j < ip; ++j) {
+        store8(cr + k + j * so, yr[j]);
+        store8(ci + k + j * so, yi[j]);
       }
     }
-    for (idx_t k = k0; k < l1; ++k) {
+#endif
+    for (; k < l1; ++k) {
       float xr[ip], xi[ip], yr[ip], yi[ip];
 #pragma GCC unroll 8
       for (int j = 0; j < ip; ++j) {
