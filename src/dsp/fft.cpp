@@ -75,6 +75,10 @@ QV_INLINE f8 load8(const float* p) {
   return v;
 }
 QV_INLINE void store8(float* p, f8 v) { std::memcpy(p, &v, sizeof v); }
+QV_INLINE f8 join(f4 lo, f4 hi) { return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7); }
+QV_INLINE f4 low_half(f8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
+QV_INLINE f4 high_half(f8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
+QV_INLINE f8 reversed8(f8 v) { return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0); }
 // Lower half of a, upper half of b.
 QV_INLINE f8 lo_hi(f8 a, f8 b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 12, 13, 14, 15); }
 // Upper half of a, then lower half of b.
@@ -524,49 +528,75 @@ std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& 
   return {ar, ai};
 }
 
-// Channel a of the window into the real parts of z and channel a + 1 (or
-// zeros for a lone channel) into the imaginary parts.
-QV_VECTOR_CLONES void load_channels(int n, const float* __restrict window, int a, bool pair, float* __restrict zr,
-                                    float* __restrict zi) {
-  const float* x = window + a;
+// The split sequences of the channel pairs in the work array: pair p has its
+// real parts at 4n p, its imaginary parts at 4n p + n, and the second array
+// of its passes behind them, so that all pairs are transformed before their
+// coefficients are written out together.
+struct PairArrays {
+  float* zr;
+  float* zi;
+  float* sr;
+  float* si;
+};
+
+PairArrays pair_arrays(float* z, int n, int p) {
+  float* base = z + 4 * idx_t(n) * p;
+  return {base, base + n, base + 2 * idx_t(n), base + 3 * idx_t(n)};
+}
+
+// Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
+// of pair p, for the np pairs in use. A lone last channel (lone) gets zero
+// imaginary parts.
+template <int NP>
+QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
+                         float* const (&zi)[3]) {
   idx_t t = 0;
 #if QV_SIMD
-  // The two samples of a pair are neighbours in a window row: each is
-  // fetched as one 64-bit unit, and four rows are then split into real and
-  // imaginary parts.
-  if (pair) {
-    for (; t + 4 <= n; t += 4) {
-      const f4 lo = load_units(x + wld * t, x + wld * (t + 1));
-      const f4 hi = load_units(x + wld * (t + 2), x + wld * (t + 3));
-      store4(zr + t, __builtin_shufflevector(lo, hi, 0, 2, 4, 6));
-      store4(zi + t, __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
-    }
-  } else {
-    for (; t + 4 <= n; t += 4) {
-      store4(zr + t, f4{x[wld * t], x[wld * (t + 1)], x[wld * (t + 2)], x[wld * (t + 3)]});
-      store4(zi + t, f4{});
+  // Eight rows at a time. Vector q holds floats 4q..4q+3 of rows t..t+3 in its
+  // lower half and of rows t+4..t+7 in its upper half; the two samples of a
+  // pair are neighbours in a row, and two shuffles within the halves gather
+  // them into the real and the imaginary parts of the eight rows.
+  for (; t + 8 <= n; t += 8) {
+    const float* x = window + wld * t;
+    f8 y[6];
+    for (int q = 0; q < 6; ++q) y[q] = join(load4(x + 4 * q), load4(x + 24 + 4 * q));
+    f8 u[3], v[3];  // rows t, t+1 (t+4, t+5) and rows t+2, t+3 (t+6, t+7) of each pair
+    u[0] = blend<0b1100>(y[0], y[1]);
+    v[0] = blend<0b1100>(y[3], y[4]);
+    u[1] = __builtin_shufflevector(y[0], y[2], 2, 3, 8, 9, 6, 7, 12, 13);
+    v[1] = __builtin_shufflevector(y[3], y[5], 2, 3, 8, 9, 6, 7, 12, 13);
+    u[2] = blend<0b1100>(y[1], y[2]);
+    v[2] = blend<0b1100>(y[4], y[5]);
+    for (int p = 0; p < NP; ++p) {
+      store8(zr[p] + t, __builtin_shufflevector(u[p], v[p], 0, 2, 8, 10, 4, 6, 12, 14));
+      const f8 im = __builtin_shufflevector(u[p], v[p], 1, 3, 9, 11, 5, 7, 13, 15);
+      store8(zi[p] + t, lone && p == NP - 1 ? f8{} : im);
     }
   }
 #endif
-  if (pair) {
-    for (; t < n; ++t) {
-      zr[t] = x[wld * t];
-      zi[t] = x[wld * t + 1];
-    }
-  } else {
-    for (; t < n; ++t) {
-      zr[t] = x[wld * t];
-      zi[t] = 0.0f;
+  for (; t < n; ++t) {
+    for (int p = 0; p < NP; ++p) {
+      zr[p][t] = window[widx(2 * p, t)];
+      zi[p][t] = lone && p == NP - 1 ? 0.0f : window[widx(2 * p + 1, t)];
     }
   }
 }
 
+QV_VECTOR_CLONES void load_channels(int n, int np, const float* __restrict window, bool lone,
+                                    float* const (&zr)[3], float* const (&zi)[3]) {
+  switch (np) {
+    case 1: load_rows<1>(n, window, lone, zr, zi); break;
+    case 2: load_rows<2>(n, window, lone, zr, zi); break;
+    default: load_rows<3>(n, window, lone, zr, zi); break;
+  }
+}
+
 // Separates the transform Z of the pair (a, a + 1) into the coefficients of
-// both channels, k = 1..n/2, and writes them to the window.
-QV_VECTOR_CLONES void store_pair(int n, const float* __restrict fr, const float* __restrict fi,
+// both channels, k = k0..n/2, and writes them to the window.
+QV_VECTOR_CLONES void store_pair(int n, int k0, const float* __restrict fr, const float* __restrict fi,
                                  float* __restrict window, int a) {
   const int nhalf = n / 2;
-  int k = 1;
+  int k = k0;
 #if QV_SIMD
   // Four frequencies at a time; Z(n - k) is read backwards. The two
   // channels' values of one frequency are neighbours in the window and go
@@ -601,12 +631,104 @@ QV_VECTOR_CLONES void store_pair(int n, const float* __restrict fr, const float*
 }
 
 // A lone channel takes its coefficients straight from Z.
-QV_VECTOR_CLONES void store_single(int n, const float* __restrict fr, const float* __restrict fi,
+QV_VECTOR_CLONES void store_single(int n, int k0, const float* __restrict fr, const float* __restrict fi,
                                    float* __restrict window, int a) {
   const int nhalf = n / 2;
-  for (int k = 1; k <= nhalf; ++k) {
+  for (int k = k0; k <= nhalf; ++k) {
     window[wre(a, k)] = fr[k];
     window[wim(a, k)] = fi[k];
+  }
+}
+
+#if QV_SIMD
+// The coefficients of two or three pairs written together, k = 1.. in steps
+// of eight; returns the first k left over. A row pair of the window for one
+// frequency holds 12 floats, the real parts of channels 0..5 and then their
+// imaginary parts, written as three quads. With MASK set the quads keep what
+// they held in the channels from nch on (a lone last channel's partner and
+// the channels of a missing third pair).
+template <int NP, bool MASK>
+QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
+                         float* __restrict window) {
+  using i8 = int __attribute__((vector_size(32)));
+  // Channel of every lane of the three quads.
+  constexpr int quad_channel[3][4] = {{0, 1, 2, 3}, {4, 5, 0, 1}, {2, 3, 4, 5}};
+  i8 keep[3];
+  for (int q = 0; q < 3; ++q) {
+    for (int l = 0; l < 8; ++l) keep[q][l] = quad_channel[q][l % 4] >= nch ? -1 : 0;
+  }
+  const bool lone = nch % 2 == 1;
+  const int nhalf = n / 2;
+  int k = 1;
+  for (; k + 7 <= nhalf; k += 8) {
+    // Real and imaginary parts of channels 2p and 2p + 1, frequencies k..k+7.
+    f8 re[6], im[6];
+    for (int p = 0; p < 3; ++p) {
+      if (p >= NP) {
+        re[2 * p] = re[2 * p + 1] = im[2 * p] = im[2 * p + 1] = f8{};
+        continue;
+      }
+      const f8 zkr = load8(fr[p] + k), zki = load8(fi[p] + k);
+      if (lone && p == NP - 1) {
+        re[2 * p] = zkr;
+        im[2 * p] = zki;
+        re[2 * p + 1] = im[2 * p + 1] = f8{};
+        continue;
+      }
+      const f8 zmr = reversed8(load8(fr[p] + (n - k - 7))), zmi = reversed8(load8(fi[p] + (n - k - 7)));
+      re[2 * p] = (zkr + zmr) / 2;
+      im[2 * p] = (zki - zmi) / 2;
+      re[2 * p + 1] = (zki + zmi) / 2;
+      im[2 * p + 1] = (zmr - zkr) / 2;
+    }
+    // Neighbouring channels as 64-bit units, (0, 1), (2, 3), (4, 5): lo[]
+    // for frequencies k, k+1 (k+4, k+5 in the upper halves), hi[] for k+2, k+3.
+    // Units 0..2 are real parts, 3..5 imaginary parts.
+    f8 lo[6], hi[6];
+    for (int c = 0; c < 3; ++c) {
+      lo[c] = __builtin_shufflevector(re[2 * c], re[2 * c + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+      hi[c] = __builtin_shufflevector(re[2 * c], re[2 * c + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+      lo[3 + c] = __builtin_shufflevector(im[2 * c], im[2 * c + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+      hi[3 + c] = __builtin_shufflevector(im[2 * c], im[2 * c + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+    }
+    // Quad q of a frequency is made of units 2q and 2q + 1.
+    for (int g = 0; g < 4; ++g) {
+      const f8* u = g < 2 ? lo : hi;
+      for (int q = 0; q < 3; ++q) {
+        f8 quad = g % 2 == 0 ? __builtin_shufflevector(u[2 * q], u[2 * q + 1], 0, 1, 8, 9, 4, 5, 12, 13)
+                             : __builtin_shufflevector(u[2 * q], u[2 * q + 1], 2, 3, 10, 11, 6, 7, 14, 15);
+        float* dlo = window + wre(0, k + g) + 4 * q;
+        float* dhi = window + wre(0, k + 4 + g) + 4 * q;
+        if (MASK) quad = keep[q] ? join(load4(dlo), load4(dhi)) : quad;
+        store4(dlo, low_half(quad));
+        store4(dhi, high_half(quad));
+      }
+    }
+  }
+  return k;
+}
+#endif
+
+// Coefficients of all pairs into the window.
+QV_VECTOR_CLONES void store_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
+                                     float* __restrict window) {
+  const int np = (nch + 1) / 2;
+  int k0 = 1;
+#if QV_SIMD
+  switch (nch) {
+    case 3: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
+    case 4: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
+    case 5: k0 = store_rows<3, true>(n, nch, fr, fi, window); break;
+    case 6: k0 = store_rows<3, false>(n, nch, fr, fi, window); break;
+    default: break;
+  }
+#endif
+  for (int p = 0; p < np; ++p) {
+    if (2 * p + 1 < nch) {
+      store_pair(n, k0, fr[p], fi[p], window, 2 * p);
+    } else {
+      store_single(n, k0, fr[p], fi[p], window, 2 * p);
+    }
   }
 }
 
@@ -645,9 +767,9 @@ void fft_setup(int n, FftPlan& plan) {
   plan.ifac = ifac;
 
   // Twiddles: every pass contributes (ip - 1) * ido complex factors, n - 1 in
-  // all, stored behind the 2n-float scratch area.
-  plan.wsave.assign(std::size_t(4) * n, 0.0f);
-  float* wa = plan.wsave.data() + 2 * idx_t(n);
+  // all.
+  plan.wsave.assign(std::size_t(2) * n, 0.0f);
+  float* wa = plan.wsave.data();
   const float argh = twopi / static_cast<float>(n);
   int l1 = 1;
   for (int q = 0; q < nf; ++q) {
@@ -699,7 +821,7 @@ void fft_work_allocate(FftWork& w, int nmax) {
     throw Error("FFT work array: window length " + std::to_string(nmax) + " samples is outside 1.." +
                 std::to_string(nwmx));
   }
-  w.z.assign(std::size_t(2) * nmax, 0.0f);
+  w.z.assign(std::size_t(12) * nmax, 0.0f);
 }
 
 void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& plan) {
@@ -709,29 +831,31 @@ void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& pla
   }
   if (nch < 1 || nch > nchmx) throw Error("FFT: channel count " + std::to_string(nch) + " is outside 1..6");
   if (n == 1) return;  // no coefficient beyond the zero frequency
-  if (work.z.size() < std::size_t(2) * n || plan.wsave.size() < std::size_t(4) * n) {
+  if (work.z.size() < std::size_t(12) * n || plan.wsave.size() < std::size_t(2) * n) {
     throw Error("FFT: work arrays were not allocated for windows of " + std::to_string(n) + " samples");
   }
-
-  float* zr = work.z.data();
-  float* zi = zr + n;
-  float* sr = plan.wsave.data();
-  float* si = sr + n;
-  const float* twiddles = sr + 2 * idx_t(n);
 
   // Two real channels a, b go through one complex transform of z = x_a + i x_b;
   // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
   // F_b(k) = (Z(k) - conj Z(n-k)) / 2i.
-  for (int a = 0; a < nch; a += 2) {
-    const bool pair = a + 1 < nch;
-    load_channels(n, window, a, pair, zr, zi);
-    const auto [fr, fi] = forward(n, plan.ifac, zr, zi, sr, si, twiddles);
-    if (pair) {
-      store_pair(n, fr, fi, window, a);
-    } else {
-      store_single(n, fr, fi, window, a);
-    }
+  const int np = (nch + 1) / 2;
+  float* zr[3] = {};
+  float* zi[3] = {};
+  const float* fr[3] = {};
+  const float* fi[3] = {};
+  for (int p = 0; p < np; ++p) {
+    const PairArrays pa = pair_arrays(work.z.data(), n, p);
+    zr[p] = pa.zr;
+    zi[p] = pa.zi;
   }
+  load_channels(n, np, window, nch % 2 == 1, zr, zi);
+  for (int p = 0; p < np; ++p) {
+    const PairArrays pa = pair_arrays(work.z.data(), n, p);
+    const auto [rr, ri] = forward(n, plan.ifac, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
+    fr[p] = rr;
+    fi[p] = ri;
+  }
+  store_channels(n, nch, fr, fi, window);
 }
 
 }  // namespace qv

@@ -14,8 +14,7 @@ namespace qv {
 struct FftPlan {
   int n = 0;                   // window length, samples of the level
   std::array<int, 15> ifac{};  // ifac[0] = n, ifac[1] = number of factors nf, ifac[2..nf+1] factors in pass order
-  // First 2n floats: scratch area the passes alternate with (real parts, then
-  // imaginary parts). Then the twiddle factors of every pass.
+  // Twiddle factors of every pass, 2n floats.
   std::vector<float> wsave;
 };
 
@@ -25,7 +24,9 @@ struct FftPlan {
 // 1..nwmx. Allocates; call at set-up only.
 void fft_setup(int n, FftPlan& plan);
 
-// Complex work array shared by all levels: room for nmax complex values.
+// Work arrays shared by all levels: for each of the three channel pairs of a
+// window the complex sequence being transformed and the second array of the
+// passes, room for nmax complex values each (12 nmax floats).
 struct FftWork {
   std::vector<float> z;
 };
