@@ -528,10 +528,15 @@ std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& 
   return {ar, ai};
 }
 
-// The split sequences of the channel pairs in the work array: pair p has its
-// real parts at 4n p, its imaginary parts at 4n p + n, and the second array
-// of its passes behind them, so that all pairs are transformed before their
-// coefficients are written out together.
+// The split sequences of the channel pairs in the work array: for each pair
+// the real and imaginary parts and the second array of its passes, so that
+// all pairs are transformed before their coefficients are written out
+// together. The arrays are spaced by n plus a pad: with n a multiple of the
+// page size, the inputs, outputs and twiddles of a pass would otherwise all
+// fall into the same few cache sets.
+constexpr int work_pad = 32;  // floats
+constexpr std::size_t work_size(int n) { return std::size_t(12) * (n + work_pad); }
+
 struct PairArrays {
   float* zr;
   float* zi;
@@ -540,8 +545,9 @@ struct PairArrays {
 };
 
 PairArrays pair_arrays(float* z, int n, int p) {
-  float* base = z + 4 * idx_t(n) * p;
-  return {base, base + n, base + 2 * idx_t(n), base + 3 * idx_t(n)};
+  const idx_t stride = idx_t(n) + work_pad;
+  float* base = z + 4 * stride * p;
+  return {base, base + stride, base + 2 * stride, base + 3 * stride};
 }
 
 // Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
@@ -821,7 +827,7 @@ void fft_work_allocate(FftWork& w, int nmax) {
     throw Error("FFT work array: window length " + std::to_string(nmax) + " samples is outside 1.." +
                 std::to_string(nwmx));
   }
-  w.z.assign(std::size_t(12) * nmax, 0.0f);
+  w.z.assign(work_size(nmax), 0.0f);
 }
 
 void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& plan) {
@@ -831,7 +837,7 @@ void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& pla
   }
   if (nch < 1 || nch > nchmx) throw Error("FFT: channel count " + std::to_string(nch) + " is outside 1..6");
   if (n == 1) return;  // no coefficient beyond the zero frequency
-  if (work.z.size() < std::size_t(12) * n || plan.wsave.size() < std::size_t(2) * n) {
+  if (work.z.size() < work_size(n) || plan.wsave.size() < std::size_t(2) * n) {
     throw Error("FFT: work arrays were not allocated for windows of " + std::to_string(n) + " samples");
   }
 

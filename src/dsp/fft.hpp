@@ -26,7 +26,7 @@ void fft_setup(int n, FftPlan& plan);
 
 // Work arrays shared by all levels: for each of the three channel pairs of a
 // window the complex sequence being transformed and the second array of the
-// passes, room for nmax complex values each (12 nmax floats).
+// passes, room for nmax complex values each (about 12 nmax floats).
 struct FftWork {
   std::vector<float> z;
 };
