@@ -228,77 +228,43 @@ QV_INLINE void odd_inputs(const float* x, f8* v, std::integer_sequence<int, S...
   const f8 u[IP] = {(S % 2 == 0 ? lo_hi(w[S / 2], w[(IP + S) / 2]) : hi_lo(w[S / 2], w[(IP + S) / 2]))...};
   ((v[S] = odd_input<IP, S>(u)), ...);
 }
+
+// Radix 4: input j of butterfly kk at 4 kk + j. The halves are first given
+// butterflies 0..3 and 4..7, then each half is a 4 x 4 transposition.
+QV_INLINE void quad_inputs(const float* x, f8* v) {
+  const f8 w0 = load8(x), w1 = load8(x + 8), w2 = load8(x + 16), w3 = load8(x + 24);
+  const f8 u0 = __builtin_shufflevector(w0, w2, 0, 1, 2, 3, 8, 9, 10, 11);      // k 0 | 4
+  const f8 u1 = __builtin_shufflevector(w0, w2, 4, 5, 6, 7, 12, 13, 14, 15);    // k 1 | 5
+  const f8 u2 = __builtin_shufflevector(w1, w3, 0, 1, 2, 3, 8, 9, 10, 11);      // k 2 | 6
+  const f8 u3 = __builtin_shufflevector(w1, w3, 4, 5, 6, 7, 12, 13, 14, 15);    // k 3 | 7
+  const f8 t0 = __builtin_shufflevector(u0, u1, 0, 8, 1, 9, 4, 12, 5, 13);      // j 0, 1 of k 0, 1
+  const f8 t1 = __builtin_shufflevector(u0, u1, 2, 10, 3, 11, 6, 14, 7, 15);    // j 2, 3 of k 0, 1
+  const f8 t2 = __builtin_shufflevector(u2, u3, 0, 8, 1, 9, 4, 12, 5, 13);      // j 0, 1 of k 2, 3
+  const f8 t3 = __builtin_shufflevector(u2, u3, 2, 10, 3, 11, 6, 14, 7, 15);    // j 2, 3 of k 2, 3
+  v[0] = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+  v[1] = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+  v[2] = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+  v[3] = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+}
 #endif
 
-// One pass of radix B::ip. IDO > 0 fixes ido at compile time, so that the
-// short inner loops of the last passes are laid out in full; IDO = 0 takes it
-// from ido_rt. With ido = 1 there are no twiddle factors and the butterflies
-// of successive k run side by side.
+// Butterflies (i, k) for i in [i0, i1), k in [k0, k1) one at a time.
+// IDO > 0 fixes ido at compile time, so that the short inner loops of the
+// last passes are laid out in full and can be vectorised by the compiler.
 template <class B, int IDO>
-QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
-                          float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
+QV_INLINE void scalar_butterflies(idx_t ido_rt, idx_t l1, idx_t i0, idx_t i1, idx_t k0, idx_t k1,
+                                  const float* __restrict ar, const float* __restrict ai, float* __restrict cr,
+                                  float* __restrict ci, const float* __restrict wa) {
   constexpr int ip = B::ip;
   const idx_t ido = IDO > 0 ? IDO : ido_rt;
-  const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
-  if (IDO == 1 && ip % 2 == 1) {
-    // Odd radix: the butterfly inputs of one k lie side by side, ip apart
-    // from those of the next k; eight k at a time are turned round in
-    // registers.
-    idx_t k = 0;
-#if QV_SIMD
-    for (; k + 8 <= l1; k += 8) {
-      f8 xr[ip], xi[ip], yr[ip], yi[ip];
-      odd_inputs<ip>(ar + ip * k, xr, std::make_integer_sequence<int, ip>{});
-      odd_inputs<ip>(ai + ip * k, xi, std::make_integer_sequence<int, ip>{});
-      B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        store8(cr + k + j * so, yr[j]);
-        store8(ci + k + j * so, yi[j]);
-      }
-    }
-#endif
-    for (; k < l1; ++k) {
-      float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        xr[j] = ar[ip * k + j];
-        xi[j] = ai[ip * k + j];
-      }
-      B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        cr[k + j * so] = yr[j];
-        ci[k + j * so] = yi[j];
-      }
-    }
-    return;
-  }
-  if (IDO == 1) {
-#pragma GCC ivdep
-    for (idx_t k = 0; k < l1; ++k) {
-      float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        xr[j] = ar[ip * k + j];
-        xi[j] = ai[ip * k + j];
-      }
-      B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        cr[k + j * so] = yr[j];
-        ci[k + j * so] = yi[j];
-      }
-    }
-    return;
-  }
-  for (idx_t k = 0; k < l1; ++k) {
+  const idx_t so = ido * l1;
+  for (idx_t k = k0; k < k1; ++k) {
     const float* a0r = ar + ip * ido * k;
     const float* a0i = ai + ip * ido * k;
     float* c0r = cr + ido * k;
     float* c0i = ci + ido * k;
 #pragma GCC ivdep
-    for (idx_t i = 0; i < ido; ++i) {
+    for (idx_t i = i0; i < i1; ++i) {
       float xr[ip], xi[ip], yr[ip], yi[ip];
 #pragma GCC unroll 8
       for (int j = 0; j < ip; ++j) {
@@ -308,6 +274,14 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
       B{}(xr, xi, yr, yi);
       c0r[i] = yr[0];
       c0i[i] = yi[0];
+      if (ido == 1) {
+#pragma GCC unroll 8
+        for (int j = 1; j < ip; ++j) {
+          c0r[i + j * so] = yr[j];
+          c0i[i + j * so] = yi[j];
+        }
+        continue;
+      }
 #pragma GCC unroll 8
       for (int j = 1; j < ip; ++j) {
         const float wr = wa[(2 * j - 2) * ido + i];
@@ -317,6 +291,114 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
       }
     }
   }
+}
+
+// One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
+// last passes; IDO = 0 takes it from ido_rt. Eight butterflies run side by
+// side in vector registers: neighbouring i where ido allows, else
+// neighbouring k (ido = 1) or both (ido = 4, two k of four i each); the
+// butterflies left over go one at a time.
+template <class B, int IDO>
+QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
+                          float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
+  constexpr int ip = B::ip;
+  const idx_t ido = IDO > 0 ? IDO : ido_rt;
+  const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
+  idx_t k_done = 0;           // butterflies with k < k_done are done (all i), or
+  idx_t i_done = 0;           // those with i < i_done (all k); never both
+#if QV_SIMD
+  if (IDO == 1 && ip % 2 == 1) {
+    // Odd radix: the butterfly inputs of one k lie side by side, ip apart
+    // from those of the next k; eight k at a time are turned round in
+    // registers.
+    for (; k_done + 8 <= l1; k_done += 8) {
+      f8 xr[ip], xi[ip], yr[ip], yi[ip];
+      odd_inputs<ip>(ar + ip * k_done, xr, std::make_integer_sequence<int, ip>{});
+      odd_inputs<ip>(ai + ip * k_done, xi, std::make_integer_sequence<int, ip>{});
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        store8(cr + k_done + j * so, yr[j]);
+        store8(ci + k_done + j * so, yi[j]);
+      }
+    }
+  } else if (IDO == 1 && ip == 4) {
+    // The same for radix 4: a transposition of 4 x 8 floats.
+    for (; k_done + 8 <= l1; k_done += 8) {
+      f8 xr[4], xi[4], yr[4], yi[4];
+      quad_inputs(ar + 4 * k_done, xr);
+      quad_inputs(ai + 4 * k_done, xi);
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < 4; ++j) {
+        store8(cr + k_done + j * so, yr[j]);
+        store8(ci + k_done + j * so, yi[j]);
+      }
+    }
+  } else if (IDO == 4) {
+    // Four i of k in the lower half, of k + 1 in the upper half; the outputs
+    // of k and k + 1 are neighbours.
+    f8 wr[ip], wi[ip];
+#pragma GCC unroll 8
+    for (int j = 1; j < ip; ++j) {
+      wr[j] = join(load4(wa + (2 * j - 2) * 4), load4(wa + (2 * j - 2) * 4));
+      wi[j] = join(load4(wa + (2 * j - 1) * 4), load4(wa + (2 * j - 1) * 4));
+    }
+    for (; k_done + 2 <= l1; k_done += 2) {
+      const float* a0r = ar + ip * 4 * k_done;
+      const float* a0i = ai + ip * 4 * k_done;
+      f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = join(load4(a0r + 4 * j), load4(a0r + 4 * j + 4 * ip));
+        xi[j] = join(load4(a0i + 4 * j), load4(a0i + 4 * j + 4 * ip));
+      }
+      B{}(xr, xi, yr, yi);
+      float* c0r = cr + 4 * k_done;
+      float* c0i = ci + 4 * k_done;
+      store8(c0r, yr[0]);
+      store8(c0i, yi[0]);
+#pragma GCC unroll 8
+      for (int j = 1; j < ip; ++j) {
+        store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
+        store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+      }
+    }
+  } else if (IDO == 0) {
+    // Eight neighbouring i; their twiddle factors serve every k.
+    for (; i_done + 8 <= ido; i_done += 8) {
+      const idx_t i = i_done;
+      f8 wr[ip], wi[ip];
+#pragma GCC unroll 8
+      for (int j = 1; j < ip; ++j) {
+        wr[j] = load8(wa + (2 * j - 2) * ido + i);
+        wi[j] = load8(wa + (2 * j - 1) * ido + i);
+      }
+      for (idx_t k = 0; k < l1; ++k) {
+        const float* a0r = ar + ip * ido * k + i;
+        const float* a0i = ai + ip * ido * k + i;
+        f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          xr[j] = load8(a0r + j * ido);
+          xi[j] = load8(a0i + j * ido);
+        }
+        B{}(xr, xi, yr, yi);
+        float* c0r = cr + ido * k + i;
+        float* c0i = ci + ido * k + i;
+        store8(c0r, yr[0]);
+        store8(c0i, yi[0]);
+#pragma GCC unroll 8
+        for (int j = 1; j < ip; ++j) {
+          store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
+          store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+        }
+      }
+    }
+  }
+#endif
+  // The rest: either i from i_done for all k, or k from k_done for all i.
+  scalar_butterflies<B, IDO>(ido, l1, i_done, ido, k_done, l1, ar, ai, cr, ci, wa);
 }
 
 template <class B>
