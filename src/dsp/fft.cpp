@@ -293,6 +293,10 @@ QV_INLINE void scalar_butterflies(idx_t ido_rt, idx_t l1, idx_t i0, idx_t i1, id
   }
 }
 
+// Longest sequence (n, complex values) for which a pass keeps the twiddle
+// factors of eight i in registers for all k.
+constexpr idx_t twiddles_kept_max = 4096;
+
 // One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
 // last passes; IDO = 0 takes it from ido_rt. Eight butterflies run side by
 // side in vector registers: neighbouring i where ido allows, else
@@ -364,37 +368,43 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
         store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
       }
     }
-  } else if (IDO == 0) {
-    // Eight neighbouring i; their twiddle factors serve every k.
-    for (; i_done + 8 <= ido; i_done += 8) {
-      const idx_t i = i_done;
-      f8 wr[ip], wi[ip];
-#pragma GCC unroll 8
-      for (int j = 1; j < ip; ++j) {
-        wr[j] = load8(wa + (2 * j - 2) * ido + i);
-        wi[j] = load8(wa + (2 * j - 1) * ido + i);
-      }
-      for (idx_t k = 0; k < l1; ++k) {
-        const float* a0r = ar + ip * ido * k + i;
-        const float* a0i = ai + ip * ido * k + i;
-        f8 xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          xr[j] = load8(a0r + j * ido);
-          xi[j] = load8(a0i + j * ido);
-        }
-        B{}(xr, xi, yr, yi);
-        float* c0r = cr + ido * k + i;
-        float* c0i = ci + ido * k + i;
-        store8(c0r, yr[0]);
-        store8(c0i, yi[0]);
+  } else if (IDO == 0 && ido >= 8) {
+    // Eight neighbouring i. While the arrays stay in the first-level cache the
+    // twiddle factors of an i are kept for every k; longer arrays are swept
+    // k after k, in storage order.
+    const bool small = ip * so <= twiddles_kept_max;
+    const idx_t nk = small ? l1 : 1;
+    for (idx_t kb = 0; kb < l1; kb += nk) {
+      for (idx_t i = 0; i + 8 <= ido; i += 8) {
+        f8 wr[ip], wi[ip];
 #pragma GCC unroll 8
         for (int j = 1; j < ip; ++j) {
-          store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
-          store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+          wr[j] = load8(wa + (2 * j - 2) * ido + i);
+          wi[j] = load8(wa + (2 * j - 1) * ido + i);
+        }
+        for (idx_t k = kb; k < kb + nk; ++k) {
+          const float* a0r = ar + ip * ido * k + i;
+          const float* a0i = ai + ip * ido * k + i;
+          f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+          for (int j = 0; j < ip; ++j) {
+            xr[j] = load8(a0r + j * ido);
+            xi[j] = load8(a0i + j * ido);
+          }
+          B{}(xr, xi, yr, yi);
+          float* c0r = cr + ido * k + i;
+          float* c0i = ci + ido * k + i;
+          store8(c0r, yr[0]);
+          store8(c0i, yi[0]);
+#pragma GCC unroll 8
+          for (int j = 1; j < ip; ++j) {
+            store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
+            store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+          }
         }
       }
     }
+    i_done = ido - ido % 8;
   }
 #endif
   // The rest: either i from i_done for all k, or k from k_done for all i.
