@@ -68,6 +68,7 @@ QV_INLINE void store_units(float* p0, float* p1, f4 v) {
 // two. Shuffles below that work within halves of four lanes map to single
 // instructions on both.
 using f8 = float __attribute__((vector_size(32)));
+using i8 = int __attribute__((vector_size(32)));
 
 QV_INLINE f8 load8(const float* p) {
   f8 v;
@@ -293,6 +294,49 @@ QV_INLINE void scalar_butterflies(idx_t ido_rt, idx_t l1, idx_t i0, idx_t i1, id
   }
 }
 
+#if QV_SIMD
+QV_INLINE void storev(float* p, f8 v) { store8(p, v); }
+QV_INLINE void storev(float* p, f4 v) { store4(p, v); }
+template <class V>
+QV_INLINE V loadv(const float* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Neighbouring butterflies side by side in the lanes of V: inputs j at
+// a + j ido, outputs j at c + j so, outputs j >= 1 times the conjugate
+// twiddle factors (wr[j], wi[j]).
+template <class B, class V>
+QV_INLINE void twiddled_butterflies(idx_t ido, idx_t so, const float* __restrict a0r, const float* __restrict a0i,
+                                    float* __restrict c0r, float* __restrict c0i, const V* wr, const V* wi) {
+  constexpr int ip = B::ip;
+  V xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+  for (int j = 0; j < ip; ++j) {
+    xr[j] = loadv<V>(a0r + j * ido);
+    xi[j] = loadv<V>(a0i + j * ido);
+  }
+  B{}(xr, xi, yr, yi);
+  storev(c0r, yr[0]);
+  storev(c0i, yi[0]);
+#pragma GCC unroll 8
+  for (int j = 1; j < ip; ++j) {
+    storev(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
+    storev(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+  }
+}
+#endif
+
+// Start of the group of `width` items from `first` on, out of `count`
+// (count >= width): the last group is moved back so that it ends with the
+// last item and overlaps the one before it. The overlapped items are simply
+// computed twice from the same inputs, which gives the same values, so no
+// loop needs a one-at-a-time tail.
+QV_INLINE idx_t last_group(idx_t first, idx_t count, idx_t width) {
+  return first + width <= count ? first : count - width;
+}
+
 // Longest sequence (n, complex values) for which a pass keeps the twiddle
 // factors of eight i in registers for all k.
 constexpr idx_t twiddles_kept_max = 4096;
@@ -315,29 +359,33 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
     // Odd radix: the butterfly inputs of one k lie side by side, ip apart
     // from those of the next k; eight k at a time are turned round in
     // registers.
-    for (; k_done + 8 <= l1; k_done += 8) {
+    for (idx_t k0 = 0; l1 >= 8 && k0 < l1; k0 += 8) {
+      const idx_t k = last_group(k0, l1, 8);
       f8 xr[ip], xi[ip], yr[ip], yi[ip];
-      odd_inputs<ip>(ar + ip * k_done, xr, std::make_integer_sequence<int, ip>{});
-      odd_inputs<ip>(ai + ip * k_done, xi, std::make_integer_sequence<int, ip>{});
+      odd_inputs<ip>(ar + ip * k, xr, std::make_integer_sequence<int, ip>{});
+      odd_inputs<ip>(ai + ip * k, xi, std::make_integer_sequence<int, ip>{});
       B{}(xr, xi, yr, yi);
 #pragma GCC unroll 8
       for (int j = 0; j < ip; ++j) {
-        store8(cr + k_done + j * so, yr[j]);
-        store8(ci + k_done + j * so, yi[j]);
+        store8(cr + k + j * so, yr[j]);
+        store8(ci + k + j * so, yi[j]);
       }
+      k_done = l1;
     }
   } else if (IDO == 1 && ip == 4) {
     // The same for radix 4: a transposition of 4 x 8 floats.
-    for (; k_done + 8 <= l1; k_done += 8) {
+    for (idx_t k0 = 0; l1 >= 8 && k0 < l1; k0 += 8) {
+      const idx_t k = last_group(k0, l1, 8);
       f8 xr[4], xi[4], yr[4], yi[4];
-      quad_inputs(ar + 4 * k_done, xr);
-      quad_inputs(ai + 4 * k_done, xi);
+      quad_inputs(ar + 4 * k, xr);
+      quad_inputs(ai + 4 * k, xi);
       B{}(xr, xi, yr, yi);
 #pragma GCC unroll 8
       for (int j = 0; j < 4; ++j) {
-        store8(cr + k_done + j * so, yr[j]);
-        store8(ci + k_done + j * so, yi[j]);
+        store8(cr + k + j * so, yr[j]);
+        store8(ci + k + j * so, yi[j]);
       }
+      k_done = l1;
     }
   } else if (IDO == 4) {
     // Four i of k in the lower half, of k + 1 in the upper half; the outputs
@@ -348,9 +396,11 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
       wr[j] = join(load4(wa + (2 * j - 2) * 4), load4(wa + (2 * j - 2) * 4));
       wi[j] = join(load4(wa + (2 * j - 1) * 4), load4(wa + (2 * j - 1) * 4));
     }
-    for (; k_done + 2 <= l1; k_done += 2) {
-      const float* a0r = ar + ip * 4 * k_done;
-      const float* a0i = ai + ip * 4 * k_done;
+    for (idx_t k0 = 0; l1 >= 2 && k0 < l1; k0 += 2) {
+      const idx_t k = last_group(k0, l1, 2);
+      k_done = l1;
+      const float* a0r = ar + ip * 4 * k;
+      const float* a0i = ai + ip * 4 * k;
       f8 xr[ip], xi[ip], yr[ip], yi[ip];
 #pragma GCC unroll 8
       for (int j = 0; j < ip; ++j) {
@@ -358,8 +408,8 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
         xi[j] = join(load4(a0i + 4 * j), load4(a0i + 4 * j + 4 * ip));
       }
       B{}(xr, xi, yr, yi);
-      float* c0r = cr + 4 * k_done;
-      float* c0i = ci + 4 * k_done;
+      float* c0r = cr + 4 * k;
+      float* c0i = ci + 4 * k;
       store8(c0r, yr[0]);
       store8(c0i, yi[0]);
 #pragma GCC unroll 8
@@ -368,14 +418,74 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
         store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
       }
     }
+  } else if (IDO == 3 || IDO == 5) {
+    // Short odd ido: the butterflies are taken in the order of their outputs,
+    // m = i + ido k, eight at a time; the outputs of one j are neighbours.
+    // The eight lanes belong to up to T successive k, and the inputs of
+    // each k are a run of neighbours, so an input vector is blended from
+    // one load per k. The twiddle factors repeat with period ido and are
+    // laid out repeatedly so that those of any eight lanes are one load.
+    constexpr int D = IDO == 3 ? 3 : 5;  // ido (the branch is built for every IDO)
+    constexpr int T = (D + 6) / D + 1;
+    // k - k0 of lane m - m0 for m0 % ido = r: group[r + lane].
+    static constexpr std::array<int, 8 + D> group = [] {
+      std::array<int, 8 + D> g{};
+      for (int q = 0; q < 8 + D; ++q) g[q] = q / D;
+      return g;
+    }();
+    float wext[ip][2][8 + D];
+#pragma GCC unroll 8
+    for (int j = 1; j < ip; ++j) {
+      for (int q = 0; q < 8 + D; q += D) {
+        const std::size_t len = sizeof(float) * std::size_t(q + D <= 8 + D ? D : 8 + D - q);
+        std::memcpy(wext[j][0] + q, wa + (2 * j - 2) * D, len);
+        std::memcpy(wext[j][1] + q, wa + (2 * j - 1) * D, len);
+      }
+    }
+    const idx_t nm = D * idx_t(l1);
+    for (idx_t mb = 0; nm >= 8 && mb < nm; mb += 8) {
+      const idx_t m0 = last_group(mb, nm, 8);
+      const idx_t k0 = m0 / D;
+      const int r = int(m0 % D);
+      i8 g;
+      std::memcpy(&g, group.data() + r, sizeof g);
+      f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        const float* pr = ar + m0 + (ip - 1) * D * k0 + D * j;
+        const float* pi = ai + m0 + (ip - 1) * D * k0 + D * j;
+        f8 vr = load8(pr), vi = load8(pi);
+#pragma GCC unroll 4
+        for (int t = 1; t < T; ++t) {
+          if (r + 7 < t * D) break;  // no lane of this k
+          const i8 in_t = g == i8{} + t;
+          vr = in_t ? load8(pr + (ip - 1) * D * t) : vr;
+          vi = in_t ? load8(pi + (ip - 1) * D * t) : vi;
+        }
+        xr[j] = vr;
+        xi[j] = vi;
+      }
+      B{}(xr, xi, yr, yi);
+      store8(cr + m0, yr[0]);
+      store8(ci + m0, yi[0]);
+#pragma GCC unroll 8
+      for (int j = 1; j < ip; ++j) {
+        const f8 wr = load8(wext[j][0] + r), wi = load8(wext[j][1] + r);
+        store8(cr + m0 + j * so, wr * yr[j] + wi * yi[j]);
+        store8(ci + m0 + j * so, wr * yi[j] - wi * yr[j]);
+      }
+    }
+    // Fewer than eight butterflies in all go one at a time below.
+    if (nm >= 8) k_done = l1;
   } else if (IDO == 0 && ido >= 8) {
-    // Eight neighbouring i. While the arrays stay in the first-level cache the
-    // twiddle factors of an i are kept for every k; longer arrays are swept
-    // k after k, in storage order.
+    // Eight neighbouring i. While the arrays stay in the first-level cache
+    // the twiddle factors of an i are kept for every k; longer arrays are
+    // swept k after k, in storage order.
     const bool small = ip * so <= twiddles_kept_max;
     const idx_t nk = small ? l1 : 1;
     for (idx_t kb = 0; kb < l1; kb += nk) {
-      for (idx_t i = 0; i + 8 <= ido; i += 8) {
+      for (idx_t i0 = 0; i0 < ido; i0 += 8) {
+        const idx_t i = last_group(i0, ido, 8);
         f8 wr[ip], wi[ip];
 #pragma GCC unroll 8
         for (int j = 1; j < ip; ++j) {
@@ -383,28 +493,12 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
           wi[j] = load8(wa + (2 * j - 1) * ido + i);
         }
         for (idx_t k = kb; k < kb + nk; ++k) {
-          const float* a0r = ar + ip * ido * k + i;
-          const float* a0i = ai + ip * ido * k + i;
-          f8 xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-          for (int j = 0; j < ip; ++j) {
-            xr[j] = load8(a0r + j * ido);
-            xi[j] = load8(a0i + j * ido);
-          }
-          B{}(xr, xi, yr, yi);
-          float* c0r = cr + ido * k + i;
-          float* c0i = ci + ido * k + i;
-          store8(c0r, yr[0]);
-          store8(c0i, yi[0]);
-#pragma GCC unroll 8
-          for (int j = 1; j < ip; ++j) {
-            store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
-            store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
-          }
+          twiddled_butterflies<B>(ido, so, ar + ip * ido * k + i, ai + ip * ido * k + i, cr + ido * k + i,
+                                  ci + ido * k + i, wr, wi);
         }
       }
     }
-    i_done = ido - ido % 8;
+    i_done = ido;
   }
 #endif
   // The rest: either i from i_done for all k, or k from k_done for all i.
@@ -423,19 +517,19 @@ QV_INLINE void radix_dispatch(int ido, int l1, const float* ar, const float* ai,
   }
 }
 
-QV_VECTOR_CLONES void pass2(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+QV_INLINE void pass2(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
                             const float* wa) {
   radix_dispatch<Radix2>(ido, l1, ar, ai, cr, ci, wa);
 }
-QV_VECTOR_CLONES void pass3(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+QV_INLINE void pass3(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
                             const float* wa) {
   radix_dispatch<Radix3>(ido, l1, ar, ai, cr, ci, wa);
 }
-QV_VECTOR_CLONES void pass4(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+QV_INLINE void pass4(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
                             const float* wa) {
   radix_dispatch<Radix4>(ido, l1, ar, ai, cr, ci, wa);
 }
-QV_VECTOR_CLONES void pass5(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+QV_INLINE void pass5(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
                             const float* wa) {
   radix_dispatch<Radix5>(ido, l1, ar, ai, cr, ci, wa);
 }
@@ -590,7 +684,7 @@ QV_VECTOR_CLONES bool passg(int ip, int ido, int l1, float* __restrict ar, float
 // Complex forward transform of the split sequence (zr, zi) of n values, using
 // (sr, si) as the second array of the passes. Returns the arrays holding the
 // result, which may be either pair.
-std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, float* zr, float* zi,
+QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, float* zr, float* zi,
                                               float* sr, float* si, const float* wa) {
   float* ar = zr;
   float* ai = zi;
@@ -650,11 +744,13 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
                          float* const (&zi)[3]) {
   idx_t t = 0;
 #if QV_SIMD
-  // Eight rows at a time. Vector q holds floats 4q..4q+3 of rows t..t+3 in its
+  // Eight rows at a time, the last eight overlapping the group before (see
+  // last_group). Vector q holds floats 4q..4q+3 of rows t..t+3 in its
   // lower half and of rows t+4..t+7 in its upper half; the two samples of a
   // pair are neighbours in a row, and two shuffles within the halves gather
   // them into the real and the imaginary parts of the eight rows.
-  for (; t + 8 <= n; t += 8) {
+  for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
+    t = last_group(t0, n, 8);
     const float* x = window + wld * t;
     f8 y[6];
     for (int q = 0; q < 6; ++q) y[q] = join(load4(x + 4 * q), load4(x + 24 + 4 * q));
@@ -670,6 +766,7 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
       const f8 im = __builtin_shufflevector(u[p], v[p], 1, 3, 9, 11, 5, 7, 13, 15);
       store8(zi[p] + t, lone && p == NP - 1 ? f8{} : im);
     }
+    t = n;  // nothing left for the loop below
   }
 #endif
   for (; t < n; ++t) {
@@ -680,7 +777,7 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
   }
 }
 
-QV_VECTOR_CLONES void load_channels(int n, int np, const float* __restrict window, bool lone,
+QV_INLINE void load_channels(int n, int np, const float* __restrict window, bool lone,
                                     float* const (&zr)[3], float* const (&zi)[3]) {
   switch (np) {
     case 1: load_rows<1>(n, window, lone, zr, zi); break;
@@ -691,7 +788,7 @@ QV_VECTOR_CLONES void load_channels(int n, int np, const float* __restrict windo
 
 // Separates the transform Z of the pair (a, a + 1) into the coefficients of
 // both channels, k = k0..n/2, and writes them to the window.
-QV_VECTOR_CLONES void store_pair(int n, int k0, const float* __restrict fr, const float* __restrict fi,
+QV_INLINE void store_pair(int n, int k0, const float* __restrict fr, const float* __restrict fi,
                                  float* __restrict window, int a) {
   const int nhalf = n / 2;
   int k = k0;
@@ -729,7 +826,7 @@ QV_VECTOR_CLONES void store_pair(int n, int k0, const float* __restrict fr, cons
 }
 
 // A lone channel takes its coefficients straight from Z.
-QV_VECTOR_CLONES void store_single(int n, int k0, const float* __restrict fr, const float* __restrict fi,
+QV_INLINE void store_single(int n, int k0, const float* __restrict fr, const float* __restrict fi,
                                    float* __restrict window, int a) {
   const int nhalf = n / 2;
   for (int k = k0; k <= nhalf; ++k) {
@@ -739,8 +836,9 @@ QV_VECTOR_CLONES void store_single(int n, int k0, const float* __restrict fr, co
 }
 
 #if QV_SIMD
-// The coefficients of two or three pairs written together, k = 1.. in steps
-// of eight; returns the first k left over. A row pair of the window for one
+// The coefficients of two or three pairs written together, eight frequencies
+// at a time (the last eight overlapping the group before); returns the first
+// k left over: 1 if there are fewer than eight, else n/2 + 1. A row pair of the window for one
 // frequency holds 12 floats, the real parts of channels 0..5 and then their
 // imaginary parts, written as three quads. With MASK set the quads keep what
 // they held in the channels from nch on (a lone last channel's partner and
@@ -748,7 +846,6 @@ QV_VECTOR_CLONES void store_single(int n, int k0, const float* __restrict fr, co
 template <int NP, bool MASK>
 QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
                          float* __restrict window) {
-  using i8 = int __attribute__((vector_size(32)));
   // Channel of every lane of the three quads.
   constexpr int quad_channel[3][4] = {{0, 1, 2, 3}, {4, 5, 0, 1}, {2, 3, 4, 5}};
   i8 keep[3];
@@ -757,8 +854,8 @@ QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const floa
   }
   const bool lone = nch % 2 == 1;
   const int nhalf = n / 2;
-  int k = 1;
-  for (; k + 7 <= nhalf; k += 8) {
+  for (int kb = 1; nhalf >= 8 && kb <= nhalf; kb += 8) {
+    const int k = 1 + int(last_group(kb - 1, nhalf, 8));
     // Real and imaginary parts of channels 2p and 2p + 1, frequencies k..k+7.
     f8 re[6], im[6];
     for (int p = 0; p < 3; ++p) {
@@ -803,12 +900,12 @@ QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const floa
       }
     }
   }
-  return k;
+  return nhalf >= 8 ? nhalf + 1 : 1;
 }
 #endif
 
 // Coefficients of all pairs into the window.
-QV_VECTOR_CLONES void store_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
+QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
                                      float* __restrict window) {
   const int np = (nch + 1) / 2;
   int k0 = 1;
@@ -828,6 +925,32 @@ QV_VECTOR_CLONES void store_channels(int n, int nch, const float* const (&fr)[3]
       store_single(n, k0, fr[p], fi[p], window, 2 * p);
     }
   }
+}
+
+// The transform of one window, all steps inlined into one function that is
+// built for both instruction sets.
+QV_VECTOR_CLONES void transform_window(int n, int nch, float* window, float* z, const FftPlan& plan) {
+  // Two real channels a, b go through one complex transform of z = x_a + i x_b;
+  // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
+  // F_b(k) = (Z(k) - conj Z(n-k)) / 2i.
+  const int np = (nch + 1) / 2;
+  float* zr[3] = {};
+  float* zi[3] = {};
+  const float* fr[3] = {};
+  const float* fi[3] = {};
+  for (int p = 0; p < np; ++p) {
+    const PairArrays pa = pair_arrays(z, n, p);
+    zr[p] = pa.zr;
+    zi[p] = pa.zi;
+  }
+  load_channels(n, np, window, nch % 2 == 1, zr, zi);
+  for (int p = 0; p < np; ++p) {
+    const PairArrays pa = pair_arrays(z, n, p);
+    const auto [rr, ri] = forward(n, plan.ifac, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
+    fr[p] = rr;
+    fi[p] = ri;
+  }
+  store_channels(n, nch, fr, fi, window);
 }
 
 }  // namespace
@@ -933,27 +1056,7 @@ void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& pla
     throw Error("FFT: work arrays were not allocated for windows of " + std::to_string(n) + " samples");
   }
 
-  // Two real channels a, b go through one complex transform of z = x_a + i x_b;
-  // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
-  // F_b(k) = (Z(k) - conj Z(n-k)) / 2i.
-  const int np = (nch + 1) / 2;
-  float* zr[3] = {};
-  float* zi[3] = {};
-  const float* fr[3] = {};
-  const float* fi[3] = {};
-  for (int p = 0; p < np; ++p) {
-    const PairArrays pa = pair_arrays(work.z.data(), n, p);
-    zr[p] = pa.zr;
-    zi[p] = pa.zi;
-  }
-  load_channels(n, np, window, nch % 2 == 1, zr, zi);
-  for (int p = 0; p < np; ++p) {
-    const PairArrays pa = pair_arrays(work.z.data(), n, p);
-    const auto [rr, ri] = forward(n, plan.ifac, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
-    fr[p] = rr;
-    fi[p] = ri;
-  }
-  store_channels(n, nch, fr, fi, window);
+  transform_window(n, nch, window, work.z.data(), plan);
 }
 
 }  // namespace qv
