@@ -79,6 +79,8 @@ QV_INLINE void store8(float* p, f8 v) { std::memcpy(p, &v, sizeof v); }
 QV_INLINE f8 join(f4 lo, f4 hi) { return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7); }
 QV_INLINE f4 low_half(f8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
 QV_INLINE f4 high_half(f8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
+QV_INLINE f8 lower_halves(f8 a, f8 b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11); }
+QV_INLINE f8 upper_halves(f8 a, f8 b) { return __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15); }
 QV_INLINE f8 reversed8(f8 v) { return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0); }
 // Lower half of a, upper half of b.
 QV_INLINE f8 lo_hi(f8 a, f8 b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 12, 13, 14, 15); }
@@ -846,11 +848,12 @@ QV_INLINE void store_single(int n, int k0, const float* __restrict fr, const flo
 template <int NP, bool MASK>
 QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
                          float* __restrict window) {
-  // Channel of every lane of the three quads.
-  constexpr int quad_channel[3][4] = {{0, 1, 2, 3}, {4, 5, 0, 1}, {2, 3, 4, 5}};
+  // Channel of every lane of the three vectors of 8 floats that two
+  // successive frequencies fill, and the lanes to keep.
+  constexpr int lane_channel[3][8] = {{0, 1, 2, 3, 4, 5, 0, 1}, {2, 3, 4, 5, 0, 1, 2, 3}, {4, 5, 0, 1, 2, 3, 4, 5}};
   i8 keep[3];
-  for (int q = 0; q < 3; ++q) {
-    for (int l = 0; l < 8; ++l) keep[q][l] = quad_channel[q][l % 4] >= nch ? -1 : 0;
+  for (int v = 0; v < 3; ++v) {
+    for (int l = 0; l < 8; ++l) keep[v][l] = lane_channel[v][l] >= nch ? -1 : 0;
   }
   const bool lone = nch % 2 == 1;
   const int nhalf = n / 2;
@@ -886,17 +889,24 @@ QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const floa
       lo[3 + c] = __builtin_shufflevector(im[2 * c], im[2 * c + 1], 0, 8, 1, 9, 4, 12, 5, 13);
       hi[3 + c] = __builtin_shufflevector(im[2 * c], im[2 * c + 1], 2, 10, 3, 11, 6, 14, 7, 15);
     }
-    // Quad q of a frequency is made of units 2q and 2q + 1.
-    for (int g = 0; g < 4; ++g) {
-      const f8* u = g < 2 ? lo : hi;
+    // Quad q of a frequency is made of units 2q and 2q + 1. Two successive
+    // frequencies fill 24 neighbouring floats, three vectors.
+    for (int g = 0; g < 4; g += 2) {
+      const f8* u = g == 0 ? lo : hi;
+      f8 qa[3], qb[3];  // quads of frequencies k + g and k + g + 1 (k + g + 4 and k + g + 5)
       for (int q = 0; q < 3; ++q) {
-        f8 quad = g % 2 == 0 ? __builtin_shufflevector(u[2 * q], u[2 * q + 1], 0, 1, 8, 9, 4, 5, 12, 13)
-                             : __builtin_shufflevector(u[2 * q], u[2 * q + 1], 2, 3, 10, 11, 6, 7, 14, 15);
-        float* dlo = window + wre(0, k + g) + 4 * q;
-        float* dhi = window + wre(0, k + 4 + g) + 4 * q;
-        if (MASK) quad = keep[q] ? join(load4(dlo), load4(dhi)) : quad;
-        store4(dlo, low_half(quad));
-        store4(dhi, high_half(quad));
+        qa[q] = __builtin_shufflevector(u[2 * q], u[2 * q + 1], 0, 1, 8, 9, 4, 5, 12, 13);
+        qb[q] = __builtin_shufflevector(u[2 * q], u[2 * q + 1], 2, 3, 10, 11, 6, 7, 14, 15);
+      }
+      const f8 out[2][3] = {{lower_halves(qa[0], qa[1]), lower_halves(qa[2], qb[0]), lower_halves(qb[1], qb[2])},
+                            {upper_halves(qa[0], qa[1]), upper_halves(qa[2], qb[0]), upper_halves(qb[1], qb[2])}};
+      for (int h = 0; h < 2; ++h) {
+        float* d = window + wre(0, k + g + 4 * h);
+        for (int v = 0; v < 3; ++v) {
+          f8 x = out[h][v];
+          if (MASK) x = keep[v] ? load8(d + 8 * v) : x;
+          store8(d + 8 * v, x);
+        }
       }
     }
   }
