@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "common/error.hpp"
@@ -683,18 +684,23 @@ QV_VECTOR_CLONES bool passg(int ip, int ido, int l1, float* __restrict ar, float
   return false;
 }
 
-// Complex forward transform of the split sequence (zr, zi) of n values, using
-// (sr, si) as the second array of the passes. Returns the arrays holding the
-// result, which may be either pair.
-QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, float* zr, float* zi,
-                                              float* sr, float* si, const float* wa) {
+// Complex forward transform of the split sequence (zr, zi) of n values from
+// pass `first` on, using (sr, si) as the second array of the passes. Returns
+// the arrays holding the result, which may be either pair.
+QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, int first, float* zr,
+                                                        float* zi, float* sr, float* si, const float* wa) {
   float* ar = zr;
   float* ai = zi;
   float* cr = sr;
   float* ci = si;
   const int nf = ifac[1];
   int l1 = 1;
-  for (int q = 0; q < nf; ++q) {
+  for (int q = 0; q < first; ++q) {  // passes already made
+    const int ip = ifac[q + 2];
+    wa += 2 * idx_t(ip - 1) * (n / (l1 * ip));
+    l1 *= ip;
+  }
+  for (int q = first; q < nf; ++q) {
     const int ip = ifac[q + 2];
     const int l2 = l1 * ip;
     const int ido = n / l2;
@@ -738,6 +744,71 @@ PairArrays pair_arrays(float* z, int n, int p) {
   return {base, base + stride, base + 2 * stride, base + 3 * stride};
 }
 
+#if QV_SIMD
+// Floats 4q..4q+3 of the four window rows from x on in the lower half, of the
+// next four rows in the upper half.
+QV_INLINE f8 row_quads(const float* x, int q) { return join(load4(x + 4 * q), load4(x + 24 + 4 * q)); }
+
+// Channels 2P and 2P + 1 of the eight window rows from x on, as the real and
+// imaginary parts of pair P (the same rearrangement as in load_rows).
+template <int P>
+QV_INLINE void pair_rows(const float* x, f8& re, f8& im) {
+  f8 u, v;
+  if constexpr (P == 0) {
+    u = blend<0b1100>(row_quads(x, 0), row_quads(x, 1));
+    v = blend<0b1100>(row_quads(x, 3), row_quads(x, 4));
+  } else if constexpr (P == 1) {
+    u = __builtin_shufflevector(row_quads(x, 0), row_quads(x, 2), 2, 3, 8, 9, 6, 7, 12, 13);
+    v = __builtin_shufflevector(row_quads(x, 3), row_quads(x, 5), 2, 3, 8, 9, 6, 7, 12, 13);
+  } else {
+    u = blend<0b1100>(row_quads(x, 1), row_quads(x, 2));
+    v = blend<0b1100>(row_quads(x, 4), row_quads(x, 5));
+  }
+  re = __builtin_shufflevector(u, v, 0, 2, 8, 10, 4, 6, 12, 14);
+  im = __builtin_shufflevector(u, v, 1, 3, 9, 11, 5, 7, 13, 15);
+}
+
+// The first pass (l1 = 1, ido = n / ip at least eight) of pair P, its inputs
+// taken straight from the window rows instead of from the work array: the
+// same butterflies on the same values as radix_pass, eight i at a time (the
+// last eight overlapping the group before).
+template <class B, int P>
+QV_INLINE void first_pass_from_window(int n, bool lone, const float* __restrict window, float* __restrict cr,
+                                      float* __restrict ci, const float* __restrict wa) {
+  constexpr int ip = B::ip;
+  const idx_t ido = n / ip;
+  for (idx_t i0 = 0; i0 < ido; i0 += 8) {
+    const idx_t i = last_group(i0, ido, 8);
+    f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+    for (int j = 0; j < ip; ++j) {
+      pair_rows<P>(window + wld * (i + j * ido), xr[j], xi[j]);
+      if (lone) xi[j] = f8{};
+    }
+    B{}(xr, xi, yr, yi);
+    store8(cr + i, yr[0]);
+    store8(ci + i, yi[0]);
+#pragma GCC unroll 8
+    for (int j = 1; j < ip; ++j) {
+      const f8 wr = load8(wa + (2 * j - 2) * ido + i);
+      const f8 wi = load8(wa + (2 * j - 1) * ido + i);
+      store8(cr + i + j * ido, wr * yr[j] + wi * yi[j]);
+      store8(ci + i + j * ido, wr * yi[j] - wi * yr[j]);
+    }
+  }
+}
+
+template <class B>
+QV_INLINE void first_pass_of_pair(int n, int p, bool lone, const float* window, float* cr, float* ci,
+                                  const float* wa) {
+  switch (p) {
+    case 0: first_pass_from_window<B, 0>(n, lone, window, cr, ci, wa); break;
+    case 1: first_pass_from_window<B, 1>(n, lone, window, cr, ci, wa); break;
+    default: first_pass_from_window<B, 2>(n, lone, window, cr, ci, wa); break;
+  }
+}
+#endif
+
 // Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
 // of pair p, for the np pairs in use. A lone last channel (lone) gets zero
 // imaginary parts.
@@ -755,7 +826,7 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
     t = last_group(t0, n, 8);
     const float* x = window + wld * t;
     f8 y[6];
-    for (int q = 0; q < 6; ++q) y[q] = join(load4(x + 4 * q), load4(x + 24 + 4 * q));
+    for (int q = 0; q < 6; ++q) y[q] = row_quads(x, q);
     f8 u[3], v[3];  // rows t, t+1 (t+4, t+5) and rows t+2, t+3 (t+6, t+7) of each pair
     u[0] = blend<0b1100>(y[0], y[1]);
     v[0] = blend<0b1100>(y[3], y[4]);
@@ -944,21 +1015,42 @@ QV_VECTOR_CLONES void transform_window(int n, int nch, float* window, float* z, 
   // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
   // F_b(k) = (Z(k) - conj Z(n-k)) / 2i.
   const int np = (nch + 1) / 2;
-  float* zr[3] = {};
-  float* zi[3] = {};
+  const bool lone = nch % 2 == 1;
   const float* fr[3] = {};
   const float* fi[3] = {};
+  const int ip0 = plan.ifac[2];
+  const int ido0 = n / ip0;
+#if QV_SIMD
+  // When the first pass has eight i or more, it takes its inputs from the
+  // window rows, and the sequences are never stored as such.
+  if (ip0 <= 5 && ido0 >= 8) {
+    for (int p = 0; p < np; ++p) {
+      const PairArrays pa = pair_arrays(z, n, p);
+      const bool lone_p = lone && p == np - 1;
+      const float* wa = plan.wsave.data();
+      switch (ip0) {
+        case 4: first_pass_of_pair<Radix4>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+        case 2: first_pass_of_pair<Radix2>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+        case 3: first_pass_of_pair<Radix3>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+        default: first_pass_of_pair<Radix5>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+      }
+      std::tie(fr[p], fi[p]) = forward(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
+    }
+    store_channels(n, nch, fr, fi, window);
+    return;
+  }
+#endif
+  float* zr[3] = {};
+  float* zi[3] = {};
   for (int p = 0; p < np; ++p) {
     const PairArrays pa = pair_arrays(z, n, p);
     zr[p] = pa.zr;
     zi[p] = pa.zi;
   }
-  load_channels(n, np, window, nch % 2 == 1, zr, zi);
+  load_channels(n, np, window, lone, zr, zi);
   for (int p = 0; p < np; ++p) {
     const PairArrays pa = pair_arrays(z, n, p);
-    const auto [rr, ri] = forward(n, plan.ifac, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
-    fr[p] = rr;
-    fi[p] = ri;
+    std::tie(fr[p], fi[p]) = forward(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
   }
   store_channels(n, nch, fr, fi, window);
 }
