@@ -19,11 +19,14 @@ constexpr int max_factors = 13;
 
 using idx_t = std::ptrdiff_t;
 
-// The loops below are written so that the compiler can run neighbouring
-// elements side by side in vector registers. On x86-64 every such loop is
-// built twice, for the baseline instruction set and for AVX2 (twice as wide),
-// and the loader picks the one the processor supports. Neither build fuses
-// multiplications with additions, so both give the same results to the bit.
+// The transform of a window runs neighbouring butterflies side by side in
+// vector registers. On x86-64 it is built twice, for the baseline instruction
+// set and for AVX2 (twice as wide), and the loader picks the one the
+// processor supports; everything it calls is inlined into it, so that each
+// build uses its own instruction set throughout. Neither build fuses
+// multiplications with additions, and every vector lane does the same
+// single-precision operations on the same operands as the plain one-value
+// code, so all give the same results to the bit.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
 #define QV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -31,10 +34,8 @@ using idx_t = std::ptrdiff_t;
 #endif
 #define QV_INLINE [[gnu::always_inline]] inline
 
-// Short vectors of four floats (GCC and Clang vector extensions) for the
-// moves between the window rows and the transform arrays. They only move and
-// rearrange values; the arithmetic on them is the same elementwise
-// single-precision arithmetic as in the scalar code.
+// Vectors of four and eight floats (GCC and Clang vector extensions). The
+// shuffles only move values; arithmetic on the vectors is elementwise.
 #if defined(__GNUC__)
 #define QV_SIMD 1
 // The vector helpers are always inlined, so the warning that 32-byte vector
@@ -50,14 +51,8 @@ QV_INLINE f4 load4(const float* p) {
 }
 QV_INLINE void store4(float* p, f4 v) { std::memcpy(p, &v, sizeof v); }
 QV_INLINE f4 reversed(f4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
-// Two 64-bit units of two floats each, from p0 and p1, as (p0[0], p0[1], p1[0], p1[1]).
-QV_INLINE f4 load_units(const float* p0, const float* p1) {
-  double u0, u1;
-  std::memcpy(&u0, p0, sizeof u0);
-  std::memcpy(&u1, p1, sizeof u1);
-  return reinterpret_cast<f4>(d2{u0, u1});
-}
-// The inverse of load_units.
+// Lanes 0, 1 of v to p0[0], p0[1] and lanes 2, 3 to p1[0], p1[1], as two
+// 64-bit units.
 QV_INLINE void store_units(float* p0, float* p1, f4 v) {
   const d2 u = reinterpret_cast<d2>(v);
   const double u0 = u[0], u1 = u[1];
@@ -65,9 +60,8 @@ QV_INLINE void store_units(float* p0, float* p1, f4 v) {
   std::memcpy(p1, &u1, sizeof u1);
 }
 
-// Vectors of eight floats for the passes: on AVX2 one register, elsewhere
-// two. Shuffles below that work within halves of four lanes map to single
-// instructions on both.
+// Vectors of eight floats: on AVX2 one register, elsewhere two. Shuffles
+// that work within halves of four lanes map to single instructions on both.
 using f8 = float __attribute__((vector_size(32)));
 using i8 = int __attribute__((vector_size(32)));
 
@@ -78,8 +72,6 @@ QV_INLINE f8 load8(const float* p) {
 }
 QV_INLINE void store8(float* p, f8 v) { std::memcpy(p, &v, sizeof v); }
 QV_INLINE f8 join(f4 lo, f4 hi) { return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7); }
-QV_INLINE f4 low_half(f8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
-QV_INLINE f4 high_half(f8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
 QV_INLINE f8 lower_halves(f8 a, f8 b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11); }
 QV_INLINE f8 upper_halves(f8 a, f8 b) { return __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15); }
 QV_INLINE f8 reversed8(f8 v) { return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0); }
@@ -298,35 +290,26 @@ QV_INLINE void scalar_butterflies(idx_t ido_rt, idx_t l1, idx_t i0, idx_t i1, id
 }
 
 #if QV_SIMD
-QV_INLINE void storev(float* p, f8 v) { store8(p, v); }
-QV_INLINE void storev(float* p, f4 v) { store4(p, v); }
-template <class V>
-QV_INLINE V loadv(const float* p) {
-  V v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// Neighbouring butterflies side by side in the lanes of V: inputs j at
-// a + j ido, outputs j at c + j so, outputs j >= 1 times the conjugate
-// twiddle factors (wr[j], wi[j]).
-template <class B, class V>
+// Eight neighbouring butterflies side by side: inputs j at a + j ido, outputs
+// j at c + j so, outputs j >= 1 times the conjugate twiddle factors
+// (wr[j], wi[j]).
+template <class B>
 QV_INLINE void twiddled_butterflies(idx_t ido, idx_t so, const float* __restrict a0r, const float* __restrict a0i,
-                                    float* __restrict c0r, float* __restrict c0i, const V* wr, const V* wi) {
+                                    float* __restrict c0r, float* __restrict c0i, const f8* wr, const f8* wi) {
   constexpr int ip = B::ip;
-  V xr[ip], xi[ip], yr[ip], yi[ip];
+  f8 xr[ip], xi[ip], yr[ip], yi[ip];
 #pragma GCC unroll 8
   for (int j = 0; j < ip; ++j) {
-    xr[j] = loadv<V>(a0r + j * ido);
-    xi[j] = loadv<V>(a0i + j * ido);
+    xr[j] = load8(a0r + j * ido);
+    xi[j] = load8(a0i + j * ido);
   }
   B{}(xr, xi, yr, yi);
-  storev(c0r, yr[0]);
-  storev(c0i, yi[0]);
+  store8(c0r, yr[0]);
+  store8(c0i, yi[0]);
 #pragma GCC unroll 8
   for (int j = 1; j < ip; ++j) {
-    storev(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
-    storev(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+    store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
+    store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
   }
 }
 #endif
@@ -346,18 +329,19 @@ constexpr idx_t twiddles_kept_max = 4096;
 
 // One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
 // last passes; IDO = 0 takes it from ido_rt. Eight butterflies run side by
-// side in vector registers: neighbouring i where ido allows, else
-// neighbouring k (ido = 1) or both (ido = 4, two k of four i each); the
-// butterflies left over go one at a time.
+// side in vector registers: neighbouring i where ido >= 8, else neighbouring
+// k (ido = 1), two k of four i (ido = 4) or successive outputs (ido = 3, 5).
+// Only passes with fewer butterflies than a vector holds, or another short
+// ido, go one butterfly at a time.
 template <class B, int IDO>
 QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
                           float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
-  constexpr int ip = B::ip;
   const idx_t ido = IDO > 0 ? IDO : ido_rt;
-  const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
-  idx_t k_done = 0;           // butterflies with k < k_done are done (all i), or
-  idx_t i_done = 0;           // those with i < i_done (all k); never both
+  idx_t k_done = 0;  // butterflies with k < k_done are done (all i), or
+  idx_t i_done = 0;  // those with i < i_done (all k); never both
 #if QV_SIMD
+  constexpr int ip = B::ip;
+  const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
   if (IDO == 1 && ip % 2 == 1) {
     // Odd radix: the butterfly inputs of one k lie side by side, ip apart
     // from those of the next k; eight k at a time are turned round in
@@ -373,8 +357,8 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
         store8(cr + k + j * so, yr[j]);
         store8(ci + k + j * so, yi[j]);
       }
-      k_done = l1;
     }
+    if (l1 >= 8) k_done = l1;
   } else if (IDO == 1 && ip == 4) {
     // The same for radix 4: a transposition of 4 x 8 floats.
     for (idx_t k0 = 0; l1 >= 8 && k0 < l1; k0 += 8) {
@@ -388,8 +372,8 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
         store8(cr + k + j * so, yr[j]);
         store8(ci + k + j * so, yi[j]);
       }
-      k_done = l1;
     }
+    if (l1 >= 8) k_done = l1;
   } else if (IDO == 4) {
     // Four i of k in the lower half, of k + 1 in the upper half; the outputs
     // of k and k + 1 are neighbours.
@@ -401,7 +385,6 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
     }
     for (idx_t k0 = 0; l1 >= 2 && k0 < l1; k0 += 2) {
       const idx_t k = last_group(k0, l1, 2);
-      k_done = l1;
       const float* a0r = ar + ip * 4 * k;
       const float* a0i = ai + ip * 4 * k;
       f8 xr[ip], xi[ip], yr[ip], yi[ip];
@@ -421,6 +404,7 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
         store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
       }
     }
+    if (l1 >= 2) k_done = l1;
   } else if (IDO == 3 || IDO == 5) {
     // Short odd ido: the butterflies are taken in the order of their outputs,
     // m = i + ido k, eight at a time; the outputs of one j are neighbours.
@@ -478,7 +462,6 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
         store8(ci + m0 + j * so, wr * yi[j] - wi * yr[j]);
       }
     }
-    // Fewer than eight butterflies in all go one at a time below.
     if (nm >= 8) k_done = l1;
   } else if (IDO == 0 && ido >= 8) {
     // Eight neighbouring i. While the arrays stay in the first-level cache
@@ -518,23 +501,6 @@ QV_INLINE void radix_dispatch(int ido, int l1, const float* ar, const float* ai,
     case 5: radix_pass<B, 5>(ido, l1, ar, ai, cr, ci, wa); break;
     default: radix_pass<B, 0>(ido, l1, ar, ai, cr, ci, wa); break;
   }
-}
-
-QV_INLINE void pass2(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
-                            const float* wa) {
-  radix_dispatch<Radix2>(ido, l1, ar, ai, cr, ci, wa);
-}
-QV_INLINE void pass3(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
-                            const float* wa) {
-  radix_dispatch<Radix3>(ido, l1, ar, ai, cr, ci, wa);
-}
-QV_INLINE void pass4(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
-                            const float* wa) {
-  radix_dispatch<Radix4>(ido, l1, ar, ai, cr, ci, wa);
-}
-QV_INLINE void pass5(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
-                            const float* wa) {
-  radix_dispatch<Radix5>(ido, l1, ar, ai, cr, ci, wa);
 }
 
 // General odd radix ip (a prime of 7 or more). With S_j = x_j + x_(ip-j) and
@@ -706,10 +672,10 @@ QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<
     const int ido = n / l2;
     bool swap = true;
     switch (ip) {
-      case 4: pass4(ido, l1, ar, ai, cr, ci, wa); break;
-      case 2: pass2(ido, l1, ar, ai, cr, ci, wa); break;
-      case 3: pass3(ido, l1, ar, ai, cr, ci, wa); break;
-      case 5: pass5(ido, l1, ar, ai, cr, ci, wa); break;
+      case 4: radix_dispatch<Radix4>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 2: radix_dispatch<Radix2>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 3: radix_dispatch<Radix3>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 5: radix_dispatch<Radix5>(ido, l1, ar, ai, cr, ci, wa); break;
       default: swap = passg(ip, ido, l1, ar, ai, cr, ci, wa); break;
     }
     if (swap) {
@@ -851,7 +817,7 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
 }
 
 QV_INLINE void load_channels(int n, int np, const float* __restrict window, bool lone,
-                                    float* const (&zr)[3], float* const (&zi)[3]) {
+                             float* const (&zr)[3], float* const (&zi)[3]) {
   switch (np) {
     case 1: load_rows<1>(n, window, lone, zr, zi); break;
     case 2: load_rows<2>(n, window, lone, zr, zi); break;
@@ -862,7 +828,7 @@ QV_INLINE void load_channels(int n, int np, const float* __restrict window, bool
 // Separates the transform Z of the pair (a, a + 1) into the coefficients of
 // both channels, k = k0..n/2, and writes them to the window.
 QV_INLINE void store_pair(int n, int k0, const float* __restrict fr, const float* __restrict fi,
-                                 float* __restrict window, int a) {
+                          float* __restrict window, int a) {
   const int nhalf = n / 2;
   int k = k0;
 #if QV_SIMD
@@ -900,7 +866,7 @@ QV_INLINE void store_pair(int n, int k0, const float* __restrict fr, const float
 
 // A lone channel takes its coefficients straight from Z.
 QV_INLINE void store_single(int n, int k0, const float* __restrict fr, const float* __restrict fi,
-                                   float* __restrict window, int a) {
+                            float* __restrict window, int a) {
   const int nhalf = n / 2;
   for (int k = k0; k <= nhalf; ++k) {
     window[wre(a, k)] = fr[k];
@@ -987,7 +953,7 @@ QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const floa
 
 // Coefficients of all pairs into the window.
 QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
-                                     float* __restrict window) {
+                              float* __restrict window) {
   const int np = (nch + 1) / 2;
   int k0 = 1;
 #if QV_SIMD
@@ -1018,9 +984,9 @@ QV_VECTOR_CLONES void transform_window(int n, int nch, float* window, float* z, 
   const bool lone = nch % 2 == 1;
   const float* fr[3] = {};
   const float* fi[3] = {};
+#if QV_SIMD
   const int ip0 = plan.ifac[2];
   const int ido0 = n / ip0;
-#if QV_SIMD
   // When the first pass has eight i or more, it takes its inputs from the
   // window rows, and the sequences are never stored as such.
   if (ip0 <= 5 && ido0 >= 8) {
