@@ -704,7 +704,7 @@ struct PairArrays {
   float* si;
 };
 
-PairArrays pair_arrays(float* z, int n, int p) {
+QV_INLINE PairArrays pair_arrays(float* z, int n, int p) {
   const idx_t stride = idx_t(n) + work_pad;
   float* base = z + 4 * stride * p;
   return {base, base + stride, base + 2 * stride, base + 3 * stride};
@@ -716,7 +716,10 @@ PairArrays pair_arrays(float* z, int n, int p) {
 QV_INLINE f8 row_quads(const float* x, int q) { return join(load4(x + 4 * q), load4(x + 24 + 4 * q)); }
 
 // Channels 2P and 2P + 1 of the eight window rows from x on, as the real and
-// imaginary parts of pair P (the same rearrangement as in load_rows).
+// imaginary parts of pair P. The two samples of a pair are neighbours in a
+// row; two shuffles within the halves of the row quads gather those of rows
+// 0, 1 (4, 5) and of rows 2, 3 (6, 7), and two more split them into real and
+// imaginary parts.
 template <int P>
 QV_INLINE void pair_rows(const float* x, f8& re, f8& im) {
   f8 u, v;
@@ -784,26 +787,23 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
   idx_t t = 0;
 #if QV_SIMD
   // Eight rows at a time, the last eight overlapping the group before (see
-  // last_group). Vector q holds floats 4q..4q+3 of rows t..t+3 in its
-  // lower half and of rows t+4..t+7 in its upper half; the two samples of a
-  // pair are neighbours in a row, and two shuffles within the halves gather
-  // them into the real and the imaginary parts of the eight rows.
+  // last_group).
   for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
     t = last_group(t0, n, 8);
     const float* x = window + wld * t;
-    f8 y[6];
-    for (int q = 0; q < 6; ++q) y[q] = row_quads(x, q);
-    f8 u[3], v[3];  // rows t, t+1 (t+4, t+5) and rows t+2, t+3 (t+6, t+7) of each pair
-    u[0] = blend<0b1100>(y[0], y[1]);
-    v[0] = blend<0b1100>(y[3], y[4]);
-    u[1] = __builtin_shufflevector(y[0], y[2], 2, 3, 8, 9, 6, 7, 12, 13);
-    v[1] = __builtin_shufflevector(y[3], y[5], 2, 3, 8, 9, 6, 7, 12, 13);
-    u[2] = blend<0b1100>(y[1], y[2]);
-    v[2] = blend<0b1100>(y[4], y[5]);
-    for (int p = 0; p < NP; ++p) {
-      store8(zr[p] + t, __builtin_shufflevector(u[p], v[p], 0, 2, 8, 10, 4, 6, 12, 14));
-      const f8 im = __builtin_shufflevector(u[p], v[p], 1, 3, 9, 11, 5, 7, 13, 15);
-      store8(zi[p] + t, lone && p == NP - 1 ? f8{} : im);
+    f8 re, im;
+    pair_rows<0>(x, re, im);
+    store8(zr[0] + t, re);
+    store8(zi[0] + t, lone && NP == 1 ? f8{} : im);
+    if constexpr (NP >= 2) {
+      pair_rows<1>(x, re, im);
+      store8(zr[1] + t, re);
+      store8(zi[1] + t, lone && NP == 2 ? f8{} : im);
+    }
+    if constexpr (NP >= 3) {
+      pair_rows<2>(x, re, im);
+      store8(zr[2] + t, re);
+      store8(zi[2] + t, lone ? f8{} : im);
     }
     t = n;  // nothing left for the loop below
   }
