@@ -20,17 +20,21 @@ constexpr int max_factors = 13;
 using idx_t = std::ptrdiff_t;
 
 // The transform of a window runs neighbouring butterflies side by side in
-// vector registers. On x86-64 it is built twice, for the baseline instruction
-// set and for AVX2 (twice as wide), and the loader picks the one the
-// processor supports; everything it calls is inlined into it, so that each
-// build uses its own instruction set throughout. Neither build fuses
+// vector registers. On x86-64 it is built twice: with explicit vectors of
+// eight floats for processors with AVX2, and with plain loops, vectorised by
+// the compiler as far as the baseline instruction set allows, for the rest;
+// the first call picks one. Everything it calls is inlined into it, so that
+// each build uses its own instruction set throughout; the general odd-radix
+// pass is built for both by the compiler (target clones). No build fuses
 // multiplications with additions, and every vector lane does the same
 // single-precision operations on the same operands as the plain one-value
 // code, so all give the same results to the bit.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
 #define QV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define QV_X86_DISPATCH 1
 #else
 #define QV_VECTOR_CLONES
+#define QV_X86_DISPATCH 0
 #endif
 #define QV_INLINE [[gnu::always_inline]] inline
 
@@ -51,6 +55,13 @@ QV_INLINE f4 load4(const float* p) {
 }
 QV_INLINE void store4(float* p, f4 v) { std::memcpy(p, &v, sizeof v); }
 QV_INLINE f4 reversed(f4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+// Two 64-bit units of two floats each, from p0 and p1, as (p0[0], p0[1], p1[0], p1[1]).
+QV_INLINE f4 load_units(const float* p0, const float* p1) {
+  double u0, u1;
+  std::memcpy(&u0, p0, sizeof u0);
+  std::memcpy(&u1, p1, sizeof u1);
+  return reinterpret_cast<f4>(d2{u0, u1});
+}
 // Lanes 0, 1 of v to p0[0], p0[1] and lanes 2, 3 to p1[0], p1[1], as two
 // 64-bit units.
 QV_INLINE void store_units(float* p0, float* p1, f4 v) {
@@ -327,19 +338,16 @@ QV_INLINE idx_t last_group(idx_t first, idx_t count, idx_t width) {
 // factors of eight i in registers for all k.
 constexpr idx_t twiddles_kept_max = 4096;
 
-// One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
-// last passes; IDO = 0 takes it from ido_rt. Eight butterflies run side by
-// side in vector registers: neighbouring i where ido >= 8, else neighbouring
-// k (ido = 1), two k of four i (ido = 4) or successive outputs (ido = 3, 5).
-// Only passes with fewer butterflies than a vector holds, or another short
-// ido, go one butterfly at a time.
-template <class B, int IDO>
-QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
-                          float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
-  const idx_t ido = IDO > 0 ? IDO : ido_rt;
-  idx_t k_done = 0;  // butterflies with k < k_done are done (all i), or
-  idx_t i_done = 0;  // those with i < i_done (all k); never both
 #if QV_SIMD
+// Butterflies of a pass of radix B::ip eight at a time: neighbouring i where
+// ido >= 8, else neighbouring k (ido = 1), two k of four i (ido = 4) or
+// successive outputs (ido = 3, 5). Sets k_done or i_done to what is left for
+// one at a time: only passes with fewer butterflies than a vector holds, or
+// another short ido.
+template <class B, int IDO>
+QV_INLINE void vector_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
+                             float* __restrict cr, float* __restrict ci, const float* __restrict wa, idx_t& k_done,
+                             idx_t& i_done) {
   constexpr int ip = B::ip;
   const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
   if (IDO == 1 && ip % 2 == 1) {
@@ -486,20 +494,90 @@ QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const 
     }
     i_done = ido;
   }
+}
 #endif
+
+// The same for the build without vectors of eight, with plain loops for the
+// compiler to vectorise: with ido = 1 the butterflies of successive k go side
+// by side; for an odd radix, whose inputs the vector loads cannot follow,
+// blocks of k are first turned round in a small buffer.
+template <class B, int IDO>
+QV_INLINE void plain_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
+                            float* __restrict cr, float* __restrict ci, idx_t& k_done) {
+  constexpr int ip = B::ip;
+  const idx_t so = ido * l1;
+  if (IDO == 1 && ip % 2 == 1) {
+    constexpr int blk = 16;
+    for (; k_done + blk <= l1; k_done += blk) {
+      float tr[ip][blk], ti[ip][blk];
+      for (int kk = 0; kk < blk; ++kk) {
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          tr[j][kk] = ar[ip * (k_done + kk) + j];
+          ti[j][kk] = ai[ip * (k_done + kk) + j];
+        }
+      }
+#pragma GCC ivdep
+      for (int kk = 0; kk < blk; ++kk) {
+        float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          xr[j] = tr[j][kk];
+          xi[j] = ti[j][kk];
+        }
+        B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          cr[k_done + kk + j * so] = yr[j];
+          ci[k_done + kk + j * so] = yi[j];
+        }
+      }
+    }
+  } else if (IDO == 1) {
+#pragma GCC ivdep
+    for (idx_t k = 0; k < l1; ++k) {
+      float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = ar[ip * k + j];
+        xi[j] = ai[ip * k + j];
+      }
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        cr[k + j * so] = yr[j];
+        ci[k + j * so] = yi[j];
+      }
+    }
+    k_done = l1;
+  }
+}
+
+// One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
+// last passes; IDO = 0 takes it from ido_rt. W: with vectors of eight floats.
+template <class B, int IDO, bool W>
+QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
+                          float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
+  const idx_t ido = IDO > 0 ? IDO : ido_rt;
+  idx_t k_done = 0;  // butterflies with k < k_done are done (all i), or
+  idx_t i_done = 0;  // those with i < i_done (all k); never both
+#if QV_SIMD
+  if constexpr (W) vector_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done, i_done);
+#endif
+  if constexpr (!W) plain_groups<B, IDO>(ido, l1, ar, ai, cr, ci, k_done);
   // The rest: either i from i_done for all k, or k from k_done for all i.
   scalar_butterflies<B, IDO>(ido, l1, i_done, ido, k_done, l1, ar, ai, cr, ci, wa);
 }
 
-template <class B>
+template <class B, bool W>
 QV_INLINE void radix_dispatch(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
                               const float* wa) {
   switch (ido) {
-    case 1: radix_pass<B, 1>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 3: radix_pass<B, 3>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 4: radix_pass<B, 4>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 5: radix_pass<B, 5>(ido, l1, ar, ai, cr, ci, wa); break;
-    default: radix_pass<B, 0>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 1: radix_pass<B, 1, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 3: radix_pass<B, 3, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 4: radix_pass<B, 4, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 5: radix_pass<B, 5, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    default: radix_pass<B, 0, W>(ido, l1, ar, ai, cr, ci, wa); break;
   }
 }
 
@@ -653,6 +731,7 @@ QV_VECTOR_CLONES bool passg(int ip, int ido, int l1, float* __restrict ar, float
 // Complex forward transform of the split sequence (zr, zi) of n values from
 // pass `first` on, using (sr, si) as the second array of the passes. Returns
 // the arrays holding the result, which may be either pair.
+template <bool W>
 QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, int first, float* zr,
                                                         float* zi, float* sr, float* si, const float* wa) {
   float* ar = zr;
@@ -672,10 +751,10 @@ QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<
     const int ido = n / l2;
     bool swap = true;
     switch (ip) {
-      case 4: radix_dispatch<Radix4>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 2: radix_dispatch<Radix2>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 3: radix_dispatch<Radix3>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 5: radix_dispatch<Radix5>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 4: radix_dispatch<Radix4, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 2: radix_dispatch<Radix2, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 3: radix_dispatch<Radix3, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 5: radix_dispatch<Radix5, W>(ido, l1, ar, ai, cr, ci, wa); break;
       default: swap = passg(ip, ido, l1, ar, ai, cr, ci, wa); break;
     }
     if (swap) {
@@ -781,31 +860,46 @@ QV_INLINE void first_pass_of_pair(int n, int p, bool lone, const float* window, 
 // Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
 // of pair p, for the np pairs in use. A lone last channel (lone) gets zero
 // imaginary parts.
-template <int NP>
+template <int NP, bool W>
 QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
                          float* const (&zi)[3]) {
   idx_t t = 0;
 #if QV_SIMD
-  // Eight rows at a time, the last eight overlapping the group before (see
-  // last_group).
-  for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
-    t = last_group(t0, n, 8);
-    const float* x = window + wld * t;
-    f8 re, im;
-    pair_rows<0>(x, re, im);
-    store8(zr[0] + t, re);
-    store8(zi[0] + t, lone && NP == 1 ? f8{} : im);
-    if constexpr (NP >= 2) {
-      pair_rows<1>(x, re, im);
-      store8(zr[1] + t, re);
-      store8(zi[1] + t, lone && NP == 2 ? f8{} : im);
+  if constexpr (W) {
+    // Eight rows at a time, the last eight overlapping the group before (see
+    // last_group).
+    for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
+      t = last_group(t0, n, 8);
+      const float* x = window + wld * t;
+      f8 re, im;
+      pair_rows<0>(x, re, im);
+      store8(zr[0] + t, re);
+      store8(zi[0] + t, lone && NP == 1 ? f8{} : im);
+      if constexpr (NP >= 2) {
+        pair_rows<1>(x, re, im);
+        store8(zr[1] + t, re);
+        store8(zi[1] + t, lone && NP == 2 ? f8{} : im);
+      }
+      if constexpr (NP >= 3) {
+        pair_rows<2>(x, re, im);
+        store8(zr[2] + t, re);
+        store8(zi[2] + t, lone ? f8{} : im);
+      }
+      t = n;  // nothing left for the loop below
     }
-    if constexpr (NP >= 3) {
-      pair_rows<2>(x, re, im);
-      store8(zr[2] + t, re);
-      store8(zi[2] + t, lone ? f8{} : im);
+  } else {
+    // Four rows at a time, pair after pair: the two samples of a pair are
+    // fetched as one 64-bit unit, and four rows are then split into real and
+    // imaginary parts.
+    for (; t + 4 <= n; t += 4) {
+      for (int p = 0; p < NP; ++p) {
+        const float* x = window + widx(2 * p, t);
+        const f4 lo = load_units(x, x + wld);
+        const f4 hi = load_units(x + 2 * wld, x + 3 * wld);
+        store4(zr[p] + t, __builtin_shufflevector(lo, hi, 0, 2, 4, 6));
+        store4(zi[p] + t, lone && p == NP - 1 ? f4{} : __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
+      }
     }
-    t = n;  // nothing left for the loop below
   }
 #endif
   for (; t < n; ++t) {
@@ -816,12 +910,13 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
   }
 }
 
+template <bool W>
 QV_INLINE void load_channels(int n, int np, const float* __restrict window, bool lone,
                              float* const (&zr)[3], float* const (&zi)[3]) {
   switch (np) {
-    case 1: load_rows<1>(n, window, lone, zr, zi); break;
-    case 2: load_rows<2>(n, window, lone, zr, zi); break;
-    default: load_rows<3>(n, window, lone, zr, zi); break;
+    case 1: load_rows<1, W>(n, window, lone, zr, zi); break;
+    case 2: load_rows<2, W>(n, window, lone, zr, zi); break;
+    default: load_rows<3, W>(n, window, lone, zr, zi); break;
   }
 }
 
@@ -952,17 +1047,20 @@ QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const floa
 #endif
 
 // Coefficients of all pairs into the window.
+template <bool W>
 QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
                               float* __restrict window) {
   const int np = (nch + 1) / 2;
   int k0 = 1;
 #if QV_SIMD
-  switch (nch) {
-    case 3: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
-    case 4: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
-    case 5: k0 = store_rows<3, true>(n, nch, fr, fi, window); break;
-    case 6: k0 = store_rows<3, false>(n, nch, fr, fi, window); break;
-    default: break;
+  if constexpr (W) {
+    switch (nch) {
+      case 3: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
+      case 4: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
+      case 5: k0 = store_rows<3, true>(n, nch, fr, fi, window); break;
+      case 6: k0 = store_rows<3, false>(n, nch, fr, fi, window); break;
+      default: break;
+    }
   }
 #endif
   for (int p = 0; p < np; ++p) {
@@ -974,9 +1072,10 @@ QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const
   }
 }
 
-// The transform of one window, all steps inlined into one function that is
-// built for both instruction sets.
-QV_VECTOR_CLONES void transform_window(int n, int nch, float* window, float* z, const FftPlan& plan) {
+// The transform of one window, all steps inlined into it. W: with vectors of
+// eight floats.
+template <bool W>
+QV_INLINE void transform_window(int n, int nch, float* window, float* z, const FftPlan& plan) {
   // Two real channels a, b go through one complex transform of z = x_a + i x_b;
   // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
   // F_b(k) = (Z(k) - conj Z(n-k)) / 2i.
@@ -985,25 +1084,27 @@ QV_VECTOR_CLONES void transform_window(int n, int nch, float* window, float* z, 
   const float* fr[3] = {};
   const float* fi[3] = {};
 #if QV_SIMD
-  const int ip0 = plan.ifac[2];
-  const int ido0 = n / ip0;
-  // When the first pass has eight i or more, it takes its inputs from the
-  // window rows, and the sequences are never stored as such.
-  if (ip0 <= 5 && ido0 >= 8) {
-    for (int p = 0; p < np; ++p) {
-      const PairArrays pa = pair_arrays(z, n, p);
-      const bool lone_p = lone && p == np - 1;
-      const float* wa = plan.wsave.data();
-      switch (ip0) {
-        case 4: first_pass_of_pair<Radix4>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
-        case 2: first_pass_of_pair<Radix2>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
-        case 3: first_pass_of_pair<Radix3>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
-        default: first_pass_of_pair<Radix5>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+  if constexpr (W) {
+    const int ip0 = plan.ifac[2];
+    const int ido0 = n / ip0;
+    // When the first pass has eight i or more, it takes its inputs from the
+    // window rows, and the sequences are never stored as such.
+    if (ip0 <= 5 && ido0 >= 8) {
+      for (int p = 0; p < np; ++p) {
+        const PairArrays pa = pair_arrays(z, n, p);
+        const bool lone_p = lone && p == np - 1;
+        const float* wa = plan.wsave.data();
+        switch (ip0) {
+          case 4: first_pass_of_pair<Radix4>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+          case 2: first_pass_of_pair<Radix2>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+          case 3: first_pass_of_pair<Radix3>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+          default: first_pass_of_pair<Radix5>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+        }
+        std::tie(fr[p], fi[p]) = forward<W>(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
       }
-      std::tie(fr[p], fi[p]) = forward(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
+      store_channels<W>(n, nch, fr, fi, window);
+      return;
     }
-    store_channels(n, nch, fr, fi, window);
-    return;
   }
 #endif
   float* zr[3] = {};
@@ -1013,13 +1114,38 @@ QV_VECTOR_CLONES void transform_window(int n, int nch, float* window, float* z, 
     zr[p] = pa.zr;
     zi[p] = pa.zi;
   }
-  load_channels(n, np, window, lone, zr, zi);
+  load_channels<W>(n, np, window, lone, zr, zi);
   for (int p = 0; p < np; ++p) {
     const PairArrays pa = pair_arrays(z, n, p);
-    std::tie(fr[p], fi[p]) = forward(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
+    std::tie(fr[p], fi[p]) = forward<W>(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
   }
-  store_channels(n, nch, fr, fi, window);
+  store_channels<W>(n, nch, fr, fi, window);
 }
+
+#if QV_X86_DISPATCH
+// The vectors of eight floats are used where the processor has AVX2; the
+// baseline build keeps to plain loops, which the compiler vectorises as far
+// as the baseline instruction set allows.
+__attribute__((target("avx2"))) void transform_window_avx2(int n, int nch, float* window, float* z,
+                                                          const FftPlan& plan) {
+  transform_window<true>(n, nch, window, z, plan);
+}
+void transform_window_baseline(int n, int nch, float* window, float* z, const FftPlan& plan) {
+  transform_window<false>(n, nch, window, z, plan);
+}
+void transform(int n, int nch, float* window, float* z, const FftPlan& plan) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    transform_window_avx2(n, nch, window, z, plan);
+  } else {
+    transform_window_baseline(n, nch, window, z, plan);
+  }
+}
+#else
+void transform(int n, int nch, float* window, float* z, const FftPlan& plan) {
+  transform_window<false>(n, nch, window, z, plan);
+}
+#endif
 
 }  // namespace
 
@@ -1124,7 +1250,7 @@ void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& pla
     throw Error("FFT: work arrays were not allocated for windows of " + std::to_string(n) + " samples");
   }
 
-  transform_window(n, nch, window, work.z.data(), plan);
+  transform(n, nch, window, work.z.data(), plan);
 }
 
 }  // namespace qv
