@@ -240,14 +240,14 @@ QV_INLINE void odd_inputs(const float* x, f8* v, std::integer_sequence<int, S...
 // butterflies 0..3 and 4..7, then each half is a 4 x 4 transposition.
 QV_INLINE void quad_inputs(const float* x, f8* v) {
   const f8 w0 = load8(x), w1 = load8(x + 8), w2 = load8(x + 16), w3 = load8(x + 24);
-  const f8 u0 = __builtin_shufflevector(w0, w2, 0, 1, 2, 3, 8, 9, 10, 11);      // k 0 | 4
-  const f8 u1 = __builtin_shufflevector(w0, w2, 4, 5, 6, 7, 12, 13, 14, 15);    // k 1 | 5
-  const f8 u2 = __builtin_shufflevector(w1, w3, 0, 1, 2, 3, 8, 9, 10, 11);      // k 2 | 6
-  const f8 u3 = __builtin_shufflevector(w1, w3, 4, 5, 6, 7, 12, 13, 14, 15);    // k 3 | 7
-  const f8 t0 = __builtin_shufflevector(u0, u1, 0, 8, 1, 9, 4, 12, 5, 13);      // j 0, 1 of k 0, 1
-  const f8 t1 = __builtin_shufflevector(u0, u1, 2, 10, 3, 11, 6, 14, 7, 15);    // j 2, 3 of k 0, 1
-  const f8 t2 = __builtin_shufflevector(u2, u3, 0, 8, 1, 9, 4, 12, 5, 13);      // j 0, 1 of k 2, 3
-  const f8 t3 = __builtin_shufflevector(u2, u3, 2, 10, 3, 11, 6, 14, 7, 15);    // j 2, 3 of k 2, 3
+  const f8 u0 = __builtin_shufflevector(w0, w2, 0, 1, 2, 3, 8, 9, 10, 11);  // k 0 | 4
+  const f8 u1 = __builtin_shufflevector(w0, w2, 4, 5, 6, 7, 12, 13, 14, 15);  // k 1 | 5
+  const f8 u2 = __builtin_shufflevector(w1, w3, 0, 1, 2, 3, 8, 9, 10, 11);  // k 2 | 6
+  const f8 u3 = __builtin_shufflevector(w1, w3, 4, 5, 6, 7, 12, 13, 14, 15);  // k 3 | 7
+  const f8 t0 = __builtin_shufflevector(u0, u1, 0, 8, 1, 9, 4, 12, 5, 13);  // j 0, 1 of k 0, 1
+  const f8 t1 = __builtin_shufflevector(u0, u1, 2, 10, 3, 11, 6, 14, 7, 15);  // j 2, 3 of k 0, 1
+  const f8 t2 = __builtin_shufflevector(u2, u3, 0, 8, 1, 9, 4, 12, 5, 13);  // j 0, 1 of k 2, 3
+  const f8 t3 = __builtin_shufflevector(u2, u3, 2, 10, 3, 11, 6, 14, 7, 15);  // j 2, 3 of k 2, 3
   v[0] = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
   v[1] = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
   v[2] = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
