@@ -14,7 +14,8 @@ namespace qv {
 struct FftPlan {
   int n = 0;                   // window length, samples of the level
   std::array<int, 15> ifac{};  // ifac[0] = n, ifac[1] = number of factors nf, ifac[2..nf+1] factors in pass order
-  // Twiddle factors of every pass, 2n floats.
+  // Twiddle factors, 2n floats: for each pass in order and each j = 1..ip-1,
+  // ido cosines followed by ido sines.
   std::vector<float> wsave;
 };
 
