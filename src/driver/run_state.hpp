@@ -50,7 +50,6 @@ struct RunState {
   // Counters.
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
   int nsets = 0;                            // accepted windows over all levels
-  bool powerline_active = false;
 };
 
 // Sizes every array from the run's set-up (levels, window lengths, channels,

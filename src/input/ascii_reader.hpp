@@ -51,9 +51,6 @@ class AsciiBlockReader final : public BlockReader {
   bool real_samples() const override { return real_; }
   bool last_block_has_data() const override { return true; }
 
-  // Number the next delivered sample gets (input samples from the start).
-  std::int64_t next_sample() const { return counter_; }
-
  private:
   int rdblkASCIIreal(SampleBlock& blk, int nch);
   int rdblkASCIIint(SampleBlock& blk, int nch);
