@@ -91,13 +91,14 @@ void BM_ExtractWindow(benchmark::State& state) {
   for (std::size_t i = 0; qv::window_count(s.lev[1], c.lev[1].aw) < 1; ++i)
     qv::decimate_block(c, s, blocks.at(i), true);
   std::vector<float> window(std::size_t(qv::nchmx) * (nwin + qv::nwspare));
+  const qv::WindowArray view(window.data(), kChannels, nwin + qv::nwspare);
   const int rw = c.lev[1].rw;
   const int aw = c.lev[1].aw;
   for (auto _ : state) {
     // The same window again: put the read pointer back.
     c.lev[1].rw = rw;
     c.lev[1].aw = aw;
-    qv::ExtractedWindow w = qv::extract_window(c, s, 1, kChannels, window.data());
+    qv::ExtractedWindow w = qv::extract_window(c, s, 1, view);
     benchmark::DoNotOptimize(w);
     benchmark::DoNotOptimize(window.data());
   }

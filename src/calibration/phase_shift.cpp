@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "common/limits.hpp"
-
 namespace qv {
 
 namespace {
@@ -11,15 +9,17 @@ namespace {
 // The rotation itself, in single precision. The constant 6.28318 (not the
 // closest float to 2 pi) is the one the processing has always used; keeping
 // it keeps files comparable with earlier results.
-void rotate(float tau, float* window, int m, int nch, float dr, int nwin) {
+void rotate(float tau, const WindowArray& w, int m, float dr, int nwin) {
+  w.require_coefficients(m, "phase shift");
+  const int nch = w.nch();
   const float phi0 = -6.28318f * tau / (static_cast<float>(nwin) * dr);
   for (int k = 1; k <= m; ++k) {
     const float phi = static_cast<float>(k) * phi0;
     const float cs = std::cos(phi);
     const float sn = std::sin(phi);
     for (int c = 0; c < nch; ++c) {
-      float& x = window[wre(c, k)];
-      float& y = window[wim(c, k)];
+      float& x = w.re(c, k);
+      float& y = w.im(c, k);
       const float xr = x * cs - y * sn;
       const float yr = x * sn + y * cs;
       x = xr;
@@ -30,12 +30,8 @@ void rotate(float tau, float* window, int m, int nch, float dr, int nwin) {
 
 }  // namespace
 
-void shift_grid(float tau0, float* window, int m, int nch, float dr, int nwin) {
-  rotate(tau0, window, m, nch, dr, nwin);
-}
+void shift_grid(float tau0, const WindowArray& w, int m, float dr, int nwin) { rotate(tau0, w, m, dr, nwin); }
 
-void shift_time(float* window, int m, int nch, float dr, int nwin, float a, float b) {
-  rotate(a * b, window, m, nch, dr, nwin);
-}
+void shift_time(const WindowArray& w, int m, float dr, int nwin, float a, float b) { rotate(a * b, w, m, dr, nwin); }
 
 }  // namespace qv

@@ -4,17 +4,18 @@
 // window's time origin by tau seconds.
 #pragma once
 
+#include "common/window_array.hpp"
+
 namespace qv {
 
 // Shift by the grid residual tau0 (seconds) of the level-1 window grid.
-// window: the window array (layout of common/limits.hpp) holding m
-// coefficients; channels 0..nch-1 change, the others are left alone; dr is
-// the level's sample interval in seconds, nwin its window length in samples.
-void shift_grid(float tau0, float* window, int m, int nch, float dr, int nwin);
+// w: the window array holding m coefficients of every channel; dr is the
+// level's sample interval in seconds, nwin its window length in samples.
+void shift_grid(float tau0, const WindowArray& w, int m, float dr, int nwin);
 
 // Shift by a * b seconds: the clock drift (a = drift rate in seconds per
 // second, b = window centre time in seconds) or the window misfit (a = 1,
 // b = -misfit in level-1 samples times dr(1)).
-void shift_time(float* window, int m, int nch, float dr, int nwin, float a, float b);
+void shift_time(const WindowArray& w, int m, float dr, int nwin, float a, float b);
 
 }  // namespace qv

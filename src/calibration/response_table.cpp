@@ -5,20 +5,11 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/math_constants.hpp"
 
 namespace qv {
 
 namespace {
-
-constexpr float twopi = 6.2831855f;  // 2 pi in single precision
-
-// Zero-frequency gain of the decimation filter that made level L from level
-// L-1: centre tap plus twice every side tap.
-float dc_gain(const LevelSetup& lv) {
-  float g = lv.coef[0];
-  for (int j = 1; j < lv.nfc && j < nfcmx; ++j) g += 2.0f * lv.coef[j];
-  return g;
-}
 
 // Real response of that filter at f hertz, the taps spaced dr_prev seconds.
 float filter_response(const LevelSetup& lv, float f, float dr_prev) {
@@ -76,7 +67,7 @@ void build_response_table(ResponseTable& rt, const DecSetup& setup, const std::a
   //    constant calibration error on every level whose taps do not sum to one.
   for (int L = 2; L <= nd; ++L) {
     const LevelSetup& filt = setup.lev[L];
-    const float g0 = dc_gain(filt);
+    const float g0 = filter_dc_gain(filt);
     if (g0 == 0.0f)
       throw Error("decimation filter of level " + std::to_string(L) +
                   ": its taps sum to zero, so decimated samples cannot be normalised");

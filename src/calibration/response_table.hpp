@@ -12,9 +12,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "calibration/system_parameters.hpp"
+#include "common/dec_setup.hpp"
 #include "common/limits.hpp"
-#include "driver/decset.hpp"
+#include "common/station_description.hpp"
 
 namespace qv {
 

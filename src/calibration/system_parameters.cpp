@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/error.hpp"
+#include "common/fixed_format.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
 
@@ -40,56 +41,6 @@ int filter_type(std::string_view code) {
   for (const FilterCode& f : kFilterCodes)
     if (code == f.code) return f.type;
   return kUnknownFilter;
-}
-
-// Fortran-style fixed output fields: right-justified in w columns, w
-// asterisks when the value does not fit.
-std::string fit(std::string s, int w) {
-  if (static_cast<int>(s.size()) > w) return std::string(static_cast<std::size_t>(w), '*');
-  return std::string(static_cast<std::size_t>(w) - s.size(), ' ') + s;
-}
-
-std::string non_finite(double v) {
-  if (std::isnan(v)) return "NaN";
-  return v < 0 ? "-Infinity" : "Infinity";
-}
-
-// Iw
-std::string fmt_i(long long v, int w) { return fit(std::to_string(v), w); }
-
-// Fw.d
-std::string fmt_f(double v, int w, int d) {
-  if (!std::isfinite(v)) return fit(non_finite(v), w);
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%.*f", d, v);
-  return fit(buf, w);
-}
-
-// Ew.d: sign, "0.", d digits, "E", exponent sign and two digits (three
-// digits without the "E" beyond 99).
-std::string fmt_e(double v, int w, int d) {
-  if (!std::isfinite(v)) return fit(non_finite(v), w);
-  std::string digits(static_cast<std::size_t>(d), '0');
-  int exp10 = 0;
-  if (v != 0) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", d - 1, std::fabs(v));  // d.ddd...e+XX
-    const std::string_view s(buf);
-    std::string m;
-    for (char c : s.substr(0, s.find('e')))
-      if (c != '.') m += c;
-    digits = m;
-    exp10 = std::atoi(buf + s.find('e') + 1) + 1;
-  }
-  std::string out = std::signbit(v) && v != 0 ? "-0." : "0.";
-  out += digits;
-  char e[16];
-  const int a = exp10 < 0 ? -exp10 : exp10;
-  if (a <= 99)
-    std::snprintf(e, sizeof e, "E%c%02d", exp10 < 0 ? '-' : '+', a);
-  else
-    std::snprintf(e, sizeof e, "%c%03d", exp10 < 0 ? '-' : '+', a);
-  return fit(out + e, w);
 }
 
 // Reading the file, with the messages a read error gives.

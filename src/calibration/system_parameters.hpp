@@ -1,39 +1,14 @@
-// The system parameter file of a station: station name, position, declination,
-// sample interval, system delay, clock drift, and per channel its identifier,
-// orientation, tilt, scale factor and list of analog filters.
+// Reading the system parameter file of a station into its description
+// (station, position, declination, sample interval, delay, drift, channels
+// and their analog filters), with the station summary on the console.
 #pragma once
 
-#include <array>
 #include <string>
 
 #include "common/console.hpp"
-#include "common/limits.hpp"
+#include "common/station_description.hpp"
 
 namespace qv {
-
-inline constexpr int nfiltmx = 4;  // filters per channel
-
-struct ChannelDescription {
-  std::string id;        // 6 characters; first 'e' or 'E' marks an electric channel
-  float orient = 0;      // azimuth, degrees
-  float tilt = 0;        // degrees
-  float scale = 0;       // recorded counts to physical units
-  int nfilt = 0;         // filters in the list
-  std::array<int, nfiltmx> ftype{};          // type number from the filter code
-  std::array<std::string, nfiltmx> fline{};  // parameter line, kept verbatim
-};
-
-struct SystemParameters {
-  std::string station;   // 20 characters, leading blanks removed
-  float lat = 0, lon = 0;  // degrees; negative longitude stored + 360
-  float decl = 0;        // degrees
-  int nch = 0;           // channels declared in the file (6 handed back as 6)
-  float dt = 0;          // sample interval, seconds
-  float sysdelay = 0;    // system time delay, seconds
-  float drift = 0;       // clock drift rate, seconds per second
-  bool drift_flag = false;  // |drift| > 1e-20
-  std::array<ChannelDescription, nchmx> ch{};
-};
 
 // Reads the system parameter file (retrying with base name + ".sp"; sp_name is
 // updated to the name that opened) and writes the station summary.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "calibration/phase_shift.hpp"
+#include "dsp/block_offset.hpp"
 #include "dsp/window_prep.hpp"
 
 namespace qv {
@@ -27,41 +28,41 @@ void report_set_limit(Console& con) {
 // transform, calibration and the phase corrections that refer every window to
 // the common time grid. Leaves the corrected coefficients in the window array
 // and returns how many there are.
-int transform_window(RunState& st, int lev, const ExtractedWindow& w) {
+int transform_window(RunState& st, int lev, const ExtractedWindow& w, const WindowArray& x) {
   const LevelSetup& ls = st.setup.lev[lev];
-  float* x = st.window.data();
   const int n = ls.nwin;
   const int L = ls.pwlen;
-  remove_mean(x, st.nch, n + L - 1);
-  prewhiten(x, st.nch, n, st.setup.pwdiff[lev], L, st.pw_filters, st.pw_work);
-  remove_mean(x, st.nch, n);
-  apply_taper(x, st.nch, n, st.taper_flag[lev], st.taper[lev].data());
-  multichannel_fft(n, st.nch, x, st.fft_work, st.fft[lev]);
+  remove_mean(x, n + L - 1);
+  prewhiten(x, n, st.setup.pwdiff[lev], L, st.pw_filters, st.pw_work);
+  remove_mean(x, n);
+  apply_taper(x, n, st.taper_flag[lev], st.taper[lev].data());
+  multichannel_fft(n, x.nch(), x.data(), st.fft_work, st.fft[lev]);
   const int m = ls.nfreq;
-  correct_coefficients(x, st.nch, m, st.response.lev[lev].data(), st.pw_filters, L, n, st.setup.pwdiff[lev]);
-  shift_grid(st.grid_residual_s, x, m, st.nch, st.dr[lev], n);
+  correct_coefficients(x, m, st.response.lev[lev].data(), st.pw_filters, L, n, st.setup.pwdiff[lev]);
+  shift_grid(st.grid_residual_s, x, m, st.dr[lev], n);
   if (st.sp.drift_flag) {
     // Clock drift accumulates with time: shift by the drift at the window centre.
     float centre = static_cast<float>(w.first_mark + w.last_mark) * 0.5f * st.dr[1];
-    shift_time(x, m, st.nch, st.dr[lev], n, st.sp.drift, centre);
+    shift_time(x, m, st.dr[lev], n, st.sp.drift, centre);
   }
-  if (std::fabs(w.misfit) > 1.0e-5f) shift_time(x, m, st.nch, st.dr[lev], n, 1.0f, -w.misfit * st.dr[1]);
+  if (std::fabs(w.misfit) > 1.0e-5f) shift_time(x, m, st.dr[lev], n, 1.0f, -w.misfit * st.dr[1]);
   return m;
 }
 
 }  // namespace
 
 bool process_window(RunState& st, int lev, Console& con) {
-  ExtractedWindow w = extract_window(st.cascade, st.setup, lev, st.nch, st.window.data());
+  const WindowArray x = window_array(st);
+  ExtractedWindow w = extract_window(st.cascade, st.setup, lev, x);
   const int number = w.number + st.grid.first_window[lev];
   const bool clean = true;  // no bad-record lists in this version: every window is clean
   if (!(w.usable && clean)) {
     con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
     return false;
   }
-  const int m = transform_window(st, lev, w);
-  store_fc(st.store, st.nch, m, st.window.data());
-  accumulate_amplitudes(st.window.data(), st.nch, st.setup.lev[lev].nfreq, st.amplitudes.lev[lev].data());
+  const int m = transform_window(st, lev, w, x);
+  store_fc(st.store, x, m);
+  accumulate_amplitudes(x, st.setup.lev[lev].nfreq, st.amplitudes.lev[lev].data());
   ++st.level_sets[lev];
   st.sets.push_back(SetRecord{st.setup.levoff + lev, m, number});
   ++st.nsets;
@@ -72,15 +73,32 @@ bool process_window(RunState& st, int lev, Console& con) {
   return false;
 }
 
-LoopEnd process_blocks(RunState& st, BlockReader& reader, Console& con) {
+int next_block(RunState& st, BlockReader& reader, bool& end_seen) {
+  SampleBlock& blk = st.block;
+  int status = reader.read_block(blk, st.reader_nch);
+  // A text reader meets the end of its file in the read that returns the
+  // last samples; that block is still processed, and the end remembered.
+  if (status == block_end && reader.last_block_has_data()) {
+    end_seen = true;
+    status = block_more;
+  }
+  if (reader.real_samples()) {
+    if (status == block_gap) reset_offsets(st.offsets);  // a new stretch takes new offsets
+    remove_offsets(blk, st.nch, st.threshold, st.offsets);
+  }
+  return status;
+}
+
+LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con) {
   SampleBlock& blk = st.block;
   const bool real = reader.real_samples();
-  int ierr = reader.read_block(blk, st.reader_nch);
-  if (ierr == block_end) return LoopEnd::end_of_data;  // the first block already ends the data
-  bool end_reached = false;  // text and NIMS readers: the end was met, the last block is still processed
+  bool end_seen = false;  // the last block has been read
+  int ierr = next_block(st, reader, end_seen);
+  // The first block already ends the data: no window is processed.
+  if (ierr == block_end || end_seen) return {LoopEnd::end_of_data, ierr};
   for (;;) {
     // A stretch of contiguous data: the levels restart empty at its first sample.
-    if (blk.npts == 0) return LoopEnd::end_of_data;
+    if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
     decimation_setup(st.cascade, st.setup, blk.index[0]);
     for (;;) {
       decimate_block(st.cascade, st.setup, blk, real);
@@ -89,23 +107,19 @@ LoopEnd process_blocks(RunState& st, BlockReader& reader, Console& con) {
         if (ls.nfreq < 1) continue;
         const int windows = window_count(ls, st.cascade.lev[lev].aw);
         for (int k = 0; k < windows; ++k)
-          if (process_window(st, lev, con)) return LoopEnd::set_limit;
+          if (process_window(st, lev, con)) return {LoopEnd::set_limit, ierr};
       }
-      if (end_reached) return LoopEnd::end_of_data;
-      ierr = reader.read_block(blk, st.reader_nch);
-      if (ierr == block_end && reader.last_block_has_data()) {
-        end_reached = true;
-        ierr = block_more;
-      }
-      if (blk.npts == 0) return LoopEnd::end_of_data;
+      if (end_seen) return {LoopEnd::end_of_data, block_end};
+      ierr = next_block(st, reader, end_seen);
+      if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
       if (ierr == block_more) continue;
       if (ierr == block_gap) break;  // new stretch with this block
       if (ierr == block_bad_mark) {
         con.say("error: excess records/ incorrect time mark");
         con.say("stopping here");
-        return LoopEnd::bad_mark;
+        return {LoopEnd::bad_mark, ierr};
       }
-      return ierr == block_end ? LoopEnd::end_of_data : LoopEnd::other_status;
+      return {ierr == block_end ? LoopEnd::end_of_data : LoopEnd::other_status, ierr};
     }
   }
 }

@@ -17,9 +17,20 @@ enum class LoopEnd {
   other_status,  // any other status
 };
 
+struct LoopOutcome {
+  LoopEnd end;
+  int status;  // status of the last block read
+};
+
 // Reads the first block and runs the stretch and block loop to the end of the
 // data. Every accepted window is stored and added to the amplitude sums.
-LoopEnd process_blocks(RunState& st, BlockReader& reader, Console& con);
+LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con);
+
+// Brings the next block in: reads it, turns a text reader's end of data into
+// "process this last block" (end_seen is set), and removes the offsets of
+// real samples, taking new ones at the start of a stretch. Returns the
+// block status.
+int next_block(RunState& st, BlockReader& reader, bool& end_seen);
 
 // The window steps for the next window of level lev: extraction, rejection or
 // preparation, transform, corrections, storing. Returns true when the window

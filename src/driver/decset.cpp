@@ -41,12 +41,6 @@ void check_level(const std::string& file, int lev, const LevelSetup& ls) {
 
 }  // namespace
 
-int cumulative_factor(const DecSetup& s, int lev) {
-  int k = 1;
-  for (int i = 2; i <= lev; ++i) k *= s.lev[i].decfac;
-  return k;
-}
-
 int cf_decset(const std::string& decset_name, const std::string& pwset_name, int window_limit, int nch,
               DecSetup& setup, Console& con) {
   TextReader f;

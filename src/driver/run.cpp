@@ -1,16 +1,16 @@
 #include "driver/run.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <new>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <pmmintrin.h>
 #include <xmmintrin.h>
 #endif
 
-#include "calibration/response_table.hpp"
 #include "calibration/system_parameters.hpp"
 #include "common/error.hpp"
 #include "common/text_reader.hpp"
@@ -85,17 +85,6 @@ void ask_position(const std::string& sp_name, RunState& st, Console& con) {
   st.sp.lon = lon;
 }
 
-// Step 11: nfmx, the sample interval of every level.
-void derive_levels(RunState& st) {
-  st.nfmx = 0;
-  float dr = st.sp.dt;
-  for (int lev = 1; lev <= st.setup.nd; ++lev) {
-    st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
-    dr *= static_cast<float>(st.setup.lev[lev].decfac);
-    st.dr[lev] = dr;
-  }
-}
-
 void end_of_run_write(RunState& st, FcFileWriter& writer) {
   average_amplitudes(st.amplitudes, st.setup, st.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
@@ -105,6 +94,22 @@ void end_of_run_write(RunState& st, FcFileWriter& writer) {
 }
 
 }  // namespace
+
+int run_main(const std::vector<std::string>& args, Console& con) {
+  try {
+    return run(args, con);
+  } catch (const Error& e) {
+    con.out().flush();
+    con.err() << "qel_vort: " << e.what() << '\n';
+  } catch (const std::bad_alloc&) {
+    con.out().flush();
+    con.err() << "qel_vort: not enough memory for the arrays of this run\n";
+  } catch (const std::exception& e) {
+    con.out().flush();
+    con.err() << "qel_vort: internal error: " << e.what() << '\n';
+  }
+  return 1;
+}
 
 int run(const std::vector<std::string>& args, Console& con) {
   flush_denormals();
@@ -137,16 +142,18 @@ int run(const std::vector<std::string>& args, Console& con) {
   if (status != decset_ok)
     throw Error("the decimation and pre-whitening set-up (" + in.files.decset + ", " + in.files.pwset +
                 ") cannot be used; see the message above");
-  derive_levels(*st);
-  allocate_run_arrays(*st);
-  build_response_table(st->response, st->setup, st->dr, st->sp, st->nch);
+  prepare_run(*st, in.acq.time_int, in.acq.sampfreq, con);
 
-  st->grid = align_start_time(st->setup, in.acq.time_int, in.acq.sampfreq, con);
-  // The residual is counted in input samples; the phase shift wants seconds.
-  st->grid_residual_s = st->grid.grid_residual * st->sp.dt;
-  con.say("TIME_INTERVAL (sec)", static_cast<float>(static_cast<double>(in.acq.time_int) / 1.0e6));
-
-  process_blocks(*st, *in.reader, con);
+  const LoopOutcome done = process_blocks(*st, *in.reader, con);
+  switch (done.end) {
+    case LoopEnd::end_of_data:
+    case LoopEnd::bad_mark:
+    case LoopEnd::set_limit:
+      break;  // what was processed is written
+    default:
+      throw Error("the reader of " + in.files.ts_path + " returned block status " + std::to_string(done.status) +
+                  ", which this program does not know; no Fourier-coefficient file was written");
+  }
 
   con.blank();
   con.say("number of sets = ", st->nsets);

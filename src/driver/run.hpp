@@ -14,4 +14,8 @@ namespace qv {
 // Fatal conditions raise qv::Error.
 int run(const std::vector<std::string>& args, Console& con);
 
+// The program as a whole: run(), with every failure turned into its message
+// on the console's error output and exit status 1.
+int run_main(const std::vector<std::string>& args, Console& con);
+
 }  // namespace qv

@@ -4,11 +4,29 @@
 
 namespace qv {
 
-void allocate_run_arrays(RunState& st) {
-  const DecSetup& s = st.setup;
+namespace {
+
+// nfmx and the sample interval of every level: the input interval times the
+// decimation factors up to and including the level's own.
+void derive_levels(RunState& st) {
+  st.nfmx = 0;
+  float dr = st.sp.dt;
+  for (int lev = 1; lev <= st.setup.nd; ++lev) {
+    st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
+    dr *= static_cast<float>(st.setup.lev[lev].decfac);
+    st.dr[lev] = dr;
+  }
+}
+
+int longest_window(const DecSetup& s) {
   int nwin_max = 1;
   for (int lev = 1; lev <= s.nd; ++lev) nwin_max = std::max(nwin_max, s.lev[lev].nwin);
+  return nwin_max;
+}
 
+void allocate_run_arrays(RunState& st) {
+  const DecSetup& s = st.setup;
+  const int nwin_max = longest_window(s);
   cascade_allocate(st.cascade, s, st.nch, st.threshold);
   // The window holds nwin + pwlen - 1 samples of every channel while it is
   // prepared, then its coefficients in place.
@@ -24,6 +42,23 @@ void allocate_run_arrays(RunState& st) {
   output_store_allocate(st.store, NSMAX, st.nfmx, st.nch);
   st.sets.clear();
   st.sets.reserve(NSMAX);
+  reset_offsets(st.offsets);
+}
+
+}  // namespace
+
+void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, Console& con) {
+  derive_levels(st);
+  allocate_run_arrays(st);
+  build_response_table(st.response, st.setup, st.dr, st.sp, st.nch);
+  st.grid = align_start_time(st.setup, time_int, sampfreq, con);
+  // The residual is counted in input samples; the phase shift wants seconds.
+  st.grid_residual_s = st.grid.grid_residual * st.sp.dt;
+  con.say("TIME_INTERVAL (sec)", static_cast<float>(static_cast<double>(time_int) / 1.0e6));
+}
+
+WindowArray window_array(RunState& st) {
+  return WindowArray(st.window.data(), st.nch, static_cast<std::int64_t>(st.window.size() / nchmx));
 }
 
 }  // namespace qv

@@ -10,9 +10,12 @@
 #include "calibration/system_parameters.hpp"
 #include "common/limits.hpp"
 #include "common/sample_block.hpp"
-#include "driver/decset.hpp"
+#include "common/console.hpp"
+#include "common/dec_setup.hpp"
+#include "common/window_array.hpp"
 #include "driver/window_schedule.hpp"
 #include "dsp/amplitude.hpp"
+#include "dsp/block_offset.hpp"
 #include "dsp/decimation.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/prewhiten.hpp"
@@ -32,8 +35,9 @@ struct RunState {
   float grid_residual_s = 0;          // the grid residual in seconds
   SystemParameters sp;
 
-  // Arrays, allocated by allocate_run_arrays.
+  // Arrays, allocated by prepare_run.
   SampleBlock block;
+  ChannelOffsets offsets;  // of real-valued input, per stretch
   Cascade cascade;
   std::vector<float> window;  // channel fastest, leading dimension 6
   std::array<FftPlan, ndmx + 1> fft;
@@ -52,9 +56,17 @@ struct RunState {
   int nsets = 0;                            // accepted windows over all levels
 };
 
-// Sizes every array from the run's set-up (levels, window lengths, channels,
-// nfmx); the compile-time limits are the maxima. Runs once, after the set-up
-// files have been read.
-void allocate_run_arrays(RunState& st);
+// Everything between reading the set-up files and the first block, once per
+// run, from nch, the level tables and the system parameters in st: nfmx and
+// the sample interval of every level; every array, sized from the run's
+// set-up (levels, window lengths, channels, nfmx) with the compile-time
+// limits as maxima; the response table; the window grid of every level
+// (start-time report on the error output); the "TIME_INTERVAL (sec)" line;
+// the FFT and taper of every level. time_int is the start of the data in
+// microseconds after the reference time, sampfreq the input rate in hertz.
+void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, Console& con);
+
+// The window array of the run as the window steps see it.
+WindowArray window_array(RunState& st);
 
 }  // namespace qv

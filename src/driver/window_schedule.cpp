@@ -133,18 +133,20 @@ int window_count(const LevelSetup& ls, int aw) {
   return m > 0.0f ? static_cast<int>(m) : 0;
 }
 
-ExtractedWindow extract_window(Cascade& c, const DecSetup& s, int lev, int nch, float* window) {
+ExtractedWindow extract_window(Cascade& c, const DecSetup& s, int lev, const WindowArray& win) {
   if (c.nd < 1 || c.nd != s.nd || lev < 1 || lev > c.nd)
     throw Error("window extraction: level " + std::to_string(lev) + " is not a level of the cascade");
   const LevelSetup& ls = s.lev[lev];
   if (ls.nfreq <= 0)
     throw Error("window extraction: level " + std::to_string(lev) + " is not cut into windows (nfreq = " +
                 std::to_string(ls.nfreq) + ")");
-  if (nch < 1 || nch > c.nch)
+  const int nch = win.nch();
+  if (nch > c.nch)
     throw Error("window extraction: " + std::to_string(nch) + " channels; the cascade holds " +
                 std::to_string(c.nch));
   LevelBuffer& b = c.lev[lev];
   const int len = ls.nwin + ls.pwlen - 1;  // window plus pre-whitening extension, samples of the level
+  win.require_samples(len, "window extraction");
   const int half = ls.nspan / 2;
   if (b.aw < len + half)
     throw Error("window extraction, level " + std::to_string(lev) + ": " + std::to_string(b.aw) +
@@ -176,7 +178,7 @@ ExtractedWindow extract_window(Cascade& c, const DecSetup& s, int lev, int nch, 
   if (ls.olap >= 0 && d > b.aw)
     throw Error("window extraction, level " + std::to_string(lev) + ": the next window start lies " +
                 std::to_string(d) + " samples on, beyond the " + std::to_string(b.aw) + " available");
-  out.usable = copy_window(b, c.nch, nch, p, len, ls, c.threshold, window);
+  out.usable = copy_window(b, c.nch, nch, p, len, ls, c.threshold, win.data());
   b.rw = static_cast<int>(((p + d) % L + L) % L);
   b.aw = static_cast<int>(std::max<std::int64_t>(0, b.aw - d));
   return out;

@@ -9,8 +9,9 @@
 #include <cstdint>
 
 #include "common/console.hpp"
+#include "common/dec_setup.hpp"
 #include "common/limits.hpp"
-#include "driver/decset.hpp"
+#include "common/window_array.hpp"
 #include "dsp/decimation.hpp"
 
 namespace qv {
@@ -40,11 +41,11 @@ struct ExtractedWindow {
   float misfit = 0;            // input samples from the first sample to the ideal grid start of the window
 };
 
-// Copies the next window of level lev (nwin + pwlen - 1 samples of channels
-// 0..nch-1) into window[widx(c, t)], replaces missing samples (values above
+// Copies the next window of level lev (nwin + pwlen - 1 samples of every
+// channel of the window array) into the array, replaces missing samples (values above
 // the threshold; a value equal to it is present) by the median of their
 // nspan-sample neighbourhood, and moves the level's window read pointer to the
 // slot nearest the next grid start, whether or not the window is usable.
-ExtractedWindow extract_window(Cascade& c, const DecSetup& s, int lev, int nch, float* window);
+ExtractedWindow extract_window(Cascade& c, const DecSetup& s, int lev, const WindowArray& w);
 
 }  // namespace qv

@@ -11,12 +11,14 @@ void amplitude_allocate(AmplitudeSums& sums, const DecSetup& setup) {
   }
 }
 
-void accumulate_amplitudes(const float* window, int nch, int nfreq, float* sums) {
+void accumulate_amplitudes(const WindowArray& w, int nfreq, float* sums) {
+  w.require_coefficients(nfreq, "amplitude sums");
+  const int nch = w.nch();
   for (int k = 1; k <= nfreq; ++k) {
     float* s = sums + static_cast<std::size_t>(k - 1) * nchmx;
     for (int c = 0; c < nch; ++c) {
-      const float re = window[wre(c, k)];
-      const float im = window[wim(c, k)];
+      const float re = w.re(c, k);
+      const float im = w.im(c, k);
       const float p = re * re + im * im;
       s[c] += p > 0.0f ? std::sqrt(p) : 0.0f;
     }

@@ -5,26 +5,19 @@
 #pragma once
 
 #include <array>
-#include <vector>
 
-#include "common/limits.hpp"
-#include "driver/decset.hpp"
+#include "common/amplitude_sums.hpp"
+#include "common/dec_setup.hpp"
+#include "common/window_array.hpp"
 
 namespace qv {
-
-struct AmplitudeSums {
-  // Per level (1..nd) nfreq * nchmx sums, frequency index k (1-based) and
-  // channel c (0-based) at (k - 1) * nchmx + c; empty for a level with
-  // nfreq <= 0.
-  std::array<std::vector<float>, ndmx + 1> lev;
-};
 
 // Sizes the sums once from the levels' nfreq and sets them to zero.
 void amplitude_allocate(AmplitudeSums& sums, const DecSetup& setup);
 
-// Adds |F| of frequency indices 1..nfreq and channels 0..nch-1 of the window
+// Adds |F| of frequency indices 1..nfreq of every channel of the window
 // array (calibrated coefficients) to one level's sums.
-void accumulate_amplitudes(const float* window, int nch, int nfreq, float* sums);
+void accumulate_amplitudes(const WindowArray& w, int nfreq, float* sums);
 
 // Divides the sums of every level with nfreq >= 1 by its window count
 // (sets[level]); a level without windows keeps zeros.

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/dec_setup.hpp"
 #include "common/limits.hpp"
 #include "common/sample_block.hpp"
-#include "driver/decset.hpp"
 
 namespace qv {
 

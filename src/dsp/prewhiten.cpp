@@ -5,12 +5,10 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/math_constants.hpp"
 
 namespace qv {
 namespace {
-
-// 2 pi as the single-precision constant the filter response is evaluated with.
-constexpr float twopi = 6.2831855f;
 
 // Element (row, col), row >= col, of a packed lower triangle.
 constexpr int packed(int row, int col) { return row * (row + 1) / 2 + col; }
@@ -26,17 +24,19 @@ void first_difference(float* window, int c, int n) {
 // Returns false, leaving hc alone, when the normal matrix is not positive
 // definite.
 bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) {
-  auto x = [&](std::int64_t t) { return window[widx(c, t)]; };
+  auto x = [&](std::int64_t t) { return static_cast<double>(window[widx(c, t)]); };
 
-  // Lag sums r(j) = sum_{t<n} x(t) x(t+j), each in sample order. Summed in a
-  // local so that the compiler can keep it in a register: the window and the
-  // scratch are both float arrays and might alias.
+  // Lag sums r(j) = sum_{t<n} x(t) x(t+j), accumulated in double precision
+  // (the products of single-precision samples are exact there) and rounded
+  // once: a long window would otherwise lose the low bits of its power to the
+  // running sum.
   for (int j = 0; j <= p; ++j) {
     const float* xa = window + widx(c, 0);
     const float* xb = window + widx(c, j);
-    float s = 0.0f;
-    for (std::int64_t t = 0; t < n; ++t) s += xa[t * wld] * xb[t * wld];
-    w.r[j] = s;
+    double s = 0.0;
+    for (std::int64_t t = 0; t < n; ++t) s += static_cast<double>(xa[t * wld]) * xb[t * wld];
+    w.lag[j] = s;
+    w.r[j] = static_cast<float>(s);
   }
 
   // A(R, C) = sum_{s<n} x(s+C) x(s+R): the lag sum of R - C with the C
@@ -44,10 +44,10 @@ bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) 
   for (int row = 0; row < p; ++row) {
     for (int col = 0; col <= row; ++col) {
       const int j = row - col;
-      float s = w.r[j];
+      double s = w.lag[j];
       for (int t = 0; t < col; ++t) s -= x(t) * x(t + j);
       for (std::int64_t t = n; t < std::int64_t(n) + col; ++t) s += x(t) * x(t + j);
-      w.a[packed(row, col)] = s;
+      w.a[packed(row, col)] = static_cast<float>(s);
     }
   }
 
@@ -103,13 +103,15 @@ void apply_filter(float* window, int c, int n, int L, const float* hc) {
 
 }  // namespace
 
-void prewhiten(float* window, int nch, int n, const std::array<bool, nchmx>& pwdiff, int L, PwFilters& h,
+void prewhiten(const WindowArray& win, int n, const std::array<bool, nchmx>& pwdiff, int L, PwFilters& h,
                PwWork& work) {
-  if (nch < 1 || nch > nchmx) throw Error("prewhiten: channel count " + std::to_string(nch) + " is outside 1..6");
-  if (n < 1) throw Error("prewhiten: window length " + std::to_string(n) + " is below 1");
   if (L < 1 || L > pwlenmx) {
     throw Error("prewhiten: filter length " + std::to_string(L) + " is outside 1.." + std::to_string(pwlenmx));
   }
+  if (n < 1) throw Error("prewhiten: window length " + std::to_string(n) + " is below 1");
+  win.require_samples(std::int64_t(n) + L - 1, "prewhiten");
+  const int nch = win.nch();
+  float* window = win.data();
   for (int c = 0; c < nch; ++c) {
     float* hc = h.h[c].data();
     if (pwdiff[c]) {
@@ -132,11 +134,8 @@ void prewhiten(float* window, int nch, int n, const std::array<bool, nchmx>& pwd
   }
 }
 
-void correct_coefficients(float* window, int nch, int nfreq, const std::complex<float>* response, const PwFilters& h,
+void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<float>* response, const PwFilters& h,
                           int L, int n, const std::array<bool, nchmx>& pwdiff) {
-  if (nch < 1 || nch > nchmx) {
-    throw Error("correct_coefficients: channel count " + std::to_string(nch) + " is outside 1..6");
-  }
   if (L < 1 || L > pwlenmx) {
     throw Error("correct_coefficients: filter length " + std::to_string(L) + " is outside 1.." +
                 std::to_string(pwlenmx));
@@ -145,6 +144,9 @@ void correct_coefficients(float* window, int nch, int nfreq, const std::complex<
     throw Error("correct_coefficients: " + std::to_string(nfreq) + " coefficients asked of a window of " +
                 std::to_string(n) + " samples, which has " + std::to_string(n / 2));
   }
+  win.require_coefficients(nfreq, "correct_coefficients");
+  const int nch = win.nch();
+  float* window = win.data();
   const float dw = twopi / static_cast<float>(n);  // radians per frequency index
   // exp(+i w (L - m)) for m = 1..L, shared by all channels of a frequency.
   std::array<std::complex<float>, pwlenmx> e{};

@@ -11,6 +11,7 @@
 #include <complex>
 
 #include "common/limits.hpp"
+#include "common/window_array.hpp"
 
 namespace qv {
 
@@ -25,6 +26,7 @@ struct PwFilters {
 struct PwWork {
   static constexpr int pmax = pwlenmx - 1;
   static constexpr int npacked = pmax * (pmax + 1) / 2;
+  std::array<double, pmax + 1> lag{};  // lag sums r(0..p) as accumulated
   std::array<float, pmax + 1> r{};    // lag sums r(0..p), then divided by n
   std::array<float, npacked> a{};     // normal matrix, lower triangle packed by rows
   std::array<float, npacked> g{};     // its Cholesky factor, same packing
@@ -33,24 +35,25 @@ struct PwWork {
   std::array<float, pmax> alpha{};    // prediction coefficients a(1..p)
 };
 
-// Pre-whitens channels 0..nch-1 of the window array (leading dimension 6),
-// which holds n + L - 1 samples per channel, leaving n filtered samples:
+// Pre-whitens the channels of the window array, which holds n + L - 1
+// samples per channel, leaving n filtered samples:
 // channels with pwdiff[c] are first-differenced; with L >= 2 the others get
 // the prediction-error filter of order L - 1 fitted to the window (identity
 // filter, samples untouched, when the fit is singular, i.e. an all-zero
 // channel); with L = 1 they are left alone. Writes the filters used to h.
-// Raises Error if L is outside 1..41, n < 1, nch is outside 1..6, or a
-// first-differenced channel has no extra sample (L = 1).
-void prewhiten(float* window, int nch, int n, const std::array<bool, nchmx>& pwdiff, int L, PwFilters& h,
+// Raises Error if L is outside 1..41, n < 1, the array holds fewer than
+// n + L - 1 samples, or a first-differenced channel has no extra sample
+// (L = 1).
+void prewhiten(const WindowArray& w, int n, const std::array<bool, nchmx>& pwdiff, int L, PwFilters& h,
                PwWork& work);
 
-// Corrects coefficients k = 1..nfreq of channels 0..nch-1 in place:
+// Corrects coefficients k = 1..nfreq of every channel in place:
 // F <- (F * R) / H, with R = response[(k-1) * nchmx + c] (the level's response
 // table) and H the response of the channel's pre-whitening filter at
 // frequency index k of a window of n samples (H = 1 for a first difference,
 // which the response table accounts for, and for L = 1). Raises Error if
 // nfreq exceeds n/2 or L is outside 1..41.
-void correct_coefficients(float* window, int nch, int nfreq, const std::complex<float>* response, const PwFilters& h,
+void correct_coefficients(const WindowArray& w, int nfreq, const std::complex<float>* response, const PwFilters& h,
                           int L, int n, const std::array<bool, nchmx>& pwdiff);
 
 }  // namespace qv

@@ -29,12 +29,6 @@ constexpr std::array<float, 11> taper_poly = {
     std::bit_cast<float>(std::uint32_t{0x2e6b31ae}),  // a10 5.34769382e-11
 };
 
-void check_channels(int nch, const char* step) {
-  if (nch < 1 || nch > nchmx) {
-    throw Error(std::string(step) + ": channel count " + std::to_string(nch) + " is outside 1..6");
-  }
-}
-
 // Weights at the centres of n equal cells of [-1, 1], scaled by sqrt(2/n) so
 // that their squares sum to 1 (to within about 1/n^2). Symmetric, so only the
 // first half is evaluated; the middle weight of an odd n is written twice.
@@ -53,31 +47,31 @@ void make_taper(int n, float* w) {
 
 }  // namespace
 
-void remove_mean(float* window, int nch, int m) {
-  check_channels(nch, "remove_mean");
-  if (m < 1) throw Error("remove_mean: sample count " + std::to_string(m) + " is below 1");
-  // One sweep over the rows; each channel's sum runs in sample order.
-  std::array<float, nchmx> sum{};
-  for (std::int64_t t = 0; t < m; ++t) {
-    for (int c = 0; c < nch; ++c) sum[c] += window[widx(c, t)];
-  }
+void remove_mean(const WindowArray& w, int m) {
+  w.require_samples(m, "remove_mean");
+  const int nch = w.nch();
+  float* x = w.data();
+  std::array<double, nchmx> sum{};
+  for (std::int64_t t = 0; t < m; ++t)
+    for (int c = 0; c < nch; ++c) sum[c] += x[widx(c, t)];
   std::array<float, nchmx> mean{};
-  for (int c = 0; c < nch; ++c) mean[c] = sum[c] / static_cast<float>(m);
-  for (std::int64_t t = 0; t < m; ++t) {
-    for (int c = 0; c < nch; ++c) window[widx(c, t)] -= mean[c];
-  }
+  for (int c = 0; c < nch; ++c) mean[c] = static_cast<float>(sum[c] / m);
+  for (std::int64_t t = 0; t < m; ++t)
+    for (int c = 0; c < nch; ++c) x[widx(c, t)] -= mean[c];
 }
 
-void apply_taper(float* window, int nch, int n, bool& taper_flag, float* taper_table) {
-  check_channels(nch, "apply_taper");
-  if (n < 1 || n > nwmx) throw Error("apply_taper: window length " + std::to_string(n) + " is outside 1..524288");
+void apply_taper(const WindowArray& w, int n, bool& taper_flag, float* taper_table) {
+  w.require_samples(n, "apply_taper");
+  if (n > nwmx) throw Error("apply_taper: window length " + std::to_string(n) + " is outside 1..524288");
   if (taper_flag) {
     make_taper(n, taper_table);
     taper_flag = false;
   }
+  const int nch = w.nch();
+  float* x = w.data();
   for (std::int64_t t = 0; t < n; ++t) {
-    const float w = taper_table[t];
-    for (int c = 0; c < nch; ++c) window[widx(c, t)] *= w;
+    const float wt = taper_table[t];
+    for (int c = 0; c < nch; ++c) x[widx(c, t)] *= wt;
   }
 }
 

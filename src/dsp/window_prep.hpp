@@ -4,19 +4,22 @@
 // keeps the leakage of strong low frequencies into weak high ones small.
 #pragma once
 
+#include "common/window_array.hpp"
+
 namespace qv {
 
-// Subtracts from samples 0..m-1 of each channel 0..nch-1 of the window array
-// (leading dimension 6) the channel's single-precision mean over those m
-// samples. Samples from m on are untouched. Raises Error if m < 1 or nch is
-// outside 1..6.
-void remove_mean(float* window, int nch, int m);
+// Subtracts from samples 0..m-1 of each channel of the window array the
+// channel's mean over those m samples. The sum runs in double precision and
+// the mean is rounded to single precision once, so that a window riding on an
+// offset of millions of counts keeps its sub-count signal. Samples from m on
+// are untouched. Raises Error unless 1 <= m <= the array's samples.
+void remove_mean(const WindowArray& w, int m);
 
 // Multiplies samples 0..n-1 of each channel by the taper weights of the level.
 // When taper_flag is set, first fills taper_table[0..n-1] (the level's table,
 // allocated by the caller with at least n floats) and clears the flag; later
-// windows of the level reuse the table. Raises Error if n < 1 or nch is
-// outside 1..6.
-void apply_taper(float* window, int nch, int n, bool& taper_flag, float* taper_table);
+// windows of the level reuse the table. Raises Error unless 1 <= n <= the
+// array's samples and n <= 524288.
+void apply_taper(const WindowArray& w, int n, bool& taper_flag, float* taper_table);
 
 }  // namespace qv

@@ -12,8 +12,8 @@
 
 #include "common/console.hpp"
 #include "common/text_reader.hpp"
+#include "input/acquisition.hpp"
 #include "input/block_reader.hpp"
-#include "input/open_input.hpp"
 
 namespace qv {
 

@@ -11,6 +11,7 @@
 
 #include "common/console.hpp"
 #include "common/run_options.hpp"
+#include "input/acquisition.hpp"
 #include "input/block_reader.hpp"
 
 namespace qv {
@@ -27,19 +28,6 @@ struct InputFileSet {
   std::string pwset;       // pre-whitening set-up file
   std::string fc;          // Fourier-coefficient file
   std::string sensor_dir;  // sensor directory for instrument response files
-};
-
-// What the header reader found about the recording.
-struct Acquisition {
-  std::int32_t msval = 2147483647;      // missing-value marker
-  float threshold = 2147473664.0f;      // msval - 10000 in single precision
-  int nch = 0;                          // channels found by the header reader
-  float dr = 0;                         // input sample interval, seconds
-  float sampfreq = 0;                   // 1/dr, Hz
-  std::int64_t time_int = 0;            // start of the data, microseconds after the reference time
-  float reference_declination = 0;      // from the recorder's header, 0 when the format has none
-  bool input_error = false;             // the header of a binary file could not be read
-  std::string error_name;               // file named in the input-error message
 };
 
 struct OpenedInput {

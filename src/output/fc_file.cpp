@@ -1,27 +1,18 @@
 #include "output/fc_file.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "common/binary.hpp"
 #include "common/error.hpp"
 #include "output/fc_pack.hpp"
 
 namespace qv {
 
 namespace {
-
-void put_u32(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
-void put_i32(unsigned char* p, std::int32_t v) { put_u32(p, static_cast<std::uint32_t>(v)); }
-void put_f32(unsigned char* p, float v) { put_u32(p, std::bit_cast<std::uint32_t>(v)); }
 
 std::string reason() { return std::strerror(errno); }
 
@@ -151,7 +142,7 @@ void FcFileWriter::write_blocks(int nd, int levoff, std::span<const SetRecord> s
         ++cur[s];
         ++n;
         unsigned char* p = &rec[(n + 1) * L];
-        put_i32(p, sets[s].window);
+        put_i32le(p, sets[s].window);
         const float* re = &store.re[r * store.nch];
         const float* im = &store.im[r * store.nch];
         for (int c = 0; c < nch_; ++c) {
@@ -166,13 +157,13 @@ void FcFileWriter::write_blocks(int nd, int levoff, std::span<const SetRecord> s
           float xt1 = 0;
           const std::uint32_t w = pack_fc(x, y, overflow, &xt1);
           if (overflow) log_overflow(id, F, xt1, n, c + 1);
-          put_u32(p + 4 + 4 * c, w);
+          put_u32le(p + 4 + 4 * c, w);
         }
       }
-      put_i32(&rec[0], id);
-      put_i32(&rec[4], F);
-      put_i32(&rec[8], n);
-      for (int c = 0; c < nch_; ++c) put_f32(&rec[L + 4 * c], scale[c]);
+      put_i32le(&rec[0], id);
+      put_i32le(&rec[4], F);
+      put_i32le(&rec[8], n);
+      for (int c = 0; c < nch_; ++c) put_f32le(&rec[L + 4 * c], scale[c]);
       put(rec.data(), (static_cast<std::size_t>(n) + 2) * L);
     }
   }

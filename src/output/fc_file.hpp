@@ -13,8 +13,8 @@
 #include <span>
 #include <string>
 
+#include "common/amplitude_sums.hpp"
 #include "common/console.hpp"
-#include "dsp/amplitude.hpp"
 #include "output/fc_header.hpp"
 #include "output/output_store.hpp"
 

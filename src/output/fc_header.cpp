@@ -1,79 +1,11 @@
 #include "output/fc_header.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "common/error.hpp"
+#include "common/fixed_format.hpp"
 
 namespace qv {
-
-namespace {
-
-// Right-justifies s in w columns; a text longer than w becomes w asterisks,
-// as a formatted write shows a value that does not fit.
-std::string fit(const std::string& s, int w) {
-  if (static_cast<int>(s.size()) > w) return std::string(w, '*');
-  return std::string(w - s.size(), ' ') + s;
-}
-
-std::string int_field(int v, int w) { return fit(std::to_string(v), w); }
-
-std::string special(float v, int w) {
-  if (std::isnan(v)) return fit("NaN", w);
-  return fit(v > 0 ? "Infinity" : "-Infinity", w);
-}
-
-// Fixed-point field Fw.d.
-std::string fixed(float v, int w, int d) {
-  if (!std::isfinite(v)) return special(v, w);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", d, static_cast<double>(v));
-  std::string s = buf;
-  // The leading zero of a value below 1 is optional and dropped when the
-  // field would otherwise overflow.
-  if (static_cast<int>(s.size()) > w) {
-    if (s.rfind("0.", 0) == 0) s.erase(0, 1);
-    else if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
-  }
-  return fit(s, w);
-}
-
-// Exponent field Ew.d: 0.dddd with d digits and a two-digit exponent
-// (sign and three digits without the E beyond 99).
-std::string exponent(float v, int w, int d) {
-  if (!std::isfinite(v)) return special(v, w);
-  std::string s;
-  int e = 0;
-  if (v == 0.0f) {
-    s = "0." + std::string(d, '0');
-  } else {
-    char buf[64];
-    // d significant digits, correctly rounded: x.yyy e+zz, then 0.xyyy e+(zz+1).
-    std::snprintf(buf, sizeof buf, "%.*e", d - 1, std::fabs(static_cast<double>(v)));
-    std::string m = buf;
-    const std::size_t epos = m.find('e');
-    e = std::atoi(m.c_str() + epos + 1) + 1;
-    std::string digits;
-    for (std::size_t i = 0; i < epos; ++i)
-      if (m[i] != '.') digits += m[i];
-    s = (v < 0 ? "-0." : "0.") + digits;
-  }
-  char ebuf[16];
-  if (std::abs(e) <= 99) std::snprintf(ebuf, sizeof ebuf, "E%c%02d", e < 0 ? '-' : '+', std::abs(e));
-  else std::snprintf(ebuf, sizeof ebuf, "%c%03d", e < 0 ? '-' : '+', std::abs(e));
-  return fit(s + ebuf, w);
-}
-
-// Character field Aw: the first w characters, blank-padded on the right.
-std::string chars(const std::string& s, int w) {
-  std::string out = s.substr(0, std::min<std::size_t>(s.size(), w));
-  out.resize(w, ' ');
-  return out;
-}
-
-}  // namespace
 
 int fc_header_length(const FcHeader& h) { return 76 + 28 * h.nlevels + 20 * h.nch; }
 
@@ -83,17 +15,17 @@ std::string fc_header_text(const FcHeader& h) {
                 std::to_string(h.nlevels) + " levels)");
   std::string t;
   t.reserve(fc_header_capacity);
-  t += "nch" + int_field(h.nch, 5);
-  t += "nd" + int_field(h.nlevels, 6);
-  t += "nfmx" + int_field(h.nfmx, 8);
+  t += "nch" + fmt_i(h.nch, 5);
+  t += "nd" + fmt_i(h.nlevels, 6);
+  t += "nfmx" + fmt_i(h.nfmx, 8);
   t += "mwin";
-  for (int i = 1; i <= h.nlevels; ++i) t += int_field(h.level_id[i], 8) + int_field(h.nwin[i], 8);
+  for (int i = 1; i <= h.nlevels; ++i) t += fmt_i(h.level_id[i], 8) + fmt_i(h.nwin[i], 8);
   t += "dr  ";
-  for (int i = 1; i <= h.nlevels; ++i) t += exponent(h.dr[i], 12, 4);
+  for (int i = 1; i <= h.nlevels; ++i) t += fmt_e(h.dr[i], 12, 4);
   t += "ch,orien";
-  for (int c = 0; c < h.nch; ++c) t += chars(h.chid[c], 6) + fixed(h.orient[c], 6, 1) + fixed(h.tilt[c], 8, 2);
-  t += "scor" + fixed(h.lat, 8, 4) + fixed(h.lon, 8, 4);
-  t += "decl" + fixed(h.decl, 8, 4);
+  for (int c = 0; c < h.nch; ++c) t += fmt_a(h.chid[c], 6) + fmt_f(h.orient[c], 6, 1) + fmt_f(h.tilt[c], 8, 2);
+  t += "scor" + fmt_f(h.lat, 8, 4) + fmt_f(h.lon, 8, 4);
+  t += "decl" + fmt_f(h.decl, 8, 4);
   return t;
 }
 

@@ -7,9 +7,9 @@
 #include <array>
 #include <string>
 
-#include "calibration/system_parameters.hpp"
+#include "common/dec_setup.hpp"
 #include "common/limits.hpp"
-#include "driver/decset.hpp"
+#include "common/station_description.hpp"
 
 namespace qv {
 

@@ -1,13 +1,13 @@
 #include "output/fc_reader.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
 
+#include "common/binary.hpp"
 #include "common/error.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
@@ -16,12 +16,6 @@
 namespace qv {
 
 namespace {
-
-std::uint32_t get_u32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-std::int32_t get_i32(const unsigned char* p) { return static_cast<std::int32_t>(get_u32(p)); }
-float get_f32(const unsigned char* p) { return std::bit_cast<float>(get_u32(p)); }
 
 // Walks the fixed-width fields of the header text.
 class Fields {
@@ -52,11 +46,8 @@ void decode_fc(std::uint32_t word, float scale, float& re, float& im) {
 FcReader::FcReader(const std::string& path) : name_(path) {
   file_ = std::fopen(path.c_str(), "rb");
   if (!file_) throw Error("cannot open \"" + path + "\" (" + std::strerror(errno) + ")");
-  if (std::fseek(file_, 0, SEEK_END) != 0 || (size_ = std::ftell(file_)) < 0) {
-    std::fclose(file_);
-    throw Error("cannot read \"" + path + "\"");
-  }
   try {
+    size_ = file_size(file_, name_);
     parse_header();
     index_blocks();
   } catch (...) {
@@ -75,11 +66,6 @@ void FcReader::fail(std::int64_t offset, const std::string& what) const {
               std::to_string(offset) + ")");
 }
 
-void FcReader::read_at(std::int64_t offset, unsigned char* buf, std::size_t n) {
-  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(buf, 1, n, file_) != n)
-    throw Error("cannot read \"" + name_ + "\" at byte offset " + std::to_string(offset));
-}
-
 int FcReader::listed(int level_id) const {
   for (int i = 1; i <= hdr_.nlevels; ++i)
     if (hdr_.level_id[i] == level_id) return i;
@@ -90,7 +76,7 @@ void FcReader::parse_header() {
   // The first field fixes the channel count and with it the record length.
   unsigned char first[8] = {};
   if (size_ < 8) fail(0, "the file has only " + std::to_string(size_) + " bytes");
-  read_at(0, first, 8);
+  read_at(file_, name_, 0, first, 8);
   std::int64_t v = 0;
   if (std::memcmp(first, "nch", 3) != 0 ||
       !parse_int(trim(std::string_view(reinterpret_cast<const char*>(first) + 3, 5)), v))
@@ -103,7 +89,7 @@ void FcReader::parse_header() {
                     std::to_string(reclen_));
   if (size_ < 20 * reclen_) fail(size_, "the file ends inside the 20 header records");
   text_.assign(static_cast<std::size_t>(20 * reclen_), ' ');
-  read_at(0, reinterpret_cast<unsigned char*>(text_.data()), text_.size());
+  read_at(file_, name_, 0, reinterpret_cast<unsigned char*>(text_.data()), text_.size());
 
   Fields f(text_);
   f.take(8);
@@ -169,11 +155,11 @@ void FcReader::index_blocks() {
   int expect_f = 1;
   while (off < size_) {
     if (off + 2 * L > size_) fail(off, "the file ends inside a block header");
-    read_at(off, buf.data(), buf.size());
+    read_at(file_, name_, off, buf.data(), buf.size());
     FcBlockInfo b;
-    b.level_id = get_i32(&buf[0]);
-    b.findex = get_i32(&buf[4]);
-    b.n = get_i32(&buf[8]);
+    b.level_id = get_i32le(&buf[0]);
+    b.findex = get_i32le(&buf[4]);
+    b.n = get_i32le(&buf[8]);
     b.offset = off;
     if (blocks_.empty()) levoff_ = b.level_id - 1;
     const int expect_id = levoff_ + 1 + static_cast<int>(blocks_.size() / nfmx);
@@ -188,7 +174,7 @@ void FcReader::index_blocks() {
     if (b.n < 0 || b.n > (size_ - off) / L - 2)
       fail(off + 8, "the block declares " + std::to_string(b.n) + " coefficient records; " +
                         std::to_string(std::max<std::int64_t>((size_ - off) / L - 2, 0)) + " follow in the file");
-    for (int c = 0; c < hdr_.nch; ++c) b.scale[c] = get_f32(&buf[L + 4 * c]);
+    for (int c = 0; c < hdr_.nch; ++c) b.scale[c] = get_f32le(&buf[L + 4 * c]);
     blocks_.push_back(b);
     off += (2 + static_cast<std::int64_t>(b.n)) * L;
     if (++expect_f > nfmx) {
@@ -207,13 +193,13 @@ void FcReader::index_blocks() {
 void FcReader::read_records(const FcBlockInfo& b, std::vector<FcCoefRecord>& out) {
   const std::size_t L = static_cast<std::size_t>(reclen_);
   std::vector<unsigned char> buf(static_cast<std::size_t>(b.n) * L);
-  if (b.n > 0) read_at(b.offset + 2 * static_cast<std::int64_t>(L), buf.data(), buf.size());
+  if (b.n > 0) read_at(file_, name_, b.offset + 2 * static_cast<std::int64_t>(L), buf.data(), buf.size());
   out.resize(static_cast<std::size_t>(b.n));
   for (int i = 0; i < b.n; ++i) {
     const unsigned char* p = &buf[static_cast<std::size_t>(i) * L];
-    out[i].window = get_i32(p);
+    out[i].window = get_i32le(p);
     out[i].word.fill(0);
-    for (int c = 0; c < hdr_.nch; ++c) out[i].word[c] = get_u32(p + 4 + 4 * c);
+    for (int c = 0; c < hdr_.nch; ++c) out[i].word[c] = get_u32le(p + 4 + 4 * c);
   }
 }
 

@@ -56,7 +56,6 @@ class FcReader {
 
  private:
   [[noreturn]] void fail(std::int64_t offset, const std::string& what) const;
-  void read_at(std::int64_t offset, unsigned char* buf, std::size_t n);
   void parse_header();
   void index_blocks();
 

@@ -21,8 +21,10 @@ void output_store_allocate(OutputStore& store, int nsmax, int nfmx, int nch) {
   store.pos = 0;
 }
 
-void store_fc(OutputStore& store, int nch, int m, const float* window) {
-  if (nch < 1 || nch > store.nch)
+void store_fc(OutputStore& store, const WindowArray& w, int m) {
+  const int nch = w.nch();
+  w.require_coefficients(m, "output store");
+  if (nch > store.nch)
     throw Error("output store: " + std::to_string(nch) + " channels given, store holds " +
                 std::to_string(store.nch));
   if (m < 0 || m > store.nfmx || store.pos + m > store.rows)
@@ -35,8 +37,8 @@ void store_fc(OutputStore& store, int nch, int m, const float* window) {
     float* re = &store.re[r * ld];
     float* im = &store.im[r * ld];
     for (int c = 0; c < nch; ++c) {
-      re[c] = window[wre(c, k)];
-      im[c] = window[wim(c, k)];
+      re[c] = w.re(c, k);
+      im[c] = w.im(c, k);
     }
     for (int c = nch; c < ld; ++c) re[c] = im[c] = 0.0f;
   }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/window_array.hpp"
+
 namespace qv {
 
 struct OutputStore {
@@ -33,8 +35,8 @@ struct SetRecord {
 // coefficients and nch channels, and empties it.
 void output_store_allocate(OutputStore& store, int nsmax, int nfmx, int nch);
 
-// Appends the first m coefficients of channels 0..nch-1 from the window array
-// (layout of common/limits.hpp). Raises an Error when the window would not fit.
-void store_fc(OutputStore& store, int nch, int m, const float* window);
+// Appends the first m coefficients of every channel of the window array.
+// Raises an Error when the window would not fit.
+void store_fc(OutputStore& store, const WindowArray& w, int m);
 
 }  // namespace qv

@@ -7,9 +7,12 @@
 
 #include "calibration/phase_shift.hpp"
 #include "common/limits.hpp"
+#include "support/window_view.hpp"
 
 namespace qv {
 namespace {
+
+using testing_support::view;
 
 constexpr int kM = 32;  // coefficients per window in these tests
 
@@ -40,7 +43,7 @@ TEST(PhaseShift, HalfAWindowAlternatesTheSigns) {
   const int nwin = 64;
   std::vector<float> w = random_window(1);
   const std::vector<float> before = w;
-  shift_grid(nwin * dr / 2, w.data(), kM, 4, dr, nwin);
+  shift_grid(nwin * dr / 2, view(w, 4), kM, dr, nwin);
   for (int k = 1; k <= kM; ++k)
     for (int c = 0; c < 4; ++c) {
       const double sign = (k % 2) ? -1.0 : 1.0;
@@ -57,14 +60,14 @@ TEST(PhaseShift, GridShiftAgreesWithADirectPhaseFactor) {
   const int nwin = 128;
   std::vector<float> w = random_window(2);
   const std::vector<float> before = w;
-  shift_grid(0.37f, w.data(), kM, 5, dr, nwin);
+  shift_grid(0.37f, view(w, 5), kM, dr, nwin);
   expect_shifted(before, w, 5, 0.37, dr, nwin, 2e-5);
 }
 
 TEST(PhaseShift, OnlyTheFirstNchChannelsAndMCoefficientsChange) {
   std::vector<float> w = random_window(3);
   const std::vector<float> before = w;
-  shift_grid(1.3f, w.data(), kM - 2, 3, 1.0f, 64);
+  shift_grid(1.3f, view(w, 3), kM - 2, 1.0f, 64);
   for (int k = 1; k <= kM; ++k)
     for (int c = 0; c < nchmx; ++c) {
       const bool changed = w[wre(c, k)] != before[wre(c, k)] || w[wim(c, k)] != before[wim(c, k)];
@@ -75,7 +78,7 @@ TEST(PhaseShift, OnlyTheFirstNchChannelsAndMCoefficientsChange) {
 TEST(PhaseShift, ZeroShiftLeavesTheCoefficients) {
   std::vector<float> w = random_window(4);
   const std::vector<float> before = w;
-  shift_time(w.data(), kM, 6, 1.0f, 64, 1.0f, 0.0f);
+  shift_time(view(w, 6), kM, 1.0f, 64, 1.0f, 0.0f);
   EXPECT_EQ(w, before);
 }
 
@@ -85,11 +88,11 @@ TEST(PhaseShift, TimeShiftIsTheProductOfItsFactors) {
   const int nwin = 256;
   std::vector<float> w = random_window(5);
   const std::vector<float> before = w;
-  shift_time(w.data(), kM, 6, dr, nwin, 2.0e-6f, 5000.0f);
+  shift_time(view(w, 6), kM, dr, nwin, 2.0e-6f, 5000.0f);
   expect_shifted(before, w, 6, 0.01, dr, nwin, 2e-5);
   // Misfit of 0.3 level-1 samples of 0.01 s: b = -0.003 s.
   std::vector<float> v = before;
-  shift_time(v.data(), kM, 6, dr, nwin, 1.0f, -0.3f * dr);
+  shift_time(view(v, 6), kM, dr, nwin, 1.0f, -0.3f * dr);
   expect_shifted(before, v, 6, -0.003, dr, nwin, 2e-5);
 }
 

@@ -74,11 +74,8 @@ class BlockLoop : public testing::Test {
     st.sp.nch = 2;
     st.sp.dt = 1;
     st.sp.ch[0].scale = st.sp.ch[1].scale = 1;
-    st.dr[1] = 1;
-    st.nfmx = 2;
-    allocate_run_arrays(st);
-    build_response_table(st.response, st.setup, st.dr, st.sp, st.nch);
-    st.grid = align_start_time(st.setup, 0, 1.0f, con);
+    prepare_run(st, 0, 1.0f, con);
+    out.str("");
   }
 
   std::vector<int> window_numbers() const {
@@ -95,14 +92,14 @@ class BlockLoop : public testing::Test {
 
 TEST_F(BlockLoop, FirstBlockAtTheEndOfTheDataProcessesNoWindow) {
   ScriptedReader reader({{100, block_end}}, true);
-  EXPECT_EQ(process_blocks(st, reader, con), LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(st.nsets, 0);
   EXPECT_EQ(reader.calls, 1);
 }
 
 TEST_F(BlockLoop, WrongTimeMarkStopsWithTwoLinesAndTheBlockIsNotProcessed) {
   ScriptedReader reader({{256, block_more}, {256, block_bad_mark}, {256, block_more}}, true);
-  EXPECT_EQ(process_blocks(st, reader, con), LoopEnd::bad_mark);
+  EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::bad_mark);
   EXPECT_EQ(st.nsets, 15);
   EXPECT_EQ(reader.calls, 2);
   EXPECT_NE(out.str().find(" error: excess records/ incorrect time mark\n stopping here\n"), std::string::npos);
@@ -111,20 +108,20 @@ TEST_F(BlockLoop, WrongTimeMarkStopsWithTwoLinesAndTheBlockIsNotProcessed) {
 TEST_F(BlockLoop, LastTextBlockIsProcessed) {
   // 256 + 100 samples: the second block adds trunc((16 + 100 - 2) / 16) = 7 windows.
   ScriptedReader text({{256, block_more}, {100, block_end}}, true);
-  EXPECT_EQ(process_blocks(st, text, con), LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, text, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(st.nsets, 22);
   EXPECT_EQ(text.calls, 2);  // the remembered end leaves the loop without another read
 }
 
 TEST_F(BlockLoop, LastBinaryBlockIsNotProcessed) {
   ScriptedReader binary({{256, block_more}, {100, block_end}}, false);
-  EXPECT_EQ(process_blocks(st, binary, con), LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, binary, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(st.nsets, 15);
 }
 
 TEST_F(BlockLoop, EmptyBlockEndsProcessing) {
   ScriptedReader reader({{256, block_more}, {0, block_end}}, false);
-  EXPECT_EQ(process_blocks(st, reader, con), LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(st.nsets, 15);
 }
 
@@ -132,7 +129,7 @@ TEST_F(BlockLoop, GapStartsANewStretchOnTheSameGrid) {
   // The second stretch starts at sample 1000; its first grid window starts at
   // 1008 (window 64), so no window spans the gap and numbering stays on the grid.
   ScriptedReader reader({{256, block_more}, {256, block_gap, 1000}, {0, block_end}}, true);
-  EXPECT_EQ(process_blocks(st, reader, con), LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::end_of_data);
   std::vector<int> expected;
   for (int k = 1; k <= 15; ++k) expected.push_back(k);
   for (int k = 64; k < 64 + 15; ++k) expected.push_back(k);
@@ -143,7 +140,7 @@ TEST_F(BlockLoop, GapStartsANewStretchOnTheSameGrid) {
 TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
   std::vector<ScriptEntry> script(NSMAX / 16 + 3, ScriptEntry{256, block_more});
   ScriptedReader reader(script, true);
-  EXPECT_EQ(process_blocks(st, reader, con), LoopEnd::set_limit);
+  EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::set_limit);
   EXPECT_EQ(st.nsets, NSMAX);
   EXPECT_EQ(static_cast<int>(st.sets.size()), NSMAX);
   char limit[16];

@@ -7,9 +7,12 @@
 
 #include "common/error.hpp"
 #include "support/cascade_stream.hpp"
+#include "support/window_view.hpp"
 
 namespace qv {
 namespace {
+
+using testing_support::view;
 
 using namespace testing_cascade;
 
@@ -123,8 +126,8 @@ TEST(ExtractWindow, WindowsOnTheGridHaveNoMisfit) {
   }
   // The window count keeps a margin; beyond the written samples extraction refuses.
   std::vector<float> win(nchmx * 16);
-  EXPECT_EQ(extract_window(c, s, 1, 2, win.data()).first_mark, 51);
-  EXPECT_THROW(extract_window(c, s, 1, 2, win.data()), Error);
+  EXPECT_EQ(extract_window(c, s, 1, view(win, 2)).first_mark, 51);
+  EXPECT_THROW(extract_window(c, s, 1, view(win, 2)), Error);
 }
 
 TEST(ExtractWindow, FractionalOverlapGivesMisfitAndNearestSlot) {
@@ -299,7 +302,7 @@ TEST(WindowGrid, LevelsWithoutWindowsOnlyDecimate) {
   ASSERT_GE(run.windows[3].size(), 70u);  // 20000 / 256
   for (const Window& w : run.windows[3]) EXPECT_EQ(w.w.first_mark % 256, 0);
   std::vector<float> win(nchmx * 64);
-  EXPECT_THROW(extract_window(c, s, 2, 1, win.data()), Error);
+  EXPECT_THROW(extract_window(c, s, 2, view(win, 1)), Error);
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 
 #include "common/limits.hpp"
 #include "dsp/amplitude.hpp"
+#include "support/window_view.hpp"
 
 namespace qv {
 namespace {
+
+using testing_support::view;
 
 DecSetup two_levels(int nfreq1, int nfreq2) {
   DecSetup s;
@@ -37,10 +40,10 @@ TEST(Amplitude, AverageOfThreePlusFourIAndZeroIsTwoAndAHalf) {
   w[wim(1, 2)] = 4.0f;
   w[wre(0, 4)] = 100.0f;
   w[wre(3, 1)] = 100.0f;
-  accumulate_amplitudes(w.data(), 2, 3, a.lev[1].data());
+  accumulate_amplitudes(view(w, 2), 3, a.lev[1].data());
   // Window 2: all zero.
   std::vector<float> zero(w.size(), 0.0f);
-  accumulate_amplitudes(zero.data(), 2, 3, a.lev[1].data());
+  accumulate_amplitudes(view(zero, 2), 3, a.lev[1].data());
   std::array<int, ndmx + 1> sets{};
   sets[1] = 2;  // level 2 stored no window
   average_amplitudes(a, s, sets, 2);
@@ -57,7 +60,7 @@ TEST(Amplitude, ModulusOfNegativePartsAndTinyValues) {
   w[wre(0, 1)] = -5.0f;
   w[wim(0, 1)] = -12.0f;
   w[wre(1, 1)] = 1e-30f;  // its square underflows to zero: counts as 0
-  accumulate_amplitudes(w.data(), 2, 1, sums.data());
+  accumulate_amplitudes(view(w, 2), 1, sums.data());
   EXPECT_FLOAT_EQ(sums[0], 13.0f);
   EXPECT_EQ(sums[1], 0.0f);
 }

@@ -11,9 +11,12 @@
 #include "common/limits.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/window_prep.hpp"
+#include "support/window_view.hpp"
 
 namespace qv {
 namespace {
+
+using testing_support::view;
 
 constexpr double pi = 3.14159265358979323846;
 
@@ -74,7 +77,7 @@ TEST(Prewhiten, LengthOneLeavesTheWindowAlone) {
   std::vector<float> w = empty_window(64);
   autoregressive(w, 0, 64, 0.5, 0.0, 1);
   const std::vector<float> before = w;
-  prewhiten(w.data(), 2, 64, pw.diff, 1, pw.h, pw.work);
+  prewhiten(view(w, 2), 64, pw.diff, 1, pw.h, pw.work);
   EXPECT_EQ(w, before);
   EXPECT_EQ(pw.h.h[0][0], 1.0f);
   EXPECT_EQ(pw.h.h[1][0], 1.0f);
@@ -89,9 +92,9 @@ TEST(Prewhiten, FirstDifferenceOfRampIsConstantThenZero) {
     w[widx(0, t)] = float(t % 7);  // channel 1 takes the autoregressive filter
     w[widx(1, t)] = 2.0f + 0.5f * t;
   }
-  prewhiten(w.data(), 2, n, pw.diff, 2, pw.h, pw.work);
+  prewhiten(view(w, 2), n, pw.diff, 2, pw.h, pw.work);
   for (int t = 0; t < n; ++t) EXPECT_EQ(w[widx(1, t)], 0.5f) << t;
-  remove_mean(w.data(), 2, n);
+  remove_mean(view(w, 2), n);
   for (int t = 0; t < n; ++t) EXPECT_EQ(w[widx(1, t)], 0.0f) << t;
   EXPECT_NE(pw.h.h[0][1], 0.0f);
 }
@@ -103,7 +106,7 @@ TEST(Prewhiten, AllZeroChannelKeepsIdentityFilterAndGivesZeroCoefficients) {
   std::vector<float> w = empty_window(n);
   for (int t = n; t < n + L - 1; ++t) w[widx(0, t)] = 3.0f;  // only the extra samples are non-zero
   const std::vector<float> before = w;
-  prewhiten(w.data(), 1, n, pw.diff, L, pw.h, pw.work);
+  prewhiten(view(w, 1), n, pw.diff, L, pw.h, pw.work);
   EXPECT_EQ(w, before);
   EXPECT_EQ(pw.h.h[0][0], 1.0f);
   for (int m = 1; m < L; ++m) EXPECT_EQ(pw.h.h[0][m], 0.0f);
@@ -114,7 +117,7 @@ TEST(Prewhiten, AllZeroChannelKeepsIdentityFilterAndGivesZeroCoefficients) {
   fft_work_allocate(fw, n);
   multichannel_fft(n, 1, w.data(), fw, plan);
   std::vector<std::complex<float>> ones(std::size_t(n / 2) * nchmx, 1.0f);
-  correct_coefficients(w.data(), 1, n / 2, ones.data(), pw.h, L, n, pw.diff);
+  correct_coefficients(view(w, 1), n / 2, ones.data(), pw.h, L, n, pw.diff);
   for (int k = 1; k <= n / 2; ++k) {
     EXPECT_EQ(w[wre(0, k)], 0.0f);
     EXPECT_EQ(w[wim(0, k)], 0.0f);
@@ -127,7 +130,7 @@ TEST(Prewhiten, FirstOrderProcessGivesShrunkCoefficient) {
   std::vector<float> w = empty_window(n);
   autoregressive(w, 0, n + 1, 0.9, 0.0, 5);
   const std::vector<float> x = w;
-  prewhiten(w.data(), 1, n, pw.diff, 2, pw.h, pw.work);
+  prewhiten(view(w, 1), n, pw.diff, 2, pw.h, pw.work);
   const double a = -pw.h.h[0][1];
   EXPECT_NEAR(a, 0.9 / 1.01, 0.01);
   EXPECT_NEAR(a, reference_fit(x, 0, n, 1)[0], 2e-4);
@@ -147,7 +150,7 @@ TEST(Prewhiten, FitMatchesNormalEquationsSolvedDirectly) {
   autoregressive(w, 1, n + L - 1, -0.3, 0.4, 12);
   autoregressive(w, 2, n + L - 1, 0.0, 0.0, 13);  // white
   const std::vector<float> x = w;
-  prewhiten(w.data(), 3, n, pw.diff, L, pw.h, pw.work);
+  prewhiten(view(w, 3), n, pw.diff, L, pw.h, pw.work);
   for (int c = 0; c < 3; ++c) {
     const std::vector<double> alpha = reference_fit(x, c, n, L - 1);
     EXPECT_EQ(pw.h.h[c][0], 1.0f);
@@ -171,11 +174,11 @@ TEST(Prewhiten, FitMatchesNormalEquationsSolvedDirectly) {
 TEST(Prewhiten, RefusesLengthsOutsideTheSpareSamples) {
   Prewhitening pw;
   std::vector<float> w = empty_window(16);
-  EXPECT_THROW(prewhiten(w.data(), 1, 16, pw.diff, 0, pw.h, pw.work), Error);
-  EXPECT_THROW(prewhiten(w.data(), 1, 16, pw.diff, pwlenmx + 1, pw.h, pw.work), Error);
+  EXPECT_THROW(prewhiten(view(w, 1), 16, pw.diff, 0, pw.h, pw.work), Error);
+  EXPECT_THROW(prewhiten(view(w, 1), 16, pw.diff, pwlenmx + 1, pw.h, pw.work), Error);
   pw.diff[0] = true;
-  EXPECT_THROW(prewhiten(w.data(), 1, 16, pw.diff, 1, pw.h, pw.work), Error);
-  EXPECT_NO_THROW(prewhiten(w.data(), 1, 16, pw.diff, pwlenmx, pw.h, pw.work));
+  EXPECT_THROW(prewhiten(view(w, 1), 16, pw.diff, 1, pw.h, pw.work), Error);
+  EXPECT_NO_THROW(prewhiten(view(w, 1), 16, pw.diff, pwlenmx, pw.h, pw.work));
 }
 
 // H = sum_m h(m) exp(+i w (L - m)), w = 2 pi k / n, in double precision.
@@ -200,7 +203,7 @@ TEST(CorrectCoefficients, DividesByFilterResponseAndAppliesCalibration) {
   std::vector<std::complex<float>> resp(std::size_t(n / 2) * nchmx);
   for (auto& r : resp) r = {d(gen), d(gen)};
   const std::vector<float> before = w;
-  correct_coefficients(w.data(), 3, nfreq, resp.data(), pw.h, L, n, pw.diff);
+  correct_coefficients(view(w, 3), nfreq, resp.data(), pw.h, L, n, pw.diff);
   for (int c = 0; c < 3; ++c) {
     for (int k = 1; k <= nfreq; ++k) {
       const std::complex<double> f(before[wre(c, k)], before[wim(c, k)]);
@@ -218,7 +221,7 @@ TEST(CorrectCoefficients, DividesByFilterResponseAndAppliesCalibration) {
   for (int t = 0; t < 2 * nfreq; ++t) {
     for (int c = 3; c < nchmx; ++c) EXPECT_EQ(w[widx(c, t)], before[widx(c, t)]);
   }
-  EXPECT_THROW(correct_coefficients(w.data(), 3, n / 2 + 1, resp.data(), pw.h, L, n, pw.diff), Error);
+  EXPECT_THROW(correct_coefficients(view(w, 3), n / 2 + 1, resp.data(), pw.h, L, n, pw.diff), Error);
 }
 
 TEST(CorrectCoefficients, UndoesThePrewhiteningOfAPeriodicWindow) {
@@ -241,10 +244,10 @@ TEST(CorrectCoefficients, UndoesThePrewhiteningOfAPeriodicWindow) {
   fft_work_allocate(fw, n);
   multichannel_fft(n, 3, plain.data(), fw, plan);
 
-  prewhiten(w.data(), 3, n, pw.diff, L, pw.h, pw.work);
+  prewhiten(view(w, 3), n, pw.diff, L, pw.h, pw.work);
   multichannel_fft(n, 3, w.data(), fw, plan);
   std::vector<std::complex<float>> ones(std::size_t(n / 2) * nchmx, 1.0f);
-  correct_coefficients(w.data(), 3, n / 2, ones.data(), pw.h, L, n, pw.diff);
+  correct_coefficients(view(w, 3), n / 2, ones.data(), pw.h, L, n, pw.diff);
   for (int c = 0; c < 3; ++c) {
     double power = 0;
     for (int k = 1; k <= n / 2; ++k) power += std::norm(std::complex<double>(plain[wre(c, k)], plain[wim(c, k)]));

@@ -8,9 +8,12 @@
 
 #include "common/error.hpp"
 #include "common/limits.hpp"
+#include "support/window_view.hpp"
 
 namespace qv {
 namespace {
+
+using testing_support::view;
 
 // The taper polynomial from its decimal coefficients, in double precision.
 double taper_poly(double u) {
@@ -28,7 +31,7 @@ std::vector<float> taper(int n) {
   std::vector<float> table(n, -1.0f);
   std::vector<float> w(std::size_t(n + nwspare) * nchmx, 1.0f);
   bool flag = true;
-  apply_taper(w.data(), 1, n, flag, table.data());
+  apply_taper(view(w, 1), n, flag, table.data());
   EXPECT_FALSE(flag);
   return table;
 }
@@ -75,7 +78,7 @@ TEST(Taper, MultipliesChannelsInUseAndReusesTheTable) {
   std::vector<float> w(std::size_t(n + nwspare) * nchmx, 2.0f);
   std::vector<float> table(n);
   bool flag = true;
-  apply_taper(w.data(), 3, n, flag, table.data());
+  apply_taper(view(w, 3), n, flag, table.data());
   for (int t = 0; t < n + nwspare; ++t) {
     for (int c = 0; c < nchmx; ++c) {
       const float expect = (c < 3 && t < n) ? 2.0f * table[t] : 2.0f;
@@ -85,11 +88,11 @@ TEST(Taper, MultipliesChannelsInUseAndReusesTheTable) {
   // A later window of the level takes the stored table as it is.
   for (auto& v : table) v = 0.5f;
   std::fill(w.begin(), w.end(), 3.0f);
-  apply_taper(w.data(), 1, n, flag, table.data());
+  apply_taper(view(w, 1), n, flag, table.data());
   for (int t = 0; t < n; ++t) EXPECT_EQ(w[widx(0, t)], 1.5f);
 
-  EXPECT_THROW(apply_taper(w.data(), 0, n, flag, table.data()), Error);
-  EXPECT_THROW(apply_taper(w.data(), 1, 0, flag, table.data()), Error);
+  EXPECT_THROW(apply_taper(view(w, 0), n, flag, table.data()), Error);
+  EXPECT_THROW(apply_taper(view(w, 1), 0, flag, table.data()), Error);
 }
 
 TEST(RemoveMean, ConstantChannelsBecomeZero) {
@@ -99,7 +102,7 @@ TEST(RemoveMean, ConstantChannelsBecomeZero) {
   for (int t = 0; t < m + nwspare; ++t) {
     for (int c = 0; c < nchmx; ++c) w[widx(c, t)] = level[c];
   }
-  remove_mean(w.data(), 5, m);
+  remove_mean(view(w, 5), m);
   for (int t = 0; t < m + nwspare; ++t) {
     for (int c = 0; c < nchmx; ++c) {
       const float expect = (c < 5 && t < m) ? 0.0f : level[c];  // samples from m on and channel 6 untouched
@@ -124,15 +127,15 @@ TEST(RemoveMean, LeavesZeroSumOverTheSamples) {
     mean[c] /= n;
   }
   const std::vector<float> before = w;
-  remove_mean(w.data(), nchmx, n);
+  remove_mean(view(w, nchmx), n);
   for (int c = 0; c < nchmx; ++c) {
     double sum = 0;
     for (int t = 0; t < n; ++t) sum += w[widx(c, t)];
     EXPECT_NEAR(sum / n, 0.0, 1e-4) << "c=" << c;
     EXPECT_NEAR(before[widx(c, 7)] - w[widx(c, 7)], mean[c], 1e-4 * (1 + std::abs(mean[c])));
   }
-  EXPECT_THROW(remove_mean(w.data(), 1, 0), Error);
-  EXPECT_THROW(remove_mean(w.data(), 7, n), Error);
+  EXPECT_THROW(remove_mean(view(w, 1), 0), Error);
+  EXPECT_THROW(remove_mean(view(w, 7), n), Error);
 }
 
 }  // namespace

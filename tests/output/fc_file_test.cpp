@@ -11,13 +11,17 @@
 
 #include "common/console.hpp"
 #include "common/error.hpp"
+#include "dsp/amplitude.hpp"
 #include "output/fc_dump.hpp"
 #include "output/fc_file.hpp"
 #include "output/fc_pack.hpp"
 #include "output/fc_reader.hpp"
+#include "support/window_view.hpp"
 
 namespace qv {
 namespace {
+
+using testing_support::view;
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -95,8 +99,8 @@ struct SmallRun {
         win[wre(c, k)] = vre(c, k, w);
         win[wim(c, k)] = vim(c, k, w);
       }
-    store_fc(store, nch, m, win.data());
-    accumulate_amplitudes(win.data(), nch, m, amp.lev[lev].data());
+    store_fc(store, view(win, nch), m);
+    accumulate_amplitudes(view(win, nch), m, amp.lev[lev].data());
     sets.push_back({setup.levoff + lev, m, w});
     ++count[lev];
   }
@@ -399,14 +403,14 @@ TEST(OutputStore, RowsHoldTheWindowsInProcessingOrder) {
       win[wre(c, k)] = 10.0f * k + c;
       win[wim(c, k)] = -10.0f * k - c;
     }
-  store_fc(s, 3, 4, win.data());
-  store_fc(s, 2, 3, win.data());
+  store_fc(s, view(win, 3), 4);
+  store_fc(s, view(win, 2), 3);
   EXPECT_EQ(s.pos, 7);
   EXPECT_EQ(s.findex[5], 2);
   EXPECT_EQ(s.re[5 * 3 + 1], 21.0f);
   EXPECT_EQ(s.im[5 * 3 + 1], -21.0f);
   EXPECT_EQ(s.re[5 * 3 + 2], 0.0f);  // beyond the window's channels
-  EXPECT_THROW(store_fc(s, 3, 2, win.data()), Error);  // only one row left
+  EXPECT_THROW(store_fc(s, view(win, 3), 2), Error);  // only one row left
 }
 
 // Files that are not Fourier-coefficient files, made from a good one.

@@ -87,7 +87,7 @@ inline Stream stream(Cascade& c, const DecSetup& s, std::int64_t first, int coun
       const int len = s.lev[lev].nwin + s.lev[lev].pwlen - 1;
       for (int k = 0; k < M; ++k) {
         Window w;
-        w.w = extract_window(c, s, lev, c.nch, win.data());
+        w.w = extract_window(c, s, lev, WindowArray(win.data(), c.nch, std::int64_t(win.size() / nchmx)));
         for (int t = 0; t < len; ++t)
           for (int ch = 0; ch < c.nch; ++ch) w.data.push_back(win[widx(ch, t)]);
         out.windows[lev].push_back(w);

@@ -1,0 +1,17 @@
+#include "common/dec_setup.hpp"
+
+namespace qv {
+
+int cumulative_factor(const DecSetup& s, int lev) {
+  int k = 1;
+  for (int i = 2; i <= lev; ++i) k *= s.lev[i].decfac;
+  return k;
+}
+
+float filter_dc_gain(const LevelSetup& ls) {
+  float g = ls.coef[0];
+  for (int j = 1; j < ls.nfc && j < nfcmx; ++j) g += 2.0f * ls.coef[j];
+  return g;
+}
+
+}  // namespace qv

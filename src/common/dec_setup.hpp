@@ -1,0 +1,51 @@
+// The level tables of a run: the cascade of decimation levels, the window
+// layout of each level and its pre-whitening filter length, as the
+// decimation and pre-whitening set-up files give them. Read once at set-up
+// and shared, read-only, by the cascade, the window scheduling, the
+// pre-whitening, the calibration and the output. Levels are numbered 1..nd as
+// in the set-up files; index 0 of the per-level arrays is unused.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/limits.hpp"
+
+namespace qv {
+
+struct LevelSetup {
+  int nwin = 0;       // window length NPOINTS, samples of this level
+  float olap = 0;     // overlap of consecutive windows, samples of this level (may be fractional)
+  int decfac = 1;     // decimation factor DEC-FAC from the level before (level 1: from the input)
+  int iphase = 0;     // decimation phase, input samples (rewritten by the start-time alignment)
+  int ianchor = 0;    // window offset, input samples (rebased by the start-time alignment)
+  int nspan = 1;      // samples in the neighbourhood that replaces a missing sample
+  int nbadmx = 0;     // missing samples tolerated inside that neighbourhood
+  int nfreq = 0;      // Fourier coefficients kept per window; <= 0 switches the level off
+  int nfc = 0;        // decimation filter half-length (centre tap + taps on one side)
+  std::array<float, nfcmx> coef{};  // coef[0] centre tap, coef[j] tap at distance j
+  int pwlen = 1;      // pre-whitening filter length of channel 1; windows are cut pwlen-1 longer
+};
+
+struct DecSetup {
+  int nd = 0;      // levels in use
+  int levoff = 0;  // level identifier written to the output is levoff + level
+  std::array<LevelSetup, ndmx + 1> lev{};
+  // Pre-whitening filter length per level and channel (0-based channel):
+  // 1 = none, L >= 2 = prediction-error filter of order L-1 or, with pwdiff,
+  // the first difference (L = 2).
+  std::array<std::array<int, nchmx>, ndmx + 1> pworder{};
+  std::array<std::array<bool, nchmx>, ndmx + 1> pwdiff{};
+};
+
+// Cumulative factor K(lev): level-1 samples per sample of level lev
+// (K(1) = 1, K(lev) = decfac(2) * ... * decfac(lev)). The set-up reader
+// refuses set-ups whose factors overflow.
+int cumulative_factor(const DecSetup& s, int lev);
+
+// Zero-frequency gain of the decimation filter of a level: the centre tap
+// plus twice every side tap, in single precision. The cascade renormalises
+// the filter by it, so it must not be zero.
+float filter_dc_gain(const LevelSetup& ls);
+
+}  // namespace qv
