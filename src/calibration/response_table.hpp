@@ -32,8 +32,7 @@ void response_table_allocate(ResponseTable& rt, const DecSetup& setup);
 
 // Fills the table for channels 0..nch-1 (the others get 0). dr: sample
 // interval of every level in seconds (index = level). Entry k of level L
-// belongs to f = k / (nwin(L) dr(L)) hertz. Raises an Error for a decimation
-// filter whose taps sum to zero.
+// belongs to f = k / (nwin(L) dr(L)) hertz.
 void build_response_table(ResponseTable& rt, const DecSetup& setup, const std::array<float, ndmx + 1>& dr,
                           const SystemParameters& sp, int nch);
 

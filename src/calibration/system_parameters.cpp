@@ -43,22 +43,29 @@ int filter_type(std::string_view code) {
   return kUnknownFilter;
 }
 
-// Reading the file, with the messages a read error gives.
+// Reading the file, with the messages a read error gives. Every line up to
+// the end of the last channel entry must be there: a file that ends early
+// would leave a channel without scale factor or filters.
 class SpFile {
  public:
   SpFile(TextReader& r, const std::string& name) : r_(r), name_(name) {}
 
-  // The first `width` characters of the next line, blank-padded; at the end
-  // of the file the value keeps its contents.
-  void text(std::string& v, int width) {
-    std::string_view line;
-    if (r_.next_line(line)) v = fixed_field(line, 0, width);
+  // The first `width` characters of the next line, blank-padded.
+  void text(std::string& v, int width, const std::string& what) { v = fixed_field(next(what), 0, width); }
+  // The first `width` characters of the next line as they stand.
+  void verbatim(std::string& v, int width, const std::string& what) {
+    v = std::string(next(what).substr(0, static_cast<std::size_t>(width)));
   }
-  // One free-format read; the end of the file is not an error.
+  // One free-format read.
   template <class... T>
-  void values(const char* what, T&... v) {
+  void values(const std::string& what, T&... v) {
     const ReadStatus st = r_.read(v...);
-    if (st == ReadStatus::bad_value) fail(r_.describe(st, what));
+    if (st != ReadStatus::ok) fail(r_.describe(st, what));
+  }
+  // A value that must be finite and non-zero (scales, gains, line lengths).
+  void nonzero(float v, const std::string& what) const {
+    if (v == 0.0f || !std::isfinite(v))
+      fail("line " + std::to_string(line()) + ": expected " + what + " that is not zero, found " + Console::num(v));
   }
   [[noreturn]] void fail(const std::string& detail) const {
     throw Error("error reading system parameter file " + name_ + " (" + detail + ")");
@@ -66,6 +73,13 @@ class SpFile {
   int line() const { return r_.line_number(); }
 
  private:
+  std::string_view next(const std::string& what) {
+    std::string_view line;
+    if (!r_.next_line(line))
+      fail("line " + std::to_string(r_.line_number() + 1) + ": expected " + what + ", found the end of the file");
+    return line;
+  }
+
   TextReader& r_;
   const std::string& name_;
 };
@@ -91,7 +105,7 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   SystemParameters sp;
   sp.station = std::string(kStationWidth, ' ');
 
-  f.text(sp.station, kStationWidth);
+  f.text(sp.station, kStationWidth, "the station name");
   con.say(sp.station);
   const int lead = first_nonblank(sp.station) - 1;  // all blank: stays blank
   if (last_nonblank(sp.station) > 0)
@@ -109,6 +123,9 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   const bool six = sp.nch == 6;
   const int nch = six ? 5 : sp.nch;
   f.values("the sample interval in seconds", sp.dt);
+  if (!(sp.dt > 0.0f) || !std::isfinite(sp.dt))
+    f.fail("line " + std::to_string(f.line()) + ": expected a positive sample interval in seconds, found " +
+           Console::num(sp.dt));
   f.values("the system delay in seconds and the clock drift rate", sp.sysdelay, sp.drift);
   sp.drift_flag = std::fabs(sp.drift) > 1.0e-20f;
 
@@ -120,39 +137,44 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   con.blank();
   con.text("    CHID    ORIENT.   TILT    SCALE          FILTERS");
 
-  // Values of the channel lines keep their contents when the file ends early,
-  // as every read of this file does.
-  float length = 0, gain = 0, s = 0;
-  int nf = 0;
   for (int i = 0; i < nch; ++i) {
     ChannelDescription& ch = sp.ch[static_cast<std::size_t>(i)];
     ch.id = std::string(kIdWidth, ' ');
-    f.text(ch.id, kIdWidth);
     const std::string chan = "channel " + std::to_string(i + 1);
+    f.text(ch.id, kIdWidth, "the identifier of " + chan + " of " + std::to_string(nch));
+    const std::string named = chan + " (" + std::string(trim(ch.id)) + ")";
+    float s = 0;
+    int nf = 0;
     if (ch.id[0] == 'e' || ch.id[0] == 'E') {
-      f.values(("the line length in metres, orientation, tilt and gain of electric " + chan).c_str(), length,
-               ch.orient, ch.tilt, gain);
+      float length = 0, gain = 0;
+      f.values("the line length in metres, orientation, tilt and gain of electric " + named, length, ch.orient,
+               ch.tilt, gain);
+      f.nonzero(length, "an electrode line length in metres of " + named);
+      f.nonzero(gain, "a gain of " + named);
       length /= 1000.0f;  // kilometres
-      f.values(("the scale and the number of filters of " + chan).c_str(), s, nf);
+      f.values("the scale and the number of filters of " + named, s, nf);
+      f.nonzero(s, "a scale of " + named);
       ch.scale = 1.0f / (s * gain * length);
     } else {
-      f.values(("the orientation and tilt of magnetic " + chan).c_str(), ch.orient, ch.tilt);
-      f.values(("the scale and the number of filters of " + chan).c_str(), s, nf);
+      f.values("the orientation and tilt of magnetic " + named, ch.orient, ch.tilt);
+      f.values("the scale and the number of filters of " + named, s, nf);
+      f.nonzero(s, "a scale of " + named);
       ch.scale = 1.0f / s;
     }
+    f.nonzero(ch.scale, "a scale factor 1 / (scale x gain x length in km) of " + named);
     if (nf < 0 || nf > nfiltmx)
-      f.fail("line " + std::to_string(f.line()) + ": " + chan + " (" + std::string(trim(ch.id)) + ") lists " +
-             std::to_string(nf) + " filters, at most " + std::to_string(nfiltmx) + " are possible");
+      f.fail("line " + std::to_string(f.line()) + ": " + named + " lists " + std::to_string(nf) + " filters, at most " +
+             std::to_string(nfiltmx) + " are possible");
     ch.nfilt = nf;
 
     std::string display(kDisplayWidth, ' ');
     for (int j = 0; j < nf; ++j) {
       std::string code(kCodeWidth, ' ');
-      f.text(code, kCodeWidth);
+      const std::string filt = "filter " + std::to_string(j + 1) + " of " + named;
+      f.text(code, kCodeWidth, "the code of " + filt);
       const std::size_t at = static_cast<std::size_t>(last_nonblank(display));
       display.replace(at, 4, " " + code + " ");
-      std::string_view line;
-      if (r.next_line(line)) ch.fline[static_cast<std::size_t>(j)] = std::string(line.substr(0, kFilterLineWidth));
+      f.verbatim(ch.fline[static_cast<std::size_t>(j)], kFilterLineWidth, "the parameter line of " + filt);
       ch.ftype[static_cast<std::size_t>(j)] = filter_type(code);
       if (ch.ftype[static_cast<std::size_t>(j)] == kUnknownFilter) con.say("filter type", code + " unknown");
     }

@@ -1,42 +1,91 @@
 #include "driver/decset.hpp"
 
 #include <algorithm>
-#include <cstdlib>
+#include <climits>
+#include <cstdint>
 #include <span>
 #include <string>
 
 #include "common/error.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
+#include "dsp/decimation.hpp"
 
 namespace qv {
 
 namespace {
 
-std::string level_value(const std::string& file, int lev, const std::string& what) {
-  return file + ", decimation level " + std::to_string(lev) + ": " + what;
+// Level identifiers levoff + level are written into the 8-character fields of
+// the Fourier-coefficient file header; wider ones would show as asterisks
+// and the file could not be read back.
+constexpr std::int64_t kLevelIdMin = -9999999;
+constexpr std::int64_t kLevelIdMax = 99999999;
+
+[[noreturn]] void refuse(const std::string& file, int lev, const std::string& what) {
+  throw Error(file + ", decimation level " + std::to_string(lev) + ": " + what);
 }
 
-// Values that the cascade, the window scheduling and the output cannot handle
-// safely are refused here, where the file and level can still be named.
+// Values of one level that the cascade, the window scheduling and the output
+// cannot handle, refused as soon as the level is read.
 void check_level(const std::string& file, int lev, const LevelSetup& ls) {
-  if (ls.nwin < 1)
-    throw Error(level_value(file, lev, "nwin = " + std::to_string(ls.nwin) + " (window length must be at least 1)"));
+  const std::string olap = Console::num(ls.olap);
+  if (ls.nwin < 1) refuse(file, lev, "nwin = " + std::to_string(ls.nwin) + " (window length must be at least 1)");
   if (!(ls.olap < static_cast<float>(ls.nwin)))
-    throw Error(level_value(file, lev, "olap = " + Console::num(ls.olap) + " (overlap must be below nwin = " +
-                                           std::to_string(ls.nwin) + ")"));
+    refuse(file, lev, "olap = " + olap + " (overlap must be below nwin = " + std::to_string(ls.nwin) + ")");
+  // A negative overlap leaves a gap between windows; a gap beyond the length
+  // of a level buffer could never be bridged.
+  if (ls.olap < -static_cast<float>(nslotmx))
+    refuse(file, lev, "olap = " + olap + " (windows can be at most " + std::to_string(nslotmx) +
+                          " samples apart: olap must be at least -" + std::to_string(nslotmx) + ")");
   if (ls.decfac < 1)
-    throw Error(level_value(file, lev, "decfac = " + std::to_string(ls.decfac) + " (decimation factor must be at least 1)"));
+    refuse(file, lev, "decfac = " + std::to_string(ls.decfac) + " (decimation factor must be at least 1)");
   if (lev >= 2 && (ls.nfc < 1 || ls.nfc > nfcmx))
-    throw Error(level_value(file, lev, "nfc = " + std::to_string(ls.nfc) + " (decimation filter length must be 1..5)"));
-  if (lev == 1 && ls.nfc < 0)
-    throw Error(level_value(file, lev, "nfc = " + std::to_string(ls.nfc) + " (must not be negative)"));
+    refuse(file, lev, "nfc = " + std::to_string(ls.nfc) + " (decimation filter length must be 1..5)");
+  if (lev == 1 && ls.nfc < 0) refuse(file, lev, "nfc = " + std::to_string(ls.nfc) + " (must not be negative)");
   if (ls.nfreq > ls.nwin / 2)
-    throw Error(level_value(file, lev, "nfreq = " + std::to_string(ls.nfreq) + " (a window of " +
-                                           std::to_string(ls.nwin) + " samples has only " +
-                                           std::to_string(ls.nwin / 2) + " Fourier coefficients)"));
+    refuse(file, lev, "nfreq = " + std::to_string(ls.nfreq) + " (a window of " + std::to_string(ls.nwin) +
+                          " samples has only " + std::to_string(ls.nwin / 2) + " Fourier coefficients)");
   if (ls.nspan < 1 || ls.nspan > nspanmx)
-    throw Error(level_value(file, lev, "nspan = " + std::to_string(ls.nspan) + " (median neighbourhood must be 1..63)"));
+    refuse(file, lev, "nspan = " + std::to_string(ls.nspan) + " (median neighbourhood must be 1..63)");
+  if (ls.nbadmx < 0)
+    refuse(file, lev, "nbadmx = " + std::to_string(ls.nbadmx) + " (missing samples tolerated must be 0 or more)");
+}
+
+// The decimation filter is renormalised to unit gain at zero frequency, so
+// its taps must not sum to zero.
+void check_filter(const std::string& file, int lev, const LevelSetup& ls) {
+  if (lev >= 2 && filter_dc_gain(ls) == 0.0f) {
+    std::string taps;
+    for (int j = 0; j < ls.nfc; ++j) taps += (j ? " " : "") + Console::num(ls.coef[static_cast<std::size_t>(j)]);
+    refuse(file, lev, "filter coefficients " + taps +
+                          " (centre tap plus twice the side taps is 0; the filter cannot be normalised)");
+  }
+}
+
+// Quantities derived from the whole set-up: the decimation-factor product,
+// the window step in input samples and the level buffer each level needs.
+void check_cascade(const std::string& file, const DecSetup& s) {
+  std::int64_t prod = 1;  // decfac(1) * ... * decfac(lev): input samples per sample of the level
+  for (int lev = 1; lev <= s.nd; ++lev) {
+    const LevelSetup& ls = s.lev[lev];
+    prod *= ls.decfac;
+    if (prod > INT_MAX)
+      refuse(file, lev, "decfac = " + std::to_string(ls.decfac) + " (the product of the decimation factors up to " +
+                            "this level exceeds " + std::to_string(INT_MAX) + " input samples)");
+    if (ls.nfreq < 1) continue;
+    const float stepf = static_cast<float>(ls.nwin) - ls.olap;
+    const std::int64_t step = static_cast<std::int64_t>(stepf) * prod;
+    if (!(stepf >= 1.0f) || step > INT_MAX)
+      refuse(file, lev, "nwin = " + std::to_string(ls.nwin) + ", olap = " + Console::num(ls.olap) +
+                            " (the window step must be 1 to " + std::to_string(INT_MAX) +
+                            " input samples; it is " + Console::num(static_cast<double>(stepf) * double(prod)) + ")");
+  }
+  for (int lev = 1; lev <= s.nd; ++lev) {
+    const std::int64_t slots = level_slots(s, lev);
+    if (slots > nslotmx)
+      refuse(file, lev, "the level needs " + std::to_string(slots) + " buffer slots for its windows and filters; " +
+                            "at most " + std::to_string(nslotmx) + " are available (shorten nwin or the gap -olap)");
+  }
 }
 
 }  // namespace
@@ -57,6 +106,10 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
   }
   if (nd < 1)
     throw Error(decset_name + ", line 1: nd = " + std::to_string(nd) + " (at least one decimation level is needed)");
+  if (std::int64_t(levoff) + 1 < kLevelIdMin || std::int64_t(levoff) + nd > kLevelIdMax)
+    throw Error(decset_name + ", line 1: levoff = " + std::to_string(levoff) + " (the level identifiers levoff + 1 to " +
+                "levoff + " + std::to_string(nd) + " must lie within " + std::to_string(kLevelIdMin) + " to " +
+                std::to_string(kLevelIdMax) + " to fit the Fourier-coefficient file header)");
   setup.nd = nd;
 
   con.blank();
@@ -92,6 +145,7 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
                     ": expected the filter coefficient line of decimation level " + std::to_string(i) +
                     ", found the end of the file");
     }
+    check_filter(decset_name, i, ls);
   }
   f.close();
 
@@ -113,16 +167,17 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
     p.require(p.read(v), "the pre-whitening value of level " + std::to_string(i));
     // -1 selects the first difference (length 2); any other value gives an
     // autoregressive prediction-error filter of length |v| (1 = none).
-    int len = (v == -1) ? 2 : std::max(1, std::abs(v));
+    const std::int64_t len = (v == -1) ? 2 : std::max<std::int64_t>(1, v < 0 ? -std::int64_t(v) : v);
     if (len > pwlenmx)
       throw Error(pwset_name + ", level " + std::to_string(i) + ": pre-whitening value " + std::to_string(v) +
                   " (filter length " + std::to_string(len) + " exceeds the 41 a window can hold)");
     for (int k = 0; k < nch && k < nchmx; ++k) {
       setup.pwdiff[i][k] = (v == -1);
-      setup.pworder[i][k] = len;
+      setup.pworder[i][k] = static_cast<int>(len);
     }
     setup.lev[i].pwlen = setup.pworder[i][0];
   }
+  check_cascade(decset_name, setup);
   return decset_ok;
 }
 

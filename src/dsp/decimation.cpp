@@ -36,71 +36,6 @@ int window_lead(const LevelSetup& ls) {
 // ahead of the writer.
 int unread(int raw, int L, int lead) { return (lead > 0 && raw >= L - lead) ? 0 : raw; }
 
-void check_setup(const DecSetup& s) {
-  if (s.nd < 1 || s.nd > ndmx)
-    throw Error("decimation set-up: " + std::to_string(s.nd) + " levels; expected 1 to " + std::to_string(ndmx));
-  if (s.lev[1].decfac < 1)
-    throw Error(level_text(1) + "decfac = " + std::to_string(s.lev[1].decfac) + "; expected a factor of at least 1");
-  std::int64_t K = 1;  // cumulative factor, level-1 samples per sample of the level
-  for (int lev = 2; lev <= s.nd; ++lev) {
-    if (s.lev[lev].decfac < 1)
-      throw Error(level_text(lev) + "decfac = " + std::to_string(s.lev[lev].decfac) +
-                  "; expected a factor of at least 1");
-    K *= s.lev[lev].decfac;
-    if (K > INT_MAX)
-      throw Error(level_text(lev) + "the product of the decimation factors exceeds " + std::to_string(INT_MAX) +
-                  " input samples");
-  }
-  for (int lev = 2; lev <= s.nd; ++lev) {
-    const int h = s.lev[lev].nfc;
-    if (h < 1 || h > nfcmx)
-      throw Error(level_text(lev) + "nfc = " + std::to_string(h) + "; expected a filter half-length of 1 to " +
-                  std::to_string(nfcmx));
-  }
-  for (int lev = 1; lev <= s.nd; ++lev) {
-    const LevelSetup& ls = s.lev[lev];
-    if (!windowed(ls)) continue;
-    if (ls.nwin < 1 || ls.nwin > nwmx)
-      throw Error(level_text(lev) + "nwin = " + std::to_string(ls.nwin) + "; expected 1 to " + std::to_string(nwmx));
-    if (!(static_cast<float>(ls.nwin) - ls.olap >= 1.0f))
-      throw Error(level_text(lev) + "nwin = " + std::to_string(ls.nwin) + ", olap = " + std::to_string(ls.olap) +
-                  "; windows must advance by at least one sample");
-    if (ls.pwlen < 1 || ls.pwlen > pwlenmx || ls.nwin + ls.pwlen - 1 > nwmx + nwspare)
-      throw Error(level_text(lev) + "pre-whitening length " + std::to_string(ls.pwlen) + " with nwin = " +
-                  std::to_string(ls.nwin) + "; expected 1 to " + std::to_string(pwlenmx) +
-                  " and a window of at most " + std::to_string(nwmx + nwspare) + " samples");
-    if (ls.nspan < 1 || ls.nspan > nspanmx)
-      throw Error(level_text(lev) + "nspan = " + std::to_string(ls.nspan) + "; expected 1 to " +
-                  std::to_string(nspanmx) + " samples");
-  }
-}
-
-// Slot count of one level: the longest stretch of its samples needed at one
-// time plus the samples one input block can add before the level is drained.
-std::int64_t slots_needed(const DecSetup& s, int lev) {
-  const std::int64_t arrivals = nblk;  // a level never gains more samples per block than level 1
-  std::int64_t need = arrivals + 2;
-  if (lev < s.nd) {
-    const int h = s.lev[lev + 1].nfc;
-    const int D = s.lev[lev + 1].decfac;
-    // filter reach on both sides of the next centre, and the first centre's offset
-    need = std::max<std::int64_t>(need, 2 * h + arrivals + decimation_lead(s, lev) + 2);
-    need = std::max<std::int64_t>(need, std::int64_t(h) + D + 2);
-  }
-  const LevelSetup& ls = s.lev[lev];
-  if (windowed(ls)) {
-    const int half = ls.nspan / 2;
-    // what the window count leaves undrained (< nwin + 2 pwlen + half + 1),
-    // the median neighbourhood behind the window start, one block of arrivals
-    need = std::max<std::int64_t>(
-        need, std::int64_t(ls.nwin) + 2 * ls.pwlen + 2 * half + 4 + arrivals + window_lead(ls));
-    // the first window start may lie up to one window step + 2 beyond slot 0
-    const double step = static_cast<double>(static_cast<float>(ls.nwin) - ls.olap);
-    need = std::max<std::int64_t>(need, static_cast<std::int64_t>(std::ceil(step)) + 3);
-  }
-  return need;
-}
-
 // First window start of a level, counted in samples of the level from the
 // stretch's first sample (absolute number f, on the level's decimation phase).
 // A candidate matches when its distance to the nearest grid position, the
@@ -236,8 +171,33 @@ void update_window_availability(Cascade& c, const DecSetup& s, int lev) {
 
 }  // namespace
 
+std::int64_t level_slots(const DecSetup& s, int lev) {
+  const std::int64_t arrivals = nblk;  // a level never gains more samples per block than level 1
+  std::int64_t need = arrivals + 2;
+  if (lev < s.nd) {
+    const int h = s.lev[lev + 1].nfc;
+    const int D = s.lev[lev + 1].decfac;
+    // filter reach on both sides of the next centre, and the first centre's offset
+    need = std::max<std::int64_t>(need, 2 * h + arrivals + decimation_lead(s, lev) + 2);
+    need = std::max<std::int64_t>(need, std::int64_t(h) + D + 2);
+  }
+  const LevelSetup& ls = s.lev[lev];
+  if (windowed(ls)) {
+    const int half = ls.nspan / 2;
+    // what the window count leaves undrained (< nwin + 2 pwlen + half + 1),
+    // the median neighbourhood behind the window start, one block of arrivals
+    need = std::max<std::int64_t>(
+        need, std::int64_t(ls.nwin) + 2 * ls.pwlen + 2 * half + 4 + arrivals + window_lead(ls));
+    // the first window start may lie up to one window step + 2 beyond slot 0
+    const double step = static_cast<double>(static_cast<float>(ls.nwin) - ls.olap);
+    need = std::max<std::int64_t>(need, static_cast<std::int64_t>(std::ceil(step)) + 3);
+  }
+  return need;
+}
+
 void cascade_allocate(Cascade& c, const DecSetup& s, int nch, float threshold) {
-  check_setup(s);
+  if (s.nd < 1 || s.nd > ndmx)
+    throw Error("decimation set-up: " + std::to_string(s.nd) + " levels; expected 1 to " + std::to_string(ndmx));
   if (nch < 1 || nch > nchmx)
     throw Error("decimation cascade: " + std::to_string(nch) + " channels; expected 1 to " + std::to_string(nchmx));
   c.nd = s.nd;
@@ -247,7 +207,7 @@ void cascade_allocate(Cascade& c, const DecSetup& s, int nch, float threshold) {
     LevelBuffer& b = c.lev[lev];
     b = LevelBuffer{};
     if (lev > s.nd) continue;
-    const std::int64_t need = slots_needed(s, lev);
+    const std::int64_t need = level_slots(s, lev);
     if (need > nslotmx)
       throw Error(level_text(lev) + "the level needs " + std::to_string(need) + " buffer slots; at most " +
                   std::to_string(nslotmx) + " are available");

@@ -37,14 +37,18 @@ struct Cascade {
   std::array<LevelBuffer, ndmx + 1> lev;  // levels 1..nd; index 0 unused
 };
 
-// Reserves the level buffers of a run, once at set-up. Each level gets room for
-// the longest stretch of its samples that can be needed at one time: a window
-// with its pre-whitening extension and the median neighbourhood on both sides,
-// the decimation filter reach, and the samples one input block (256 input
-// samples) adds before the level is drained again. Raises Error for a set-up
-// the cascade cannot run (decfac < 1, filter half-length outside 1..5 above
-// level 1, windows that do not advance, a neighbourhood longer than 63
-// samples, or a level that would need more than 2097152 slots).
+// Slots the level buffer of level lev needs: the longest stretch of its
+// samples needed at one time (a window with its pre-whitening extension and
+// the median neighbourhood on both sides, the decimation filter reach) plus
+// the samples one input block (256 input samples) adds before the level is
+// drained again. The set-up reader refuses set-ups that need more than
+// 2097152 slots on a level.
+std::int64_t level_slots(const DecSetup& s, int lev);
+
+// Reserves the level buffers of a run, once at set-up, level_slots() slots
+// per level. The set-up must have passed the checks of the set-up reader
+// (factors, filter lengths, window steps and buffer sizes); a level that
+// would still need more than 2097152 slots raises Error.
 void cascade_allocate(Cascade& c, const DecSetup& s, int nch, float threshold);
 
 // Availability rule: samples from read pointer a up to write pointer b in a

@@ -122,13 +122,5 @@ TEST(ResponseTable, SystemDelayTurnsThePhase) {
     EXPECT_NEAR(std::arg(rt.lev[1][rtidx(0, k)]), 2 * pi * (k / 6.4) * 0.05, 1e-6) << k;
 }
 
-TEST(ResponseTable, TapsSummingToZeroAreRefused) {
-  Fixture fx;
-  fx.s.lev[3].coef = {0.5f, -0.25f};
-  ResponseTable rt;
-  response_table_allocate(rt, fx.s);
-  EXPECT_THROW(build_response_table(rt, fx.s, fx.dr, fx.sp, 3), Error);
-}
-
 }  // namespace
 }  // namespace qv

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -197,15 +198,17 @@ TEST_F(SpFolder, MoreThanFourFiltersOrTooManyChannelsAreRefused) {
   EXPECT_NE(error_of("c7.sp").find("found 7"), std::string::npos);
 }
 
-TEST_F(SpFolder, TheEndOfTheFileIsNotAnError) {
-  // The file ends inside the second channel entry: its values keep what they
-  // held, and reading goes on.
+TEST_F(SpFolder, AFileEndingBeforeItsLastChannelEntryIsRefused) {
+  // The second channel would otherwise run with the scale of the first and a
+  // run would write a file of nothing but markers.
   write("short.sp", "S\n45 10\n1\n2\n0.5\n0 1e-5\nHx\n0 0\n5 0\nHy\n");
-  const SystemParameters sp = read("short.sp");
-  EXPECT_EQ(sp.nch, 2);
-  EXPECT_EQ(sp.ch[1].id, "Hy    ");
-  EXPECT_FLOAT_EQ(sp.ch[1].scale, 0.2f);  // S of the entry before
-  EXPECT_TRUE(sp.drift_flag);
+  try {
+    read("short.sp");
+    FAIL() << "accepted";
+  } catch (const Error& e) {
+    EXPECT_THAT(e.what(), testing::HasSubstr("short.sp (file short.sp, line 11: expected the orientation and tilt of "
+                                             "magnetic channel 2 (Hy), found the end of the file)"));
+  }
 }
 
 }  // namespace

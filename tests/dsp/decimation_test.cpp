@@ -175,14 +175,9 @@ TEST(DecimationCascade, BuffersAreSizedFromTheSetup) {
   EXPECT_EQ(c.lev[5].slots, 0);
 }
 
-TEST(DecimationCascade, RefusesSetupsAndUseItCannotRun) {
+TEST(DecimationCascade, RefusesUseItCannotRun) {
   Cascade c;
   auto alloc = [&](std::vector<LevelSetup> lv, int nch = 1) { cascade_allocate(c, setup(lv), nch, kThreshold); };
-  EXPECT_THROW(alloc({level(16, 0, 1, {1}), level(16, 0, 0, {1})}), Error);   // decfac 0
-  EXPECT_THROW(alloc({level(16, 0, 1, {1}), level(16, 0, 2, {})}), Error);    // no taps above level 1
-  EXPECT_THROW(alloc({level(16, 16, 1, {1}, 5)}), Error);                     // windows that do not advance
-  EXPECT_THROW(alloc({level(16, 0, 1, {1}, 5, 0, 1, 64)}), Error);            // neighbourhood beyond 63
-  EXPECT_NO_THROW(alloc({level(16, 0, 1, {1}, 5, 0, 1, 63)}));
   EXPECT_THROW(alloc({level(16, 0, 1, {1})}, 7), Error);                      // more channels than rows hold
   EXPECT_THROW(alloc({level(16, 0, 1, {1}), level(16, 0, 4000000, {1})}), Error);  // beyond 2097152 slots
 
