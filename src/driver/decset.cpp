@@ -107,9 +107,10 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
   if (nd < 1)
     throw Error(decset_name + ", line 1: nd = " + std::to_string(nd) + " (at least one decimation level is needed)");
   if (std::int64_t(levoff) + 1 < kLevelIdMin || std::int64_t(levoff) + nd > kLevelIdMax)
-    throw Error(decset_name + ", line 1: levoff = " + std::to_string(levoff) + " (the level identifiers levoff + 1 to " +
-                "levoff + " + std::to_string(nd) + " must lie within " + std::to_string(kLevelIdMin) + " to " +
-                std::to_string(kLevelIdMax) + " to fit the Fourier-coefficient file header)");
+    throw Error(decset_name + ", line 1: levoff = " + std::to_string(levoff) + " (the level identifiers levoff + 1 " +
+                "to levoff + nd would run from " + std::to_string(std::int64_t(levoff) + 1) + " to " +
+                std::to_string(std::int64_t(levoff) + nd) + "; to fit the Fourier-coefficient file header they must " +
+                "lie within " + std::to_string(kLevelIdMin) + " to " + std::to_string(kLevelIdMax) + ")");
   setup.nd = nd;
 
   con.blank();

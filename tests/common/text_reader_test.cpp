@@ -6,6 +6,7 @@
 
 #include "common/error.hpp"
 #include "common/text_reader.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
@@ -67,7 +68,8 @@ TEST(FreeFormat, SlashEndsAReadEarly) {
 }
 
 TEST(TextReaderFile, StepsBackAndRewindsAcrossBufferRefills) {
-  std::string path = testing::TempDir() + "qv_reader_test.txt";
+  const testing_support::TempFolder folder("reader");
+  const std::string path = (folder / "lines.txt").string();
   {
     std::ofstream f(path);
     for (int i = 1; i <= 200000; ++i) f << "line " << i << "\r\n";
@@ -89,11 +91,11 @@ TEST(TextReaderFile, StepsBackAndRewindsAcrossBufferRefills) {
   r.rewind();
   ASSERT_TRUE(r.next_line(line));
   EXPECT_EQ(line, "line 1");
-  std::remove(path.c_str());
 }
 
 TEST(TextReaderFile, OverlongLineIsAnErrorNamingTheFile) {
-  std::string path = testing::TempDir() + "qv_long_line.txt";
+  const testing_support::TempFolder folder("reader");
+  const std::string path = (folder / "long_line.txt").string();
   {
     std::ofstream f(path);
     f << std::string(3u << 20, '1') << "\n";
@@ -107,7 +109,6 @@ TEST(TextReaderFile, OverlongLineIsAnErrorNamingTheFile) {
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
   }
-  std::remove(path.c_str());
 }
 
 }  // namespace

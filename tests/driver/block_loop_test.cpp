@@ -1,21 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "driver/block_loop.hpp"
-#include "common/error.hpp"
-#include "support/station_folder.hpp"
-#include "driver/run.hpp"
-#include "output/fc_reader.hpp"
 
 namespace qv {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A block reader that plays a script: each entry delivers `npts` rows with the
 // given status, numbering samples on from `first` (or on from the previous
@@ -151,102 +143,6 @@ TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
                        "      To process all data change NSMAX =" +
                            std::string(limit) + "\n      in file PARAMS1 !!!\n"
                        "      (rebuild with cmake -DQV_NSMAX=<sets> to raise it)\n");
-}
-
-// Whole runs in a small station folder (one 16-sample level, two channels).
-class RunInFolder : public testing::Test {
- protected:
-  void SetUp() override {
-    dir = testing_support::fresh_test_folder("run");
-    write("decset.cfg", "1 0\n16 0 1 0 0 1 0 2 1\n1.0\n");
-    write("pwset.cfg", "1\n0\n");
-    write("st.sp", "ST\n10 20\n1.5\n2\n1.0\n0 0\nEx\n100 0 0 1\n1 0\nHy\n90 0\n1 0\n");
-    recording(100);
-  }
-  void write(const std::string& name, const std::string& text) { testing_support::write_file(dir / name, text); }
-  void recording(int samples) {
-    std::ofstream ts(dir / "st.asc");
-    ts << "1.0\n2026 1 1 0 0 0\n2026 1 1 0 0 0\n";
-    for (int i = 0; i < samples; ++i) ts << i % 7 << " " << -(i % 5) << "\n";
-  }
-  // Runs the program in the folder; the console answers `answers`.
-  int run_here(const std::string& answers = "\n") {
-    testing_support::WorkingDirectory inside(dir);
-    std::istringstream in(answers);
-    Console con(out, err, in);
-    return run({"-A", "-f:st.asc"}, con);
-  }
-
-  fs::path dir;
-  std::ostringstream out, err;
-};
-
-TEST_F(RunInFolder, ShortRecordingStillWritesTheFile) {
-  // The recording ends inside the first block: no window is processed.
-  EXPECT_EQ(run_here(), 0);
-  EXPECT_NE(out.str().find("\n number of sets = 0\n"), std::string::npos) << out.str();
-  EXPECT_NE(out.str().find(" Run time="), std::string::npos);
-  FcReader fc((dir / "st.f2").string());
-  EXPECT_EQ(fc.header().nch, 2);
-  ASSERT_EQ(fc.blocks().size(), 2u);  // nfmx blocks of the one level
-  for (const FcBlockInfo& b : fc.blocks()) EXPECT_EQ(b.n, 0);
-}
-
-TEST_F(RunInFolder, UnusableSetUpStopsTheRunAndKeepsTheOldResult) {
-  recording(1000);
-  ASSERT_EQ(run_here(), 0);
-  const auto before = fs::file_size(dir / "st.f2");
-  write("decset.cfg", "1 0\n16 0 1 0 0 1 0 2 6\n1 1 1 1 1 1\n");  // nfc 6: status -1
-  EXPECT_THROW(run_here(), Error);
-  EXPECT_NE(out.str().find(" nfcmx ( = 5) not set large enough\n"), std::string::npos);
-  EXPECT_EQ(fs::file_size(dir / "st.f2"), before);
-  for (const auto& e : fs::directory_iterator(dir)) EXPECT_NE(e.path().extension(), ".part") << e.path();
-  write("decset.cfg", "11 0\n");
-  EXPECT_THROW(run_here(), Error);
-  EXPECT_NE(out.str().find(" parameters read from cf_decset are inconsistent with parameters declared in main program\n"),
-            std::string::npos);
-}
-
-TEST_F(RunInFolder, SystemParameterChannelCountWins) {
-  // Two channels declared, three in the recording: the first two are
-  // processed and the console says so.
-  std::ofstream ts(dir / "st.asc");
-  ts << "1.0\n2026 1 1 0 0 0\n2026 1 1 0 0 0\n";
-  for (int i = 0; i < 600; ++i) ts << i % 7 << " " << -(i % 5) << " " << i % 3 << "\n";
-  ts.close();
-  EXPECT_EQ(run_here(), 0);
-  EXPECT_NE(out.str().find(" info: nch in sp file does not agree with nch in data file\n"), std::string::npos);
-  EXPECT_TRUE(fs::exists(dir / "st.f3"));  // the name keeps the recording's count
-  FcReader fc((dir / "st.f3").string());
-  EXPECT_EQ(fc.header().nch, 2);  // records sized from the final count
-}
-
-TEST_F(RunInFolder, MoreDeclaredChannelsThanTheTextRecordHoldsIsRefused) {
-  // Reading three values per sample from two-value lines would mix samples.
-  write("st.sp", "ST\n10 20\n1.5\n3\n1.0\n0 0\nEx\n100 0 0 1\n1 0\nEy\n100 90 0 1\n1 0\nHy\n90 0\n1 0\n");
-  recording(600);
-  try {
-    run_here();
-    FAIL() << "accepted";
-  } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("st.asc"), std::string::npos) << e.what();
-  }
-  EXPECT_FALSE(fs::exists(dir / "st.f2"));
-}
-
-TEST_F(RunInFolder, StandardFolderAsksForThePosition) {
-  // Paths line 2 selects "standard.sp"; a name whose characters 4 to 11 read
-  // "standard" makes the run ask for declination and coordinates.
-  fs::create_directories(dir / "../standard_sp");
-  write("paths.cfg", ".\n../standard_sp\n");
-  fs::copy_file(dir / "st.sp", dir / "../standard_sp/st.sp", fs::copy_options::overwrite_existing);
-  recording(600);
-  EXPECT_EQ(run_here("4.5, -33.25, 151.5\n"), 0);
-  EXPECT_NE(out.str().find(" Enter declination, station coordinates\n"), std::string::npos) << out.str();
-  FcReader fc((dir / "st.f2").string());
-  EXPECT_FLOAT_EQ(fc.header().decl, 4.5f);
-  EXPECT_FLOAT_EQ(fc.header().lat, -33.25f);
-  EXPECT_FLOAT_EQ(fc.header().lon, 151.5f);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "common/error.hpp"
 #include "driver/decset.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
@@ -12,9 +13,9 @@ namespace {
 class DecsetFiles : public testing::Test {
  protected:
   // One pair of files per test: CTest runs tests in parallel processes.
-  std::string stem = testing::TempDir() + "qv_" + testing::UnitTest::GetInstance()->current_test_info()->name();
-  std::string dec = stem + "_decset.cfg";
-  std::string pw = stem + "_pwset.cfg";
+  testing_support::TempFolder folder{"decset"};
+  std::string dec = (folder / "decset.cfg").string();
+  std::string pw = (folder / "pwset.cfg").string();
   std::ostringstream out, err;
   std::istringstream in;
   Console con{out, err, in};

@@ -486,9 +486,8 @@ class EndToEnd : public testing::TestWithParam<StationCase> {};
 
 TEST_P(EndToEnd, FileMatchesIndependentAnalysis) {
   const StationCase& sc = GetParam();
-  const fs::path dir = fs::path(testing::TempDir()) / (std::string("qv_e2e_") + sc.name);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const testing_support::TempFolder folder("e2e");
+  const fs::path& dir = folder.path();
   const auto rows = recording_text(sc);
   write_station(dir, sc, rows);
   const Expected ex = analyse(sc, rows);
@@ -603,7 +602,6 @@ TEST_P(EndToEnd, FileMatchesIndependentAnalysis) {
     }
   }
   RecordProperty("worst_error_over_tolerance", std::to_string(worst));
-  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stations, EndToEnd, testing::ValuesIn(kCases),

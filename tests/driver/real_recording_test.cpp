@@ -6,7 +6,6 @@
 // quick published-alongside estimate and with a direct spectral estimate in
 // double precision from the same samples; BP02 only has to run through clean.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -14,7 +13,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <ostream>
 #include <sstream>
@@ -44,41 +45,22 @@ enum { Ex = 0, Ey = 1, Bx = 2, By = 3, Bz = 4 };
 
 bool have_recordings() { return fs::exists(kDataDir / (kSa225 + ".asc")) && fs::exists(kDataDir / (kBp02 + ".asc")); }
 
-void write_file(const fs::path& p, const std::string& text) {
-  std::ofstream out(p);
-  out << text;
-}
-
-// A station folder of its own for the running test (the process id keeps the
-// Release and sanitizer builds apart when they run at the same time). The
-// recording stays in the shared data folder: paths.cfg line 1 points there.
-// The folder goes when the test passes and stays for a look when it fails.
+// A station folder of its own for the running test. The recording stays in
+// the shared data folder: paths.cfg line 1 points there.
 class StationFolder {
  public:
   StationFolder(const std::string& base, const std::string& sp, const std::string& decset,
-                const std::string& pwset) {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(testing::TempDir()) /
-           ("qv_realmt_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    write_file(dir_ / "paths.cfg", kDataDir.string() + "\n.\n.\ndecset.cfg\npwset.cfg\n.\nsensors\n");
-    write_file(dir_ / (base + ".sp"), sp);
-    write_file(dir_ / "decset.cfg", decset);
-    write_file(dir_ / "pwset.cfg", pwset);
+                const std::string& pwset, const fs::path& data_dir = kDataDir)
+      : folder_(std::make_unique<testing_support::TempFolder>("realmt")) {
+    folder_->write("paths.cfg", data_dir.string() + "\n.\n.\ndecset.cfg\npwset.cfg\n.\nsensors\n");
+    folder_->write(base + ".sp", sp);
+    folder_->write("decset.cfg", decset);
+    folder_->write("pwset.cfg", pwset);
   }
-  StationFolder(StationFolder&& o) noexcept : dir_(std::move(o.dir_)) { o.dir_.clear(); }
-  StationFolder(const StationFolder&) = delete;
-  StationFolder& operator=(const StationFolder&) = delete;
-  StationFolder& operator=(StationFolder&&) = delete;
-  ~StationFolder() {
-    std::error_code ec;
-    if (!dir_.empty() && !testing::Test::HasFailure()) fs::remove_all(dir_, ec);
-  }
-  const fs::path& dir() const { return dir_; }
+  const fs::path& dir() const { return folder_->path(); }
 
  private:
-  fs::path dir_;
+  std::unique_ptr<testing_support::TempFolder> folder_;
 };
 
 struct RunResult {
@@ -441,6 +423,35 @@ TEST(RealRecording, Sa225AgreesWithADirectSpectralEstimate) {
 // ---- BP02 ----------------------------------------------------------------
 
 constexpr int kBp02Samples = 97020;  // 2 h 41 min 42 s at 10 Hz
+
+// The fluxgate channels ride on offsets of 2.8 to 3.7 million counts, the
+// signal on the last few. Offsets are removed as blocks come in, so the same
+// hour with each channel's first value subtracted from every sample gives the
+// same file to the byte.
+TEST(RealRecording, Sa225WithoutItsOffsetsGivesTheSameFile) {
+  if (!have_recordings()) GTEST_SKIP() << "no real recordings in " << kDataDir;
+  const Sa225Run as_recorded = run_sa225();
+  ASSERT_EQ(as_recorded.run.status, 0) << as_recorded.run.console;
+
+  const StationFolder shifted(kSa225, kSa225Sp, kSa225Decset, kPrewhiten3, ".");
+  {
+    std::ifstream in(kDataDir / (kSa225 + ".asc"));
+    std::ofstream out(shifted.dir() / (kSa225 + ".asc"));
+    std::string line;
+    for (int i = 0; i < 3 && std::getline(in, line); ++i) out << line << "\n";
+    std::vector<double> first;
+    while (std::getline(in, line)) {
+      std::istringstream values(line);
+      std::vector<double> v{std::istream_iterator<double>(values), std::istream_iterator<double>()};
+      if (first.empty()) first = v;
+      for (std::size_t c = 0; c < v.size(); ++c) out << (c ? " " : "") << v[c] - first[c];
+      out << "\n";
+    }
+  }
+  const RunResult r = run_station(shifted.dir(), kSa225, 5);
+  ASSERT_EQ(r.status, 0) << r.console;
+  EXPECT_TRUE(testing_support::read_file(r.fc_file) == testing_support::read_file(as_recorded.run.fc_file));
+}
 
 // E as for SA225 with 25 m lines. The coil outputs are kept as voltages
 // (S = 1000 counts per mV, so mV of coil output): no coil response is applied,

@@ -13,6 +13,7 @@
 #include "common/console.hpp"
 #include "common/error.hpp"
 #include "input/ascii_reader.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
@@ -75,19 +76,9 @@ TEST(GenericHeader, HeaderLinesGiveTimingAndTheBlockStartsAtLineFour) {
 
 class StationDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("qv_ascii_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string write(const std::string& name, const std::string& text) {
-    const fs::path p = dir_ / name;
-    std::ofstream(p, std::ios::binary) << text;
-    return p.string();
-  }
-  fs::path dir_;
+  std::string write(const std::string& name, const std::string& text) { return folder_.write(name, text); }
+  testing_support::TempFolder folder_{"ascii"};
+  const fs::path& dir_ = folder_.path();
 };
 
 TEST_F(StationDir, ClockFileGivesTimingAndTheBlockStartsAtLineOne) {

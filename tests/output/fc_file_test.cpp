@@ -17,6 +17,7 @@
 #include "output/fc_pack.hpp"
 #include "output/fc_reader.hpp"
 #include "support/window_view.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
@@ -26,13 +27,15 @@ using testing_support::view;
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-std::string fresh_dir() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path d = fs::path(::testing::TempDir()) / (std::string("qv_fc_") + info->test_suite_name() + "_" + info->name());
-  fs::remove_all(d);
-  fs::create_directories(d);
-  return d.string();
-}
+// A fresh folder for the running test, removed when the test binary's
+// test is over.
+class FcFolder : public testing::Test {
+ protected:
+  std::string fresh_dir() const { return folder_.path().string(); }
+
+ private:
+  testing_support::TempFolder folder_{"fc"};
+};
 
 std::vector<unsigned char> bytes_of(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -144,7 +147,7 @@ TEST(FcHeader, ExponentAndOverflowingFields) {
   EXPECT_EQ(t.substr(32 + 48 + 40 + 8, 40), "electr-180.0   -0.00h     ******    0.50");
 }
 
-TEST(FcHeader, RecordLengthsAndLostDeclination) {
+TEST_F(FcFolder, FcHeaderRecordLengthsAndLostDeclination) {
   // Five channels: 24-byte records, 480 header characters.
   FcHeader h5;
   h5.nch = 5;
@@ -197,7 +200,7 @@ TEST(FcHeader, RecordLengthsAndLostDeclination) {
   EXPECT_EQ(std::string(b.begin(), b.end()), text.substr(0, 400));
 }
 
-TEST(FcFile, BlocksOfASmallRun) {
+TEST_F(FcFolder, FcFileBlocksOfASmallRun) {
   const std::string path = fresh_dir() + "/site.f2";
   SmallRun run;
   run.write(path);
@@ -265,7 +268,7 @@ TEST(FcFile, BlocksOfASmallRun) {
   EXPECT_EQ(checked, 16);
 }
 
-TEST(FcFile, ReaderIndexesWhatTheWriterWrote) {
+TEST_F(FcFolder, FcFileReaderIndexesWhatTheWriterWrote) {
   const std::string path = fresh_dir() + "/site.f2";
   SmallRun run;
   run.write(path);
@@ -293,7 +296,7 @@ TEST(FcFile, ReaderIndexesWhatTheWriterWrote) {
   EXPECT_EQ(recs[1].window, 6);
 }
 
-TEST(FcFile, FinalChannelCountSetsTheRecordLength) {
+TEST_F(FcFolder, FcFileFinalChannelCountSetsTheRecordLength) {
   const std::string dir = fresh_dir();
   std::ostringstream out, err;
   std::istringstream in;
@@ -308,7 +311,7 @@ TEST(FcFile, FinalChannelCountSetsTheRecordLength) {
   EXPECT_EQ(w.record_length(), 16);
 }
 
-TEST(FcFile, OldFileIsReplacedOnlyByACompleteOne) {
+TEST_F(FcFolder, FcFileOldFileIsReplacedOnlyByACompleteOne) {
   const std::string dir = fresh_dir();
   const std::string path = dir + "/site.f2";
   const std::vector<unsigned char> old = {'o', 'l', 'd'};
@@ -338,7 +341,7 @@ TEST(FcFile, OldFileIsReplacedOnlyByACompleteOne) {
   EXPECT_FALSE(fs::exists(path + ".log"));
 }
 
-TEST(FcFile, UnwritableFolderIsFoundAtSetUp) {
+TEST_F(FcFolder, FcFileUnwritableFolderIsFoundAtSetUp) {
   std::ostringstream out, err;
   std::istringstream in;
   Console con(out, err, in);
@@ -352,7 +355,7 @@ TEST(FcFile, UnwritableFolderIsFoundAtSetUp) {
   }
 }
 
-TEST(FcFile, OverflowsGoToALogCreatedOnlyWhenNeeded) {
+TEST_F(FcFolder, FcFileOverflowsGoToALogCreatedOnlyWhenNeeded) {
   const std::string dir = fresh_dir();
   const std::string path = dir + "/site.f2";
   SmallRun run;
@@ -376,7 +379,7 @@ TEST(FcFile, OverflowsGoToALogCreatedOnlyWhenNeeded) {
   EXPECT_NE(static_cast<std::uint32_t>(i32_at(b, 22 * 12 + 8)), fc_sentinel);  // channel 2 unaffected
 }
 
-TEST(FcFile, DeadChannelPacksZerosWithoutDiagnostics) {
+TEST_F(FcFolder, FcFileDeadChannelPacksZerosWithoutDiagnostics) {
   const std::string path = fresh_dir() + "/site.f2";
   SmallRun run;
   // Channel 2 of every stored row is zero, so are its mean amplitudes.
@@ -414,7 +417,7 @@ TEST(OutputStore, RowsHoldTheWindowsInProcessingOrder) {
 }
 
 // Files that are not Fourier-coefficient files, made from a good one.
-TEST(FcReader, RefusesWhatIsNotAFourierCoefficientFile) {
+TEST_F(FcFolder, FcReaderRefusesWhatIsNotAFourierCoefficientFile) {
   const std::string dir = fresh_dir();
   const std::string good = dir + "/site.f2";
   SmallRun run;
@@ -458,7 +461,7 @@ TEST(FcReader, RefusesWhatIsNotAFourierCoefficientFile) {
   }
 }
 
-TEST(FcDump, PrintsTheHeaderTableAndCsv) {
+TEST_F(FcFolder, FcDumpPrintsTheHeaderTableAndCsv) {
   const std::string path = fresh_dir() + "/site.f2";
   SmallRun run;
   run.write(path);
@@ -497,7 +500,7 @@ TEST(FcDump, PrintsTheHeaderTableAndCsv) {
   EXPECT_TRUE(seen);
 }
 
-TEST(FcDump, RejectsGarbageWithStatusOne) {
+TEST_F(FcFolder, FcDumpRejectsGarbageWithStatusOne) {
   const std::string path = fresh_dir() + "/notes.txt";
   write_bytes(path, std::vector<unsigned char>(100, 'z'));
   std::ostringstream out, err;

@@ -21,6 +21,7 @@
 #include "common/limits.hpp"
 #include "common/text_reader.hpp"
 #include "driver/decset.hpp"
+#include "support/station_folder.hpp"
 
 namespace qv {
 namespace {
@@ -266,8 +267,8 @@ TEST(SampleStation, SetUpFilesFitTheRecording) {
 TEST(SampleStation, GeneratorRewritesTheCommittedRecording) {
   const std::filesystem::path tool = std::filesystem::path(QV_BINARY_DIR) / "make_sample_station";
   if (!std::filesystem::exists(tool)) GTEST_SKIP() << "make_sample_station not built";
-  const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "sample_station_regen";
-  std::filesystem::remove_all(dir);
+  const testing_support::TempFolder folder("regen");
+  const std::filesystem::path dir = folder / "station";
   std::string cmd = "'";
   cmd.append(tool.string()).append("' '").append(dir.string()).append("' > /dev/null");
   ASSERT_EQ(std::system(cmd.c_str()), 0);
@@ -277,7 +278,6 @@ TEST(SampleStation, GeneratorRewritesTheCommittedRecording) {
   };
   const std::string made = slurp(dir / "sample.asc");
   EXPECT_TRUE(made == slurp(kStation + "sample.asc")) << "regenerate with: make_sample_station examples/sample_station";
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

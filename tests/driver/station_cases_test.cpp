@@ -1,0 +1,152 @@
+// Whole runs of small station folders kept as data under tests/stations/. A
+// case is a folder with the station's files (set-up files, system parameter
+// file, a short recording, paths.cfg, sub-folders) and these:
+//   base            optional: a folder under tests/stations (named with a
+//                   leading "_", so it is no case itself) whose files are
+//                   copied first; the case's own files replace them
+//   args            the command line, arguments separated by blanks (the
+//                   base's when the case has none)
+//   stdin           optional: the console's answers to prompts (likewise)
+//   expect.status   the exit status (0: the Fourier-coefficient file was written)
+//   expect.stderr   the error output: the start-time report and any message
+//   expect.stdout   optional: the console transcript; the clock reading of the
+//                   first line and the run time read <clock> and <seconds>
+//   expect.csv      optional: the coefficients, as "fcdump --csv" shows them
+//   expect.summary  optional: header and levels, as "fcdump" shows them
+// A run that fails must leave no Fourier-coefficient file behind.
+//
+// QV_UPDATE_EXPECTED=1 rewrites the expect.* files of every case from what
+// the program does now (expect.stdout, .csv and .summary only where a case
+// has them); read the differences before committing them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/console.hpp"
+#include "driver/run.hpp"
+#include "output/fc_dump.hpp"
+#include "support/station_folder.hpp"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::read_file;
+
+const fs::path kCases = fs::path(QV_SOURCE_DIR) / "tests" / "stations";
+
+std::vector<std::string> case_names() {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(kCases))
+    if (e.is_directory() && e.path().filename().string()[0] != '_') names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool is_meta(const std::string& name) { return name == "args" || name == "stdin" || name == "base" || name.rfind("expect.", 0) == 0; }
+
+// The station's own files of a case folder, copied into the run's folder.
+void copy_station(const fs::path& from, const fs::path& to) {
+  for (const auto& e : fs::directory_iterator(from)) {
+    const std::string name = e.path().filename().string();
+    if (is_meta(name)) continue;
+    fs::copy(e.path(), to / name, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
+}
+
+std::vector<std::string> split_args(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+// What changes from run to run: the clock reading and the run time.
+std::string normalised(const std::string& console) {
+  static const std::regex clock("^ -?[0-9]+ 10000\n");
+  static const std::regex run_time(" Run time= [^\n]*");
+  return std::regex_replace(std::regex_replace(console, clock, " <clock> 10000\n",
+                                               std::regex_constants::format_first_only),
+                            run_time, " Run time= <seconds>");
+}
+
+// Fourier-coefficient files (<base>.f<channels>) the run left in its folder.
+std::vector<std::string> fc_files(const fs::path& dir) {
+  static const std::regex fc(".*\\.f[1-6](\\.part)?");
+  std::vector<std::string> found;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (std::regex_match(e.path().filename().string(), fc)) found.push_back(e.path().filename().string());
+  return found;
+}
+
+std::string fcdump(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = fcdump_main(args, out, err);
+  return status == 0 ? out.str() : "fcdump failed: " + err.str();
+}
+
+class StationCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(StationCase, RunsAsExpected) {
+  const fs::path src = kCases / GetParam();
+  const testing_support::TempFolder folder("station");
+  fs::path base = src;
+  if (fs::exists(src / "base")) {
+    std::string name = read_file(src / "base");
+    name.erase(name.find_last_not_of(" \n\r") + 1);
+    base = kCases / name;
+    copy_station(base, folder.path());
+  }
+  copy_station(src, folder.path());
+  // The case's own file, else the base's.
+  auto meta = [&](const char* name) { return read_file(fs::exists(src / name) ? src / name : base / name); };
+
+  std::ostringstream out, err;
+  std::istringstream in(meta("stdin"));
+  int status = 0;
+  std::vector<std::string> files;
+  std::string csv, summary;
+  {
+    const testing_support::WorkingDirectory inside(folder.path());
+    Console con(out, err, in);
+    status = run_main(split_args(meta("args")), con);
+    files = fc_files(folder.path());
+    if (status == 0 && files.size() == 1) {
+      csv = fcdump({"--csv", files[0]});
+      summary = fcdump({files[0]});
+    }
+  }
+  const std::string actual_stdout = normalised(out.str());
+  const std::string actual_status = std::to_string(status) + "\n";
+
+  if (std::getenv("QV_UPDATE_EXPECTED")) {
+    testing_support::write_file(src / "expect.status", actual_status);
+    testing_support::write_file(src / "expect.stderr", err.str());
+    if (fs::exists(src / "expect.stdout")) testing_support::write_file(src / "expect.stdout", actual_stdout);
+    if (fs::exists(src / "expect.csv")) testing_support::write_file(src / "expect.csv", csv);
+    if (fs::exists(src / "expect.summary")) testing_support::write_file(src / "expect.summary", summary);
+    GTEST_SKIP() << "expectations of " << GetParam() << " rewritten";
+  }
+
+  EXPECT_EQ(actual_status, read_file(src / "expect.status")) << "console:\n" << out.str() << err.str();
+  EXPECT_EQ(err.str(), read_file(src / "expect.stderr"));
+  if (fs::exists(src / "expect.stdout")) EXPECT_EQ(actual_stdout, read_file(src / "expect.stdout"));
+  if (status != 0) {
+    EXPECT_TRUE(files.empty()) << "a failed run left " << files[0];
+    return;
+  }
+  ASSERT_EQ(files.size(), 1u) << "expected exactly one Fourier-coefficient file";
+  if (fs::exists(src / "expect.csv")) EXPECT_EQ(csv, read_file(src / "expect.csv"));
+  if (fs::exists(src / "expect.summary")) EXPECT_EQ(summary, read_file(src / "expect.summary"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stations, StationCase, testing::ValuesIn(case_names()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace
+}  // namespace qv
