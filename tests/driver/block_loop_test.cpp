@@ -111,6 +111,14 @@ TEST_F(BlockLoop, LastBinaryBlockIsNotProcessed) {
   EXPECT_EQ(st.nsets, 15);
 }
 
+TEST_F(BlockLoop, UnknownStatusIsReportedWithItsValue) {
+  ScriptedReader reader({{256, block_more}, {256, 7}}, true);
+  const LoopOutcome done = process_blocks(st, reader, con);
+  EXPECT_EQ(done.end, LoopEnd::other_status);
+  EXPECT_EQ(done.status, 7);
+  EXPECT_EQ(st.nsets, 15);  // the block that brought the status is not processed
+}
+
 TEST_F(BlockLoop, EmptyBlockEndsProcessing) {
   ScriptedReader reader({{256, block_more}, {0, block_end}}, false);
   EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::end_of_data);
