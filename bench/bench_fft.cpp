@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/limits.hpp"
+#include "common/window_array.hpp"
 #include "dsp/fft.hpp"
 
 #ifdef QV_HAVE_FFTW
@@ -46,6 +47,7 @@ void BM_multichannel_fft(benchmark::State& state) {
   qv::fft_work_allocate(work, n);
   const std::vector<float> samples = noise(std::size_t(n + qv::nwspare) * qv::nchmx, 1);
   std::vector<float> window = samples;
+  const qv::WindowArray view(window.data(), nch, n + qv::nwspare);
   int since_refill = 0;
   for (auto _ : state) {
     // The transform works in place, so each iteration transforms the previous
@@ -54,7 +56,7 @@ void BM_multichannel_fft(benchmark::State& state) {
       std::copy(samples.begin(), samples.end(), window.begin());
       since_refill = 0;
     }
-    qv::multichannel_fft(n, nch, window.data(), work, plan);
+    qv::multichannel_fft(view, n, work, plan);
     benchmark::DoNotOptimize(window.data());
     benchmark::ClobberMemory();
   }

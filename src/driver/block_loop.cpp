@@ -36,7 +36,7 @@ int transform_window(RunState& st, int lev, const ExtractedWindow& w) {
   prewhiten(x, st.nch, n, st.setup.pwdiff[lev], L, st.pw_filters, st.pw_work);
   remove_mean(x, st.nch, n);
   apply_taper(x, st.nch, n, st.taper_flag[lev], st.taper[lev].data());
-  multichannel_fft(n, st.nch, x, st.fft_work, st.fft[lev]);
+  multichannel_fft(WindowArray(x, st.nch, std::int64_t(st.window.size() / nchmx)), n, st.fft_work, st.fft[lev]);
   const int m = ls.nfreq;
   correct_coefficients(x, st.nch, m, st.response.lev[lev].data(), st.pw_filters, L, n, st.setup.pwdiff[lev]);
   shift_grid(st.grid_residual_s, x, m, st.nch, st.dr[lev], n);

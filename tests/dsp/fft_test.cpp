@@ -14,6 +14,7 @@
 
 #include "common/error.hpp"
 #include "common/limits.hpp"
+#include "common/window_array.hpp"
 
 namespace qv {
 namespace {
@@ -29,6 +30,9 @@ std::vector<float> noise_window(int n, unsigned seed) {
   for (auto& v : w) v = float(gen()) * (2.0f / float(std::minstd_rand::max())) - 1.0f;
   return w;
 }
+
+// The view of a whole window array with nch channels in use.
+WindowArray view(std::vector<float>& w, int nch) { return WindowArray(w.data(), nch, std::int64_t(w.size() / nchmx)); }
 
 std::string sci(double v) {
   char buf[32];
@@ -95,7 +99,7 @@ double worst_relative_error(int n, const std::vector<int>& nchs, const std::vect
   double worst = 0;
   for (int nch : nchs) {
     std::vector<float> w = before;
-    multichannel_fft(n, nch, w.data(), work, plan);
+    multichannel_fft(view(w, nch), n, work, plan);
     const int written = 2 * (n / 2);  // columns 0..written-1 hold coefficients
     int changed = 0;
     for (int t = 0; t < n + nwspare; ++t) {
@@ -353,7 +357,7 @@ TEST(MultichannelFft, SameBitsAsOneButterflyAtATime) {
     for (int nch = 1; nch <= nchmx; ++nch) {
       const std::vector<float> x = noise_window(n, 1000 * n + nch);
       std::vector<float> got = x, want = x;
-      multichannel_fft(n, nch, got.data(), work, plan);
+      multichannel_fft(view(got, nch), n, work, plan);
       plain(nch, want);
       int differ = 0;
       for (std::size_t v = 0; v < got.size(); ++v) {
@@ -373,7 +377,7 @@ TEST(MultichannelFft, LengthOneStoresNothing) {
   fft_work_allocate(work, 1);
   const std::vector<float> before = noise_window(1, 7);
   std::vector<float> w = before;
-  multichannel_fft(1, 6, w.data(), work, plan);
+  multichannel_fft(view(w, 6), 1, work, plan);
   EXPECT_EQ(w, before);
 }
 
@@ -391,8 +395,8 @@ TEST(MultichannelFft, LoneLastChannelEqualsPairMember) {
     fft_work_allocate(work, n);
     const std::vector<float> x = noise_window(n, 11);
     std::vector<float> odd = x, even = x;
-    multichannel_fft(n, 5, odd.data(), work, plan);
-    multichannel_fft(n, 6, even.data(), work, plan);
+    multichannel_fft(view(odd, 5), n, work, plan);
+    multichannel_fft(view(even, 6), n, work, plan);
     double scale = 0;
     for (int k = 1; k <= n / 2; ++k) scale = std::max(scale, std::abs(coefficient(even, 4, k)));
     for (int k = 1; k <= n / 2; ++k) {
@@ -414,7 +418,7 @@ TEST(MultichannelFft, PureCosineGivesHalfAmplitudeTimesLength) {
   fft_work_allocate(work, n);
   std::vector<float> w(std::size_t(n + nwspare) * nchmx, 0.0f);
   for (int t = 0; t < n; ++t) w[widx(0, t)] = amp * float(std::cos(2.0 * pi * k0 * t / n));
-  multichannel_fft(n, 1, w.data(), work, plan);
+  multichannel_fft(view(w, 1), n, work, plan);
   const double peak = amp * n / 2.0;
   EXPECT_NEAR(w[wre(0, k0)], peak, 1e-5 * peak);
   EXPECT_NEAR(w[wim(0, k0)], 0.0, 1e-5 * peak);
@@ -424,18 +428,17 @@ TEST(MultichannelFft, PureCosineGivesHalfAmplitudeTimesLength) {
   }
 }
 
-TEST(MultichannelFft, RefusesMismatchedPlanAndChannelCount) {
+TEST(MultichannelFft, RefusesMismatchedPlanWorkOrWindowArray) {
   FftPlan plan;
   fft_setup(64, plan);
   FftWork work;
   fft_work_allocate(work, 64);
   std::vector<float> w(std::size_t(128 + nwspare) * nchmx, 0.0f);
-  EXPECT_THROW(multichannel_fft(128, 2, w.data(), work, plan), Error);
-  EXPECT_THROW(multichannel_fft(64, 0, w.data(), work, plan), Error);
-  EXPECT_THROW(multichannel_fft(64, 7, w.data(), work, plan), Error);
+  EXPECT_THROW(multichannel_fft(view(w, 2), 128, work, plan), Error);
+  EXPECT_THROW(multichannel_fft(WindowArray(w.data(), 2, 63), 64, work, plan), Error);
   FftWork small;
   fft_work_allocate(small, 32);
-  EXPECT_THROW(multichannel_fft(64, 2, w.data(), small, plan), Error);
+  EXPECT_THROW(multichannel_fft(view(w, 2), 64, small, plan), Error);
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST(Prewhiten, AllZeroChannelKeepsIdentityFilterAndGivesZeroCoefficients) {
   fft_setup(n, plan);
   FftWork fw;
   fft_work_allocate(fw, n);
-  multichannel_fft(n, 1, w.data(), fw, plan);
+  multichannel_fft(WindowArray(w.data(), 1, n + nwspare), n, fw, plan);
   std::vector<std::complex<float>> ones(std::size_t(n / 2) * nchmx, 1.0f);
   correct_coefficients(w.data(), 1, n / 2, ones.data(), pw.h, L, n, pw.diff);
   for (int k = 1; k <= n / 2; ++k) {
@@ -239,10 +239,10 @@ TEST(CorrectCoefficients, UndoesThePrewhiteningOfAPeriodicWindow) {
   fft_setup(n, plan);
   FftWork fw;
   fft_work_allocate(fw, n);
-  multichannel_fft(n, 3, plain.data(), fw, plan);
+  multichannel_fft(WindowArray(plain.data(), 3, n + nwspare), n, fw, plan);
 
   prewhiten(w.data(), 3, n, pw.diff, L, pw.h, pw.work);
-  multichannel_fft(n, 3, w.data(), fw, plan);
+  multichannel_fft(WindowArray(w.data(), 3, n + nwspare), n, fw, plan);
   std::vector<std::complex<float>> ones(std::size_t(n / 2) * nchmx, 1.0f);
   correct_coefficients(w.data(), 3, n / 2, ones.data(), pw.h, L, n, pw.diff);
   for (int c = 0; c < 3; ++c) {
