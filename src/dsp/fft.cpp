@@ -1,5 +1,6 @@
 #include "dsp/fft.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -7,6 +8,29 @@
 #include "dsp/fft_builds.hpp"
 
 namespace qv {
+namespace {
+
+// Set only by tests and benchmarks, to run the portable build on processors
+// with AVX2 as well.
+std::atomic<bool> portable_forced{false};
+
+bool processor_has_avx2() {
+#if QV_FFT_AVX2_BUILD
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+void force_portable_fft(bool on) { portable_forced.store(on, std::memory_order_relaxed); }
+
+FftPasses fft_passes_in_use() {
+  const bool portable = portable_forced.load(std::memory_order_relaxed) || !processor_has_avx2();
+  return portable ? FftPasses::portable : FftPasses::avx2;
+}
 
 void multichannel_fft(const WindowArray& w, int n, FftWork& work, const FftPlan& plan) {
   w.require_samples(n, "FFT");
@@ -20,9 +44,7 @@ void multichannel_fft(const WindowArray& w, int n, FftWork& work, const FftPlan&
   }
 
 #if QV_FFT_AVX2_BUILD
-  // The AVX2 build where the processor has it.
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) {
+  if (fft_passes_in_use() == FftPasses::avx2) {
     fft_window_avx2(n, w.nch(), w.data(), work.z.data(), plan);
     return;
   }

@@ -46,4 +46,18 @@ void fft_work_allocate(FftWork& w, int nmax);
 // array is too small.
 void multichannel_fft(const WindowArray& w, int n, FftWork& work, const FftPlan& plan);
 
+// The builds of the transform: with explicit vectors of eight floats for
+// processors with AVX2, and portable plain loops for the rest. Both give the
+// same results to the bit. The transform uses the AVX2 build wherever the
+// processor has it.
+enum class FftPasses { avx2, portable };
+
+// For tests and benchmarks: on = true makes the transform use the portable
+// build even where the processor has AVX2; on = false restores the automatic
+// choice. The program itself never calls it.
+void force_portable_fft(bool on);
+
+// The build the transform uses now.
+FftPasses fft_passes_in_use();
+
 }  // namespace qv
