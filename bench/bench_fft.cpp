@@ -1,8 +1,9 @@
 // Speed of the window transform: multichannel_fft on 5 channels (two channel
 // pairs and one lone channel, so three complex transforms) for window lengths
-// of powers of two and of 2*3*5 products. Where FFTW is available, its
+// of powers of two and of 2*3*5 products, through the AVX2 build (where the
+// processor has AVX2) and the portable build. Where FFTW is available, its
 // single-precision complex transform of the same lengths is timed for three
-// transforms per iteration as well, so the two rows of a length compare
+// transforms per iteration as well, so the rows of a length compare
 // directly.
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "common/limits.hpp"
+#include "common/window_array.hpp"
 #include "dsp/fft.hpp"
 
 #ifdef QV_HAVE_FFTW
@@ -38,14 +40,20 @@ std::vector<int> lengths() {
   return ns;
 }
 
-void BM_multichannel_fft(benchmark::State& state) {
+void BM_multichannel_fft(benchmark::State& state, qv::FftPasses passes) {
   const int n = static_cast<int>(state.range(0));
+  qv::force_portable_fft(passes == qv::FftPasses::portable);
+  if (qv::fft_passes_in_use() != passes) {
+    state.SkipWithError("the processor has no AVX2");
+    return;
+  }
   qv::FftPlan plan;
   qv::fft_setup(n, plan);
   qv::FftWork work;
   qv::fft_work_allocate(work, n);
   const std::vector<float> samples = noise(std::size_t(n + qv::nwspare) * qv::nchmx, 1);
   std::vector<float> window = samples;
+  const qv::WindowArray view(window.data(), nch, n + qv::nwspare);
   int since_refill = 0;
   for (auto _ : state) {
     // The transform works in place, so each iteration transforms the previous
@@ -54,11 +62,12 @@ void BM_multichannel_fft(benchmark::State& state) {
       std::copy(samples.begin(), samples.end(), window.begin());
       since_refill = 0;
     }
-    qv::multichannel_fft(n, nch, window.data(), work, plan);
+    qv::multichannel_fft(view, n, work, plan);
     benchmark::DoNotOptimize(window.data());
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t(n) * nch);
+  qv::force_portable_fft(false);
 }
 
 #ifdef QV_HAVE_FFTW
@@ -84,11 +93,16 @@ void BM_fftwf_three_transforms(benchmark::State& state) {
 }
 #endif
 
-// Both transforms of a length are registered side by side, so that they run
+// All transforms of a length are registered side by side, so that they run
 // close together in time on a machine whose load varies.
 const bool registered = [] {
   for (int n : lengths()) {
-    benchmark::RegisterBenchmark("BM_multichannel_fft", BM_multichannel_fft)->Arg(n)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("BM_multichannel_fft_avx2", BM_multichannel_fft, qv::FftPasses::avx2)
+        ->Arg(n)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("BM_multichannel_fft_portable", BM_multichannel_fft, qv::FftPasses::portable)
+        ->Arg(n)
+        ->Unit(benchmark::kMicrosecond);
 #ifdef QV_HAVE_FFTW
     benchmark::RegisterBenchmark("BM_fftwf_three_transforms", BM_fftwf_three_transforms)
         ->Arg(n)

@@ -36,7 +36,7 @@ int transform_window(RunState& st, int lev, const ExtractedWindow& w, const Wind
   prewhiten(x, n, st.setup.pwdiff[lev], L, st.pw_filters, st.pw_work);
   remove_mean(x, n);
   apply_taper(x, n, st.taper_flag[lev], st.taper[lev].data());
-  multichannel_fft(n, x.nch(), x.data(), st.fft_work, st.fft[lev]);
+  multichannel_fft(x, n, st.fft_work, st.fft[lev]);
   const int m = ls.nfreq;
   correct_coefficients(x, m, st.response.lev[lev].data(), st.pw_filters, L, n, st.setup.pwdiff[lev]);
   shift_grid(st.grid_residual_s, x, m, st.dr[lev], n);

@@ -8,6 +8,8 @@
 #include <array>
 #include <vector>
 
+#include "common/window_array.hpp"
+
 namespace qv {
 
 // Transform tables of one level, made once at set-up for its window length.
@@ -35,13 +37,27 @@ struct FftWork {
 // Allocates the work array for windows of up to nmax samples (set-up only).
 void fft_work_allocate(FftWork& w, int nmax);
 
-// Transforms channels 0..nch-1 of the window array (n samples each, leading
-// dimension 6) in place: afterwards window[wre(c,k)] = Re F_c(k) and
-// window[wim(c,k)] = Im F_c(k) for k = 1..n/2, with
-// F_c(k) = sum_t x_c(t) exp(-2 pi i k t / n), t = 0..n-1, unscaled. The
-// zero-frequency term is not stored; columns from n on are untouched.
-// Raises Error if the plan was made for another length, the work array is too
-// small or nch is outside 1..6.
-void multichannel_fft(int n, int nch, float* window, FftWork& work, FftPlan& plan);
+// Transforms the first n samples of every channel of the window array in
+// place: afterwards w.re(c, k) = Re F_c(k) and w.im(c, k) = Im F_c(k) for
+// k = 1..n/2, with F_c(k) = sum_t x_c(t) exp(-2 pi i k t / n), t = 0..n-1,
+// unscaled. The zero-frequency term is not stored; rows from n on and the
+// channels from w.nch() on are untouched. Raises Error if the array holds
+// fewer than n samples, the plan was made for another length or the work
+// array is too small.
+void multichannel_fft(const WindowArray& w, int n, FftWork& work, const FftPlan& plan);
+
+// The builds of the transform: with explicit vectors of eight floats for
+// processors with AVX2, and portable plain loops for the rest. Both give the
+// same results to the bit. The transform uses the AVX2 build wherever the
+// processor has it.
+enum class FftPasses { avx2, portable };
+
+// For tests and benchmarks: on = true makes the transform use the portable
+// build even where the processor has AVX2; on = false restores the automatic
+// choice. The program itself never calls it.
+void force_portable_fft(bool on);
+
+// The build the transform uses now.
+FftPasses fft_passes_in_use();
 
 }  // namespace qv

@@ -115,7 +115,7 @@ TEST(Prewhiten, AllZeroChannelKeepsIdentityFilterAndGivesZeroCoefficients) {
   fft_setup(n, plan);
   FftWork fw;
   fft_work_allocate(fw, n);
-  multichannel_fft(n, 1, w.data(), fw, plan);
+  multichannel_fft(view(w, 1), n, fw, plan);
   std::vector<std::complex<float>> ones(std::size_t(n / 2) * nchmx, 1.0f);
   correct_coefficients(view(w, 1), n / 2, ones.data(), pw.h, L, n, pw.diff);
   for (int k = 1; k <= n / 2; ++k) {
@@ -242,10 +242,10 @@ TEST(CorrectCoefficients, UndoesThePrewhiteningOfAPeriodicWindow) {
   fft_setup(n, plan);
   FftWork fw;
   fft_work_allocate(fw, n);
-  multichannel_fft(n, 3, plain.data(), fw, plan);
+  multichannel_fft(view(plain, 3), n, fw, plan);
 
   prewhiten(view(w, 3), n, pw.diff, L, pw.h, pw.work);
-  multichannel_fft(n, 3, w.data(), fw, plan);
+  multichannel_fft(view(w, 3), n, fw, plan);
   std::vector<std::complex<float>> ones(std::size_t(n / 2) * nchmx, 1.0f);
   correct_coefficients(view(w, 3), n / 2, ones.data(), pw.h, L, n, pw.diff);
   for (int c = 0; c < 3; ++c) {

@@ -1,0 +1,1094 @@
+// Internal to the FFT: the transform of one window as templates, included by
+// each build of it (fft_portable.cpp, fft_avx2.cpp): vectors of four and eight
+// floats, the butterflies of radix 2, 3, 4 and 5 and of a general odd radix,
+// the passes and their driver, and the channel pairs taken from the window
+// rows and their coefficients written back.
+//
+// transform_window<W> is the whole transform: W = true with explicit vectors
+// of eight floats (for the AVX2 build), W = false with plain loops that the
+// compiler vectorises as far as the instruction set of the build allows.
+// Everything it calls is inlined into it and has internal linkage, so that
+// each build uses its own instruction set throughout and the linker cannot
+// swap code of one build into another. No build fuses multiplications with
+// additions, and every vector lane does the same single-precision operations
+// on the same operands as the plain one-value code, so all builds give the
+// same results to the bit.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <tuple>
+#include <utility>
+
+#include "common/limits.hpp"
+#include "dsp/fft.hpp"
+#include "dsp/fft_builds.hpp"
+
+namespace qv {
+namespace {
+
+// Vectors of four and eight floats (GCC and Clang vector extensions). The
+// shuffles only move values; arithmetic on the vectors is elementwise.
+#if defined(__GNUC__)
+#define QV_SIMD 1
+// The vector helpers are always inlined, so the warning that 32-byte vector
+// arguments are passed differently with and without AVX does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+using f4 = float __attribute__((vector_size(16)));
+using d2 = double __attribute__((vector_size(16)));
+
+QV_INLINE f4 load4(const float* p) {
+  f4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+QV_INLINE void store4(float* p, f4 v) { std::memcpy(p, &v, sizeof v); }
+QV_INLINE f4 reversed(f4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+// Two 64-bit units of two floats each, from p0 and p1, as (p0[0], p0[1], p1[0], p1[1]).
+QV_INLINE f4 load_units(const float* p0, const float* p1) {
+  double u0, u1;
+  std::memcpy(&u0, p0, sizeof u0);
+  std::memcpy(&u1, p1, sizeof u1);
+  return reinterpret_cast<f4>(d2{u0, u1});
+}
+// Lanes 0, 1 of v to p0[0], p0[1] and lanes 2, 3 to p1[0], p1[1], as two
+// 64-bit units.
+QV_INLINE void store_units(float* p0, float* p1, f4 v) {
+  const d2 u = reinterpret_cast<d2>(v);
+  const double u0 = u[0], u1 = u[1];
+  std::memcpy(p0, &u0, sizeof u0);
+  std::memcpy(p1, &u1, sizeof u1);
+}
+
+// Vectors of eight floats: on AVX2 one register, elsewhere two. Shuffles
+// that work within halves of four lanes map to single instructions on both.
+using f8 = float __attribute__((vector_size(32)));
+using i8 = int __attribute__((vector_size(32)));
+
+QV_INLINE f8 load8(const float* p) {
+  f8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+QV_INLINE void store8(float* p, f8 v) { std::memcpy(p, &v, sizeof v); }
+QV_INLINE f8 join(f4 lo, f4 hi) { return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7); }
+QV_INLINE f8 lower_halves(f8 a, f8 b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11); }
+QV_INLINE f8 upper_halves(f8 a, f8 b) { return __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15); }
+QV_INLINE f8 reversed8(f8 v) { return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0); }
+// Lower half of a, upper half of b.
+QV_INLINE f8 lo_hi(f8 a, f8 b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 12, 13, 14, 15); }
+// Upper half of a, then lower half of b.
+QV_INLINE f8 hi_lo(f8 a, f8 b) { return __builtin_shufflevector(a, b, 4, 5, 6, 7, 8, 9, 10, 11); }
+// Lane i of each half from b where bit i of M is set, else from a.
+template <int M>
+QV_INLINE f8 blend(f8 a, f8 b) {
+  return __builtin_shufflevector(a, b, M & 1 ? 8 : 0, M & 2 ? 9 : 1, M & 4 ? 10 : 2, M & 8 ? 11 : 3,
+                                 M & 1 ? 12 : 4, M & 2 ? 13 : 5, M & 4 ? 14 : 6, M & 8 ? 15 : 7);
+}
+// Lane i of each half takes lane Pi of the same half.
+template <int P0, int P1, int P2, int P3>
+QV_INLINE f8 permute(f8 a) {
+  return __builtin_shufflevector(a, a, P0, P1, P2, P3, P0 + 4, P1 + 4, P2 + 4, P3 + 4);
+}
+#else
+#define QV_SIMD 0
+#endif
+
+// The passes work on split complex sequences: real parts in one array,
+// imaginary parts in another, so that the butterflies of neighbouring
+// elements run side by side in vector registers.
+//
+// A pass of radix ip with l1 = product of the factors already applied and
+// ido = n / (l1 * ip) reads element (i, j, k) of the input at
+// i + ido * (j + ip * k) and writes element (i, k, j) of the output at
+// i + ido * (k + l1 * j) (i < ido, j < ip, k < l1): the self-sorting
+// (Stockham) arrangement, so the last pass leaves the spectrum in natural
+// order. Output j of a butterfly is multiplied by the conjugate of the twiddle
+// factor exp(+i * i * j * l1 * 2 pi / n), which the set-up stores for each j
+// as ido cosines followed by ido sines.
+
+// Radix 2: X0 = x0 + x1, X1 = x0 - x1.
+struct Radix2 {
+  static constexpr int ip = 2;
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
+    yr[0] = xr[0] + xr[1];
+    yi[0] = xi[0] + xi[1];
+    yr[1] = xr[0] - xr[1];
+    yi[1] = xi[0] - xi[1];
+  }
+};
+
+// Radix 3: with omega = exp(-2 pi i / 3) = -1/2 - i sqrt(3)/2,
+// X1 = x0 - (x1 + x2)/2 - i sqrt(3)/2 (x1 - x2), X2 its mirror.
+struct Radix3 {
+  static constexpr int ip = 3;
+  static constexpr float taur = -0.5f;
+  static constexpr float taui = -0.866025388f;
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
+    const T tr2 = xr[1] + xr[2];
+    const T cr2 = xr[0] + taur * tr2;
+    yr[0] = xr[0] + tr2;
+    const T ti2 = xi[1] + xi[2];
+    const T ci2 = xi[0] + taur * ti2;
+    yi[0] = xi[0] + ti2;
+    const T cr3 = taui * (xr[1] - xr[2]);
+    const T ci3 = taui * (xi[1] - xi[2]);
+    yr[1] = cr2 - ci3;
+    yr[2] = cr2 + ci3;
+    yi[1] = ci2 + cr3;
+    yi[2] = ci2 - cr3;
+  }
+};
+
+// Radix 4: X0 = (x0 + x2) + (x1 + x3), X2 = (x0 + x2) - (x1 + x3),
+// X1 = (x0 - x2) - i (x1 - x3), X3 = (x0 - x2) + i (x1 - x3).
+struct Radix4 {
+  static constexpr int ip = 4;
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
+    const T ti1 = xi[0] - xi[2], ti2 = xi[0] + xi[2], ti3 = xi[1] + xi[3], tr4 = xi[1] - xi[3];
+    const T tr1 = xr[0] - xr[2], tr2 = xr[0] + xr[2], ti4 = xr[3] - xr[1], tr3 = xr[1] + xr[3];
+    yr[0] = tr2 + tr3;
+    yi[0] = ti2 + ti3;
+    yr[2] = tr2 - tr3;
+    yi[2] = ti2 - ti3;
+    yr[1] = tr1 + tr4;
+    yr[3] = tr1 - tr4;
+    yi[1] = ti1 + ti4;
+    yi[3] = ti1 - ti4;
+  }
+};
+
+// Radix 5 with the single-precision cos 72, -sin 72, cos 144, -sin 144:
+// X1 = x0 + cos72 (x1 + x4) + cos144 (x2 + x3) - i (sin72 (x1 - x4) + sin144 (x2 - x3)),
+// X2 = x0 + cos144 (x1 + x4) + cos72 (x2 + x3) - i (sin144 (x1 - x4) - sin72 (x2 - x3)),
+// X3 and X4 their mirrors.
+struct Radix5 {
+  static constexpr int ip = 5;
+  static constexpr float tr11 = 0.309017003f;
+  static constexpr float ti11 = -0.95105654f;
+  static constexpr float tr12 = -0.809017003f;
+  static constexpr float ti12 = -0.587785244f;
+  template <class T>
+  QV_INLINE void operator()(const T* xr, const T* xi, T* yr, T* yi) const {
+    const T ti5 = xi[1] - xi[4], ti2 = xi[1] + xi[4], ti4 = xi[2] - xi[3], ti3 = xi[2] + xi[3];
+    const T tr5 = xr[1] - xr[4], tr2 = xr[1] + xr[4], tr4 = xr[2] - xr[3], tr3 = xr[2] + xr[3];
+    yr[0] = xr[0] + tr2 + tr3;
+    yi[0] = xi[0] + ti2 + ti3;
+    const T cr2 = xr[0] + tr11 * tr2 + tr12 * tr3;
+    const T ci2 = xi[0] + tr11 * ti2 + tr12 * ti3;
+    const T cr3 = xr[0] + tr12 * tr2 + tr11 * tr3;
+    const T ci3 = xi[0] + tr12 * ti2 + tr11 * ti3;
+    const T cr5 = ti11 * tr5 + ti12 * tr4;
+    const T ci5 = ti11 * ti5 + ti12 * ti4;
+    const T cr4 = ti12 * tr5 - ti11 * tr4;
+    const T ci4 = ti12 * ti5 - ti11 * ti4;
+    yr[2] = cr3 - ci4;
+    yr[3] = cr3 + ci4;
+    yi[2] = ci3 + cr4;
+    yi[3] = ci3 - cr4;
+    yr[4] = cr2 + ci5;
+    yr[1] = cr2 - ci5;
+    yi[4] = ci2 - cr5;
+    yi[1] = ci2 + cr5;
+  }
+};
+
+#if QV_SIMD
+// Eight butterflies of an odd radix IP with ido = 1 take their inputs from
+// 8 * IP consecutive floats, input j of butterfly kk at IP * kk + j. These
+// helpers turn them round into IP vectors, vector j holding input j of the
+// eight butterflies in order.
+//
+// First u[s] collects quad s of the floats (butterflies 0..3) in its lower
+// half and quad IP + s (butterflies 4..7) in its upper half. Within a half,
+// input j of butterfly l is then float j + IP * l, which lies in lane
+// (j + IP * l) % 4 of u[(j + IP * l) / 4]; for odd IP these four lanes
+// differ, so blends gather them into one vector and a permutation within
+// the halves puts them in butterfly order.
+template <int IP, int J>
+QV_INLINE f8 odd_input(const f8* u) {
+  constexpr int e0 = J, e1 = J + IP, e2 = J + 2 * IP, e3 = J + 3 * IP;
+  f8 b = u[e0 / 4];
+  if constexpr (e1 / 4 != e0 / 4) b = blend<1 << (e1 % 4)>(b, u[e1 / 4]);
+  if constexpr (e2 / 4 != e0 / 4) b = blend<1 << (e2 % 4)>(b, u[e2 / 4]);
+  if constexpr (e3 / 4 != e0 / 4) b = blend<1 << (e3 % 4)>(b, u[e3 / 4]);
+  return permute<e0 % 4, e1 % 4, e2 % 4, e3 % 4>(b);
+}
+
+template <int IP, int... S>
+QV_INLINE void odd_inputs(const float* x, f8* v, std::integer_sequence<int, S...>) {
+  const f8 w[IP] = {load8(x + 8 * S)...};
+  const f8 u[IP] = {(S % 2 == 0 ? lo_hi(w[S / 2], w[(IP + S) / 2]) : hi_lo(w[S / 2], w[(IP + S) / 2]))...};
+  ((v[S] = odd_input<IP, S>(u)), ...);
+}
+
+// Radix 4: input j of butterfly kk at 4 kk + j. The halves are first given
+// butterflies 0..3 and 4..7, then each half is a 4 x 4 transposition.
+QV_INLINE void quad_inputs(const float* x, f8* v) {
+  const f8 w0 = load8(x), w1 = load8(x + 8), w2 = load8(x + 16), w3 = load8(x + 24);
+  const f8 u0 = __builtin_shufflevector(w0, w2, 0, 1, 2, 3, 8, 9, 10, 11);  // k 0 | 4
+  const f8 u1 = __builtin_shufflevector(w0, w2, 4, 5, 6, 7, 12, 13, 14, 15);  // k 1 | 5
+  const f8 u2 = __builtin_shufflevector(w1, w3, 0, 1, 2, 3, 8, 9, 10, 11);  // k 2 | 6
+  const f8 u3 = __builtin_shufflevector(w1, w3, 4, 5, 6, 7, 12, 13, 14, 15);  // k 3 | 7
+  const f8 t0 = __builtin_shufflevector(u0, u1, 0, 8, 1, 9, 4, 12, 5, 13);  // j 0, 1 of k 0, 1
+  const f8 t1 = __builtin_shufflevector(u0, u1, 2, 10, 3, 11, 6, 14, 7, 15);  // j 2, 3 of k 0, 1
+  const f8 t2 = __builtin_shufflevector(u2, u3, 0, 8, 1, 9, 4, 12, 5, 13);  // j 0, 1 of k 2, 3
+  const f8 t3 = __builtin_shufflevector(u2, u3, 2, 10, 3, 11, 6, 14, 7, 15);  // j 2, 3 of k 2, 3
+  v[0] = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+  v[1] = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+  v[2] = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+  v[3] = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+#endif
+
+// Butterflies (i, k) for i in [i0, i1), k in [k0, k1) one at a time.
+// IDO > 0 fixes ido at compile time, so that the short inner loops of the
+// last passes are laid out in full and can be vectorised by the compiler.
+template <class B, int IDO>
+QV_INLINE void scalar_butterflies(idx_t ido_rt, idx_t l1, idx_t i0, idx_t i1, idx_t k0, idx_t k1,
+                                  const float* __restrict ar, const float* __restrict ai, float* __restrict cr,
+                                  float* __restrict ci, const float* __restrict wa) {
+  constexpr int ip = B::ip;
+  const idx_t ido = IDO > 0 ? IDO : ido_rt;
+  const idx_t so = ido * l1;
+  for (idx_t k = k0; k < k1; ++k) {
+    const float* a0r = ar + ip * ido * k;
+    const float* a0i = ai + ip * ido * k;
+    float* c0r = cr + ido * k;
+    float* c0i = ci + ido * k;
+#pragma GCC ivdep
+    for (idx_t i = i0; i < i1; ++i) {
+      float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = a0r[i + j * ido];
+        xi[j] = a0i[i + j * ido];
+      }
+      B{}(xr, xi, yr, yi);
+      c0r[i] = yr[0];
+      c0i[i] = yi[0];
+      if (ido == 1) {
+#pragma GCC unroll 8
+        for (int j = 1; j < ip; ++j) {
+          c0r[i + j * so] = yr[j];
+          c0i[i + j * so] = yi[j];
+        }
+        continue;
+      }
+#pragma GCC unroll 8
+      for (int j = 1; j < ip; ++j) {
+        const float wr = wa[(2 * j - 2) * ido + i];
+        const float wi = wa[(2 * j - 1) * ido + i];
+        c0r[i + j * so] = wr * yr[j] + wi * yi[j];
+        c0i[i + j * so] = wr * yi[j] - wi * yr[j];
+      }
+    }
+  }
+}
+
+#if QV_SIMD
+// Eight neighbouring butterflies side by side: inputs j at a + j ido, outputs
+// j at c + j so, outputs j >= 1 times the conjugate twiddle factors
+// (wr[j], wi[j]).
+template <class B>
+QV_INLINE void twiddled_butterflies(idx_t ido, idx_t so, const float* __restrict a0r, const float* __restrict a0i,
+                                    float* __restrict c0r, float* __restrict c0i, const f8* wr, const f8* wi) {
+  constexpr int ip = B::ip;
+  f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+  for (int j = 0; j < ip; ++j) {
+    xr[j] = load8(a0r + j * ido);
+    xi[j] = load8(a0i + j * ido);
+  }
+  B{}(xr, xi, yr, yi);
+  store8(c0r, yr[0]);
+  store8(c0i, yi[0]);
+#pragma GCC unroll 8
+  for (int j = 1; j < ip; ++j) {
+    store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
+    store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+  }
+}
+#endif
+
+// Start of the group of `width` items from `first` on, out of `count`
+// (count >= width): the last group is moved back so that it ends with the
+// last item and overlaps the one before it. The overlapped items are simply
+// computed twice from the same inputs, which gives the same values, so no
+// loop needs a one-at-a-time tail.
+QV_INLINE idx_t last_group(idx_t first, idx_t count, idx_t width) {
+  return first + width <= count ? first : count - width;
+}
+
+// Longest sequence (n, complex values) for which a pass keeps the twiddle
+// factors of eight i in registers for all k.
+constexpr idx_t twiddles_kept_max = 4096;
+
+#if QV_SIMD
+// Butterflies of a pass of radix B::ip eight at a time: neighbouring i where
+// ido >= 8, else neighbouring k (ido = 1), two k of four i (ido = 4) or
+// successive outputs (ido = 3, 5). Sets k_done or i_done to what is left for
+// one at a time: only passes with fewer butterflies than a vector holds, or
+// another short ido.
+template <class B, int IDO>
+QV_INLINE void vector_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
+                             float* __restrict cr, float* __restrict ci, const float* __restrict wa, idx_t& k_done,
+                             idx_t& i_done) {
+  constexpr int ip = B::ip;
+  const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
+  if (IDO == 1 && ip % 2 == 1) {
+    // Odd radix: the butterfly inputs of one k lie side by side, ip apart
+    // from those of the next k; eight k at a time are turned round in
+    // registers.
+    for (idx_t k0 = 0; l1 >= 8 && k0 < l1; k0 += 8) {
+      const idx_t k = last_group(k0, l1, 8);
+      f8 xr[ip], xi[ip], yr[ip], yi[ip];
+      odd_inputs<ip>(ar + ip * k, xr, std::make_integer_sequence<int, ip>{});
+      odd_inputs<ip>(ai + ip * k, xi, std::make_integer_sequence<int, ip>{});
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        store8(cr + k + j * so, yr[j]);
+        store8(ci + k + j * so, yi[j]);
+      }
+    }
+    if (l1 >= 8) k_done = l1;
+  } else if (IDO == 1 && ip == 4) {
+    // The same for radix 4: a transposition of 4 x 8 floats.
+    for (idx_t k0 = 0; l1 >= 8 && k0 < l1; k0 += 8) {
+      const idx_t k = last_group(k0, l1, 8);
+      f8 xr[4], xi[4], yr[4], yi[4];
+      quad_inputs(ar + 4 * k, xr);
+      quad_inputs(ai + 4 * k, xi);
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < 4; ++j) {
+        store8(cr + k + j * so, yr[j]);
+        store8(ci + k + j * so, yi[j]);
+      }
+    }
+    if (l1 >= 8) k_done = l1;
+  } else if (IDO == 4) {
+    // Four i of k in the lower half, of k + 1 in the upper half; the outputs
+    // of k and k + 1 are neighbours.
+    f8 wr[ip], wi[ip];
+#pragma GCC unroll 8
+    for (int j = 1; j < ip; ++j) {
+      wr[j] = join(load4(wa + (2 * j - 2) * 4), load4(wa + (2 * j - 2) * 4));
+      wi[j] = join(load4(wa + (2 * j - 1) * 4), load4(wa + (2 * j - 1) * 4));
+    }
+    for (idx_t k0 = 0; l1 >= 2 && k0 < l1; k0 += 2) {
+      const idx_t k = last_group(k0, l1, 2);
+      const float* a0r = ar + ip * 4 * k;
+      const float* a0i = ai + ip * 4 * k;
+      f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = join(load4(a0r + 4 * j), load4(a0r + 4 * j + 4 * ip));
+        xi[j] = join(load4(a0i + 4 * j), load4(a0i + 4 * j + 4 * ip));
+      }
+      B{}(xr, xi, yr, yi);
+      float* c0r = cr + 4 * k;
+      float* c0i = ci + 4 * k;
+      store8(c0r, yr[0]);
+      store8(c0i, yi[0]);
+#pragma GCC unroll 8
+      for (int j = 1; j < ip; ++j) {
+        store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
+        store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
+      }
+    }
+    if (l1 >= 2) k_done = l1;
+  } else if (IDO == 3 || IDO == 5) {
+    // Short odd ido: the butterflies are taken in the order of their outputs,
+    // m = i + ido k, eight at a time; the outputs of one j are neighbours.
+    // The eight lanes belong to up to T successive k, and the inputs of
+    // each k are a run of neighbours, so an input vector is blended from
+    // one load per k. The twiddle factors repeat with period ido and are
+    // laid out repeatedly so that those of any eight lanes are one load.
+    constexpr int D = IDO == 3 ? 3 : 5;  // ido (the branch is built for every IDO)
+    constexpr int T = (D + 6) / D + 1;
+    // k - k0 of lane m - m0 for m0 % ido = r: group[r + lane].
+    static constexpr std::array<int, 8 + D> group = [] {
+      std::array<int, 8 + D> g{};
+      for (int q = 0; q < 8 + D; ++q) g[q] = q / D;
+      return g;
+    }();
+    float wext[ip][2][8 + D];
+#pragma GCC unroll 8
+    for (int j = 1; j < ip; ++j) {
+      for (int q = 0; q < 8 + D; q += D) {
+        const std::size_t len = sizeof(float) * std::size_t(q + D <= 8 + D ? D : 8 + D - q);
+        std::memcpy(wext[j][0] + q, wa + (2 * j - 2) * D, len);
+        std::memcpy(wext[j][1] + q, wa + (2 * j - 1) * D, len);
+      }
+    }
+    const idx_t nm = D * idx_t(l1);
+    for (idx_t mb = 0; nm >= 8 && mb < nm; mb += 8) {
+      const idx_t m0 = last_group(mb, nm, 8);
+      const idx_t k0 = m0 / D;
+      const int r = int(m0 % D);
+      i8 g;
+      std::memcpy(&g, group.data() + r, sizeof g);
+      f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        const float* pr = ar + m0 + (ip - 1) * D * k0 + D * j;
+        const float* pi = ai + m0 + (ip - 1) * D * k0 + D * j;
+        f8 vr = load8(pr), vi = load8(pi);
+#pragma GCC unroll 4
+        for (int t = 1; t < T; ++t) {
+          if (r + 7 < t * D) break;  // no lane of this k
+          const i8 in_t = g == i8{} + t;
+          vr = in_t ? load8(pr + (ip - 1) * D * t) : vr;
+          vi = in_t ? load8(pi + (ip - 1) * D * t) : vi;
+        }
+        xr[j] = vr;
+        xi[j] = vi;
+      }
+      B{}(xr, xi, yr, yi);
+      store8(cr + m0, yr[0]);
+      store8(ci + m0, yi[0]);
+#pragma GCC unroll 8
+      for (int j = 1; j < ip; ++j) {
+        const f8 wr = load8(wext[j][0] + r), wi = load8(wext[j][1] + r);
+        store8(cr + m0 + j * so, wr * yr[j] + wi * yi[j]);
+        store8(ci + m0 + j * so, wr * yi[j] - wi * yr[j]);
+      }
+    }
+    if (nm >= 8) k_done = l1;
+  } else if (IDO == 0 && ido >= 8) {
+    // Eight neighbouring i. While the arrays stay in the first-level cache
+    // the twiddle factors of an i are kept for every k; longer arrays are
+    // swept k after k, in storage order.
+    const bool small = ip * so <= twiddles_kept_max;
+    const idx_t nk = small ? l1 : 1;
+    for (idx_t kb = 0; kb < l1; kb += nk) {
+      for (idx_t i0 = 0; i0 < ido; i0 += 8) {
+        const idx_t i = last_group(i0, ido, 8);
+        f8 wr[ip], wi[ip];
+#pragma GCC unroll 8
+        for (int j = 1; j < ip; ++j) {
+          wr[j] = load8(wa + (2 * j - 2) * ido + i);
+          wi[j] = load8(wa + (2 * j - 1) * ido + i);
+        }
+        for (idx_t k = kb; k < kb + nk; ++k) {
+          twiddled_butterflies<B>(ido, so, ar + ip * ido * k + i, ai + ip * ido * k + i, cr + ido * k + i,
+                                  ci + ido * k + i, wr, wi);
+        }
+      }
+    }
+    i_done = ido;
+  }
+}
+#endif
+
+// The same for the build without vectors of eight, with plain loops for the
+// compiler to vectorise: with ido = 1 the butterflies of successive k go side
+// by side; for an odd radix, whose inputs the vector loads cannot follow,
+// blocks of k are first turned round in a small buffer.
+template <class B, int IDO>
+QV_INLINE void plain_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
+                            float* __restrict cr, float* __restrict ci, idx_t& k_done) {
+  constexpr int ip = B::ip;
+  const idx_t so = ido * l1;
+  if (IDO == 1 && ip % 2 == 1) {
+    constexpr int blk = 16;
+    for (; k_done + blk <= l1; k_done += blk) {
+      float tr[ip][blk], ti[ip][blk];
+      for (int kk = 0; kk < blk; ++kk) {
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          tr[j][kk] = ar[ip * (k_done + kk) + j];
+          ti[j][kk] = ai[ip * (k_done + kk) + j];
+        }
+      }
+#pragma GCC ivdep
+      for (int kk = 0; kk < blk; ++kk) {
+        float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          xr[j] = tr[j][kk];
+          xi[j] = ti[j][kk];
+        }
+        B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+        for (int j = 0; j < ip; ++j) {
+          cr[k_done + kk + j * so] = yr[j];
+          ci[k_done + kk + j * so] = yi[j];
+        }
+      }
+    }
+  } else if (IDO == 1) {
+#pragma GCC ivdep
+    for (idx_t k = 0; k < l1; ++k) {
+      float xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        xr[j] = ar[ip * k + j];
+        xi[j] = ai[ip * k + j];
+      }
+      B{}(xr, xi, yr, yi);
+#pragma GCC unroll 8
+      for (int j = 0; j < ip; ++j) {
+        cr[k + j * so] = yr[j];
+        ci[k + j * so] = yi[j];
+      }
+    }
+    k_done = l1;
+  }
+}
+
+// One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
+// last passes; IDO = 0 takes it from ido_rt. W: with vectors of eight floats.
+template <class B, int IDO, bool W>
+QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
+                          float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
+  const idx_t ido = IDO > 0 ? IDO : ido_rt;
+  idx_t k_done = 0;  // butterflies with k < k_done are done (all i), or
+  idx_t i_done = 0;  // those with i < i_done (all k); never both
+#if QV_SIMD
+  if constexpr (W) vector_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done, i_done);
+#endif
+  if constexpr (!W) plain_groups<B, IDO>(ido, l1, ar, ai, cr, ci, k_done);
+  // The rest: either i from i_done for all k, or k from k_done for all i.
+  scalar_butterflies<B, IDO>(ido, l1, i_done, ido, k_done, l1, ar, ai, cr, ci, wa);
+}
+
+template <class B, bool W>
+QV_INLINE void radix_dispatch(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
+                              const float* wa) {
+  switch (ido) {
+    case 1: radix_pass<B, 1, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 3: radix_pass<B, 3, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 4: radix_pass<B, 4, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 5: radix_pass<B, 5, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    default: radix_pass<B, 0, W>(ido, l1, ar, ai, cr, ci, wa); break;
+  }
+}
+
+// General odd radix ip (a prime of 7 or more). With S_j = x_j + x_(ip-j) and
+// D_j = x_j - x_(ip-j), output l is X_l = x_0 + sum_j cos(2 pi l j / ip) S_j
+// - i sum_j sin(2 pi l j / ip) D_j, j = 1..(ip-1)/2. The cosines and sines of
+// 2 pi m / ip are the first pair of the twiddle block of m, which the set-up
+// fills for these passes. Works through the output array and, when ido > 1,
+// ends in the input array; returns true when the result lies in the output
+// array (c), false when it lies in the input array (a).
+QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __restrict ai, float* __restrict cr,
+                     float* __restrict ci, const float* __restrict wa) {
+  const idx_t idl1 = idx_t(ido) * l1;
+  const int ipph = (ip + 1) / 2;
+  auto wr = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1); };
+  auto wi = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1) + ido; };
+
+  // Symmetric sums and differences, into c in the output arrangement.
+  for (idx_t k = 0; k < l1; ++k) {
+    const float* xr = ar + idx_t(ip) * ido * k;
+    const float* xi = ai + idx_t(ip) * ido * k;
+    float* yr = cr + ido * k;
+    float* yi = ci + ido * k;
+    for (idx_t i = 0; i < ido; ++i) {
+      yr[i] = xr[i];
+      yi[i] = xi[i];
+    }
+    for (int j = 1; j < ipph; ++j) {
+      const int jc = ip - j;
+      const float* xjr = xr + idx_t(j) * ido;
+      const float* xji = xi + idx_t(j) * ido;
+      const float* xcr = xr + idx_t(jc) * ido;
+      const float* xci = xi + idx_t(jc) * ido;
+      float* sr = yr + j * idl1;
+      float* si = yi + j * idl1;
+      float* dr = yr + jc * idl1;
+      float* di = yi + jc * idl1;
+#pragma GCC ivdep
+      for (idx_t i = 0; i < ido; ++i) {
+        sr[i] = xjr[i] + xcr[i];
+        si[i] = xji[i] + xci[i];
+        dr[i] = xjr[i] - xcr[i];
+        di[i] = xji[i] - xci[i];
+      }
+    }
+  }
+
+  // Cosine sums into row l of a, sine sums into row ip - l, as rows of idl1.
+  for (int l = 1; l < ipph; ++l) {
+    const int lc = ip - l;
+    float* pr = ar + l * idl1;
+    float* pi = ai + l * idl1;
+    float* qr = ar + lc * idl1;
+    float* qi = ai + lc * idl1;
+    {
+      const float war = wr(l)[0];
+      const float wai = wi(l)[0];
+      const float* s0r = cr;
+      const float* s0i = ci;
+      const float* s1r = cr + idl1;
+      const float* s1i = ci + idl1;
+      const float* d1r = cr + (ip - 1) * idl1;
+      const float* d1i = ci + (ip - 1) * idl1;
+#pragma GCC ivdep
+      for (idx_t ik = 0; ik < idl1; ++ik) {
+        pr[ik] = s0r[ik] + war * s1r[ik];
+        pi[ik] = s0i[ik] + war * s1i[ik];
+        qr[ik] = -wai * d1r[ik];
+        qi[ik] = -wai * d1i[ik];
+      }
+    }
+    int m = l;
+    for (int j = 2; j < ipph; ++j) {
+      const int jc = ip - j;
+      m += l;
+      if (m >= ip) m -= ip;
+      const float war = wr(m)[0];
+      const float wai = wi(m)[0];
+      const float* sjr = cr + j * idl1;
+      const float* sji = ci + j * idl1;
+      const float* djr = cr + jc * idl1;
+      const float* dji = ci + jc * idl1;
+#pragma GCC ivdep
+      for (idx_t ik = 0; ik < idl1; ++ik) {
+        pr[ik] = pr[ik] + war * sjr[ik];
+        pi[ik] = pi[ik] + war * sji[ik];
+        qr[ik] = qr[ik] - wai * djr[ik];
+        qi[ik] = qi[ik] - wai * dji[ik];
+      }
+    }
+  }
+
+  // The zero-frequency output: x_0 plus all symmetric sums, in order.
+  for (int j = 1; j < ipph; ++j) {
+    const float* sjr = cr + j * idl1;
+    const float* sji = ci + j * idl1;
+#pragma GCC ivdep
+    for (idx_t ik = 0; ik < idl1; ++ik) {
+      cr[ik] = cr[ik] + sjr[ik];
+      ci[ik] = ci[ik] + sji[ik];
+    }
+  }
+
+  // X_l = P_l + i Q_l and X_(ip-l) = P_l - i Q_l.
+  for (int j = 1; j < ipph; ++j) {
+    const int jc = ip - j;
+    const float* pr = ar + j * idl1;
+    const float* pi = ai + j * idl1;
+    const float* qr = ar + jc * idl1;
+    const float* qi = ai + jc * idl1;
+    float* xr = cr + j * idl1;
+    float* xi = ci + j * idl1;
+    float* yr = cr + jc * idl1;
+    float* yi = ci + jc * idl1;
+#pragma GCC ivdep
+    for (idx_t ik = 0; ik < idl1; ++ik) {
+      xr[ik] = pr[ik] - qi[ik];
+      yr[ik] = pr[ik] + qi[ik];
+      xi[ik] = pi[ik] + qr[ik];
+      yi[ik] = pi[ik] - qr[ik];
+    }
+  }
+  if (ido == 1) return true;
+
+  // Twiddle factors, back into a in the output arrangement; element i = 0
+  // has the factor 1 and is copied.
+  for (idx_t ik = 0; ik < idl1; ++ik) {
+    ar[ik] = cr[ik];
+    ai[ik] = ci[ik];
+  }
+  for (int j = 1; j < ip; ++j) {
+    const float* w1r = wr(j);
+    const float* w1i = wi(j);
+    for (idx_t k = 0; k < l1; ++k) {
+      const float* yr = cr + j * idl1 + ido * k;
+      const float* yi = ci + j * idl1 + ido * k;
+      float* xr = ar + j * idl1 + ido * k;
+      float* xi = ai + j * idl1 + ido * k;
+      xr[0] = yr[0];
+      xi[0] = yi[0];
+#pragma GCC ivdep
+      for (idx_t i = 1; i < ido; ++i) {
+        xr[i] = w1r[i] * yr[i] + w1i[i] * yi[i];
+        xi[i] = w1r[i] * yi[i] - w1i[i] * yr[i];
+      }
+    }
+  }
+  return false;
+}
+
+// Complex forward transform of the split sequence (zr, zi) of n values from
+// pass `first` on, using (sr, si) as the second array of the passes. Returns
+// the arrays holding the result, which may be either pair.
+template <bool W>
+QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, int first, float* zr,
+                                                        float* zi, float* sr, float* si, const float* wa) {
+  float* ar = zr;
+  float* ai = zi;
+  float* cr = sr;
+  float* ci = si;
+  const int nf = ifac[1];
+  int l1 = 1;
+  for (int q = 0; q < first; ++q) {  // passes already made
+    const int ip = ifac[q + 2];
+    wa += 2 * idx_t(ip - 1) * (n / (l1 * ip));
+    l1 *= ip;
+  }
+  for (int q = first; q < nf; ++q) {
+    const int ip = ifac[q + 2];
+    const int l2 = l1 * ip;
+    const int ido = n / l2;
+    bool swap = true;
+    switch (ip) {
+      case 4: radix_dispatch<Radix4, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 2: radix_dispatch<Radix2, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 3: radix_dispatch<Radix3, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 5: radix_dispatch<Radix5, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      default: swap = passg(ip, ido, l1, ar, ai, cr, ci, wa); break;
+    }
+    if (swap) {
+      std::swap(ar, cr);
+      std::swap(ai, ci);
+    }
+    wa += 2 * idx_t(ip - 1) * ido;
+    l1 = l2;
+  }
+  return {ar, ai};
+}
+
+#if QV_SIMD
+// Floats 4q..4q+3 of the four window rows from x on in the lower half, of the
+// next four rows in the upper half.
+QV_INLINE f8 row_quads(const float* x, int q) { return join(load4(x + 4 * q), load4(x + 24 + 4 * q)); }
+
+// Channels 2P and 2P + 1 of the eight window rows from x on, as the real and
+// imaginary parts of pair P. The two samples of a pair are neighbours in a
+// row; two shuffles within the halves of the row quads gather those of rows
+// 0, 1 (4, 5) and of rows 2, 3 (6, 7), and two more split them into real and
+// imaginary parts.
+template <int P>
+QV_INLINE void pair_rows(const float* x, f8& re, f8& im) {
+  f8 u, v;
+  if constexpr (P == 0) {
+    u = blend<0b1100>(row_quads(x, 0), row_quads(x, 1));
+    v = blend<0b1100>(row_quads(x, 3), row_quads(x, 4));
+  } else if constexpr (P == 1) {
+    u = __builtin_shufflevector(row_quads(x, 0), row_quads(x, 2), 2, 3, 8, 9, 6, 7, 12, 13);
+    v = __builtin_shufflevector(row_quads(x, 3), row_quads(x, 5), 2, 3, 8, 9, 6, 7, 12, 13);
+  } else {
+    u = blend<0b1100>(row_quads(x, 1), row_quads(x, 2));
+    v = blend<0b1100>(row_quads(x, 4), row_quads(x, 5));
+  }
+  re = __builtin_shufflevector(u, v, 0, 2, 8, 10, 4, 6, 12, 14);
+  im = __builtin_shufflevector(u, v, 1, 3, 9, 11, 5, 7, 13, 15);
+}
+
+// The first pass (l1 = 1, ido = n / ip at least eight) of pair P, its inputs
+// taken straight from the window rows instead of from the work array: the
+// same butterflies on the same values as radix_pass, eight i at a time (the
+// last eight overlapping the group before).
+template <class B, int P>
+QV_INLINE void first_pass_from_window(int n, bool lone, const float* __restrict window, float* __restrict cr,
+                                      float* __restrict ci, const float* __restrict wa) {
+  constexpr int ip = B::ip;
+  const idx_t ido = n / ip;
+  for (idx_t i0 = 0; i0 < ido; i0 += 8) {
+    const idx_t i = last_group(i0, ido, 8);
+    f8 xr[ip], xi[ip], yr[ip], yi[ip];
+#pragma GCC unroll 8
+    for (int j = 0; j < ip; ++j) {
+      pair_rows<P>(window + wld * (i + j * ido), xr[j], xi[j]);
+      if (lone) xi[j] = f8{};
+    }
+    B{}(xr, xi, yr, yi);
+    store8(cr + i, yr[0]);
+    store8(ci + i, yi[0]);
+#pragma GCC unroll 8
+    for (int j = 1; j < ip; ++j) {
+      const f8 wr = load8(wa + (2 * j - 2) * ido + i);
+      const f8 wi = load8(wa + (2 * j - 1) * ido + i);
+      store8(cr + i + j * ido, wr * yr[j] + wi * yi[j]);
+      store8(ci + i + j * ido, wr * yi[j] - wi * yr[j]);
+    }
+  }
+}
+
+template <class B>
+QV_INLINE void first_pass_of_pair(int n, int p, bool lone, const float* window, float* cr, float* ci,
+                                  const float* wa) {
+  switch (p) {
+    case 0: first_pass_from_window<B, 0>(n, lone, window, cr, ci, wa); break;
+    case 1: first_pass_from_window<B, 1>(n, lone, window, cr, ci, wa); break;
+    default: first_pass_from_window<B, 2>(n, lone, window, cr, ci, wa); break;
+  }
+}
+#endif
+
+// Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
+// of pair p, for the np pairs in use. A lone last channel (lone) gets zero
+// imaginary parts.
+template <int NP, bool W>
+QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
+                         float* const (&zi)[3]) {
+  idx_t t = 0;
+#if QV_SIMD
+  if constexpr (W) {
+    // Eight rows at a time, the last eight overlapping the group before (see
+    // last_group).
+    for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
+      t = last_group(t0, n, 8);
+      const float* x = window + wld * t;
+      f8 re, im;
+      pair_rows<0>(x, re, im);
+      store8(zr[0] + t, re);
+      store8(zi[0] + t, lone && NP == 1 ? f8{} : im);
+      if constexpr (NP >= 2) {
+        pair_rows<1>(x, re, im);
+        store8(zr[1] + t, re);
+        store8(zi[1] + t, lone && NP == 2 ? f8{} : im);
+      }
+      if constexpr (NP >= 3) {
+        pair_rows<2>(x, re, im);
+        store8(zr[2] + t, re);
+        store8(zi[2] + t, lone ? f8{} : im);
+      }
+      t = n;  // nothing left for the loop below
+    }
+  } else {
+    // Four rows at a time, pair after pair: the two samples of a pair are
+    // fetched as one 64-bit unit, and four rows are then split into real and
+    // imaginary parts.
+    for (; t + 4 <= n; t += 4) {
+      for (int p = 0; p < NP; ++p) {
+        const float* x = window + widx(2 * p, t);
+        const f4 lo = load_units(x, x + wld);
+        const f4 hi = load_units(x + 2 * wld, x + 3 * wld);
+        store4(zr[p] + t, __builtin_shufflevector(lo, hi, 0, 2, 4, 6));
+        store4(zi[p] + t, lone && p == NP - 1 ? f4{} : __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
+      }
+    }
+  }
+#endif
+  for (; t < n; ++t) {
+    for (int p = 0; p < NP; ++p) {
+      zr[p][t] = window[widx(2 * p, t)];
+      zi[p][t] = lone && p == NP - 1 ? 0.0f : window[widx(2 * p + 1, t)];
+    }
+  }
+}
+
+template <bool W>
+QV_INLINE void load_channels(int n, int np, const float* __restrict window, bool lone,
+                             float* const (&zr)[3], float* const (&zi)[3]) {
+  switch (np) {
+    case 1: load_rows<1, W>(n, window, lone, zr, zi); break;
+    case 2: load_rows<2, W>(n, window, lone, zr, zi); break;
+    default: load_rows<3, W>(n, window, lone, zr, zi); break;
+  }
+}
+
+// Separates the transform Z of the pair (a, a + 1) into the coefficients of
+// both channels, k = k0..n/2, and writes them to the window.
+QV_INLINE void store_pair(int n, int k0, const float* __restrict fr, const float* __restrict fi,
+                          float* __restrict window, int a) {
+  const int nhalf = n / 2;
+  int k = k0;
+#if QV_SIMD
+  // Four frequencies at a time; Z(n - k) is read backwards. The two
+  // channels' values of one frequency are neighbours in the window and go
+  // out as one 64-bit unit.
+  for (; k + 3 <= nhalf; k += 4) {
+    const f4 zkr = load4(fr + k), zki = load4(fi + k);
+    const f4 zmr = reversed(load4(fr + (n - k - 3))), zmi = reversed(load4(fi + (n - k - 3)));
+    const f4 rea = (zkr + zmr) / 2;
+    const f4 ima = (zki - zmi) / 2;
+    const f4 reb = (zki + zmi) / 2;
+    const f4 imb = (zmr - zkr) / 2;
+    const f4 re01 = __builtin_shufflevector(rea, reb, 0, 4, 1, 5);
+    const f4 re23 = __builtin_shufflevector(rea, reb, 2, 6, 3, 7);
+    const f4 im01 = __builtin_shufflevector(ima, imb, 0, 4, 1, 5);
+    const f4 im23 = __builtin_shufflevector(ima, imb, 2, 6, 3, 7);
+    store_units(window + wre(a, k), window + wre(a, k + 1), re01);
+    store_units(window + wre(a, k + 2), window + wre(a, k + 3), re23);
+    store_units(window + wim(a, k), window + wim(a, k + 1), im01);
+    store_units(window + wim(a, k + 2), window + wim(a, k + 3), im23);
+  }
+#endif
+  for (; k <= nhalf; ++k) {
+    const float zkr = fr[k], zki = fi[k];
+    const float zmr = fr[n - k], zmi = fi[n - k];
+    float* re = window + wre(a, k);
+    float* im = window + wim(a, k);
+    re[0] = (zkr + zmr) / 2;
+    im[0] = (zki - zmi) / 2;
+    re[1] = (zki + zmi) / 2;
+    im[1] = (zmr - zkr) / 2;
+  }
+}
+
+// A lone channel takes its coefficients straight from Z.
+QV_INLINE void store_single(int n, int k0, const float* __restrict fr, const float* __restrict fi,
+                            float* __restrict window, int a) {
+  const int nhalf = n / 2;
+  for (int k = k0; k <= nhalf; ++k) {
+    window[wre(a, k)] = fr[k];
+    window[wim(a, k)] = fi[k];
+  }
+}
+
+#if QV_SIMD
+// The coefficients of two or three pairs written together, eight frequencies
+// at a time (the last eight overlapping the group before); returns the first
+// k left over: 1 if there are fewer than eight, else n/2 + 1. A row pair of the window for one
+// frequency holds 12 floats, the real parts of channels 0..5 and then their
+// imaginary parts, written as three quads. With MASK set the quads keep what
+// they held in the channels from nch on (a lone last channel's partner and
+// the channels of a missing third pair).
+template <int NP, bool MASK>
+QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
+                         float* __restrict window) {
+  // Channel of every lane of the three vectors of 8 floats that two
+  // successive frequencies fill, and the lanes to keep.
+  constexpr int lane_channel[3][8] = {{0, 1, 2, 3, 4, 5, 0, 1}, {2, 3, 4, 5, 0, 1, 2, 3}, {4, 5, 0, 1, 2, 3, 4, 5}};
+  i8 keep[3];
+  for (int v = 0; v < 3; ++v) {
+    for (int l = 0; l < 8; ++l) keep[v][l] = lane_channel[v][l] >= nch ? -1 : 0;
+  }
+  const bool lone = nch % 2 == 1;
+  const int nhalf = n / 2;
+  for (int kb = 1; nhalf >= 8 && kb <= nhalf; kb += 8) {
+    const int k = 1 + int(last_group(kb - 1, nhalf, 8));
+    // Real and imaginary parts of channels 2p and 2p + 1, frequencies k..k+7.
+    f8 re[6], im[6];
+    for (int p = 0; p < 3; ++p) {
+      if (p >= NP) {
+        re[2 * p] = re[2 * p + 1] = im[2 * p] = im[2 * p + 1] = f8{};
+        continue;
+      }
+      const f8 zkr = load8(fr[p] + k), zki = load8(fi[p] + k);
+      if (lone && p == NP - 1) {
+        re[2 * p] = zkr;
+        im[2 * p] = zki;
+        re[2 * p + 1] = im[2 * p + 1] = f8{};
+        continue;
+      }
+      const f8 zmr = reversed8(load8(fr[p] + (n - k - 7))), zmi = reversed8(load8(fi[p] + (n - k - 7)));
+      re[2 * p] = (zkr + zmr) / 2;
+      im[2 * p] = (zki - zmi) / 2;
+      re[2 * p + 1] = (zki + zmi) / 2;
+      im[2 * p + 1] = (zmr - zkr) / 2;
+    }
+    // Neighbouring channels as 64-bit units, (0, 1), (2, 3), (4, 5): lo[]
+    // for frequencies k, k+1 (k+4, k+5 in the upper halves), hi[] for k+2, k+3.
+    // Units 0..2 are real parts, 3..5 imaginary parts.
+    f8 lo[6], hi[6];
+    for (int c = 0; c < 3; ++c) {
+      lo[c] = __builtin_shufflevector(re[2 * c], re[2 * c + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+      hi[c] = __builtin_shufflevector(re[2 * c], re[2 * c + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+      lo[3 + c] = __builtin_shufflevector(im[2 * c], im[2 * c + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+      hi[3 + c] = __builtin_shufflevector(im[2 * c], im[2 * c + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+    }
+    // Quad q of a frequency is made of units 2q and 2q + 1. Two successive
+    // frequencies fill 24 neighbouring floats, three vectors.
+    for (int g = 0; g < 4; g += 2) {
+      const f8* u = g == 0 ? lo : hi;
+      f8 qa[3], qb[3];  // quads of frequencies k + g and k + g + 1 (k + g + 4 and k + g + 5)
+      for (int q = 0; q < 3; ++q) {
+        qa[q] = __builtin_shufflevector(u[2 * q], u[2 * q + 1], 0, 1, 8, 9, 4, 5, 12, 13);
+        qb[q] = __builtin_shufflevector(u[2 * q], u[2 * q + 1], 2, 3, 10, 11, 6, 7, 14, 15);
+      }
+      const f8 out[2][3] = {{lower_halves(qa[0], qa[1]), lower_halves(qa[2], qb[0]), lower_halves(qb[1], qb[2])},
+                            {upper_halves(qa[0], qa[1]), upper_halves(qa[2], qb[0]), upper_halves(qb[1], qb[2])}};
+      for (int h = 0; h < 2; ++h) {
+        float* d = window + wre(0, k + g + 4 * h);
+        for (int v = 0; v < 3; ++v) {
+          f8 x = out[h][v];
+          if (MASK) x = keep[v] ? load8(d + 8 * v) : x;
+          store8(d + 8 * v, x);
+        }
+      }
+    }
+  }
+  return nhalf >= 8 ? nhalf + 1 : 1;
+}
+#endif
+
+// Coefficients of all pairs into the window.
+template <bool W>
+QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
+                              float* __restrict window) {
+  const int np = (nch + 1) / 2;
+  int k0 = 1;
+#if QV_SIMD
+  if constexpr (W) {
+    switch (nch) {
+      case 3: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
+      case 4: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
+      case 5: k0 = store_rows<3, true>(n, nch, fr, fi, window); break;
+      case 6: k0 = store_rows<3, false>(n, nch, fr, fi, window); break;
+      default: break;
+    }
+  }
+#endif
+  for (int p = 0; p < np; ++p) {
+    if (2 * p + 1 < nch) {
+      store_pair(n, k0, fr[p], fi[p], window, 2 * p);
+    } else {
+      store_single(n, k0, fr[p], fi[p], window, 2 * p);
+    }
+  }
+}
+
+// The transform of one window, all steps inlined into it. W: with vectors of
+// eight floats.
+template <bool W>
+QV_INLINE void transform_window(int n, int nch, float* window, float* z, const FftPlan& plan) {
+  // Two real channels a, b go through one complex transform of z = x_a + i x_b;
+  // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
+  // F_b(k) = (Z(k) - conj Z(n-k)) / 2i.
+  const int np = (nch + 1) / 2;
+  const bool lone = nch % 2 == 1;
+  const float* fr[3] = {};
+  const float* fi[3] = {};
+#if QV_SIMD
+  if constexpr (W) {
+    const int ip0 = plan.ifac[2];
+    const int ido0 = n / ip0;
+    // When the first pass has eight i or more, it takes its inputs from the
+    // window rows, and the sequences are never stored as such.
+    if (ip0 <= 5 && ido0 >= 8) {
+      for (int p = 0; p < np; ++p) {
+        const PairArrays pa = pair_arrays(z, n, p);
+        const bool lone_p = lone && p == np - 1;
+        const float* wa = plan.wsave.data();
+        switch (ip0) {
+          case 4: first_pass_of_pair<Radix4>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+          case 2: first_pass_of_pair<Radix2>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+          case 3: first_pass_of_pair<Radix3>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+          default: first_pass_of_pair<Radix5>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
+        }
+        std::tie(fr[p], fi[p]) = forward<W>(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
+      }
+      store_channels<W>(n, nch, fr, fi, window);
+      return;
+    }
+  }
+#endif
+  float* zr[3] = {};
+  float* zi[3] = {};
+  for (int p = 0; p < np; ++p) {
+    const PairArrays pa = pair_arrays(z, n, p);
+    zr[p] = pa.zr;
+    zi[p] = pa.zi;
+  }
+  load_channels<W>(n, np, window, lone, zr, zi);
+  for (int p = 0; p < np; ++p) {
+    const PairArrays pa = pair_arrays(z, n, p);
+    std::tie(fr[p], fi[p]) = forward<W>(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
+  }
+  store_channels<W>(n, nch, fr, fi, window);
+}
+
+}  // namespace
+}  // namespace qv
