@@ -47,13 +47,12 @@ void report_run_time(std::int64_t start, Console& con) {
   con.say("Run time=", seconds);
 }
 
-// Step 8: the channel count of the system parameter file wins over the header's.
-// A text recording with fewer values per sample than declared is refused: its
-// samples would be read across line ends and mixed up.
+// The channel count of the system parameter file (1 to 6, checked as it was
+// read) wins over the header's. A text recording with fewer values per sample
+// than declared is refused: its samples would be read across line ends and
+// mixed up.
 void settle_channels(RunState& st, const RunOptions& opts, const InputFileSet& files, Console& con) {
-  int declared = st.sp.nch;
-  if (declared < 1 || declared > nchmx)
-    throw Error(files.sp + " declares " + std::to_string(declared) + " channels; 1 to 6 are possible");
+  const int declared = st.sp.nch;
   const int processed = declared == 6 ? 5 : declared;
   // Records of 4 nch + 4 bytes: one channel leaves 8 bytes, too short for a
   // block's first record (level, frequency index, count).
@@ -69,7 +68,7 @@ void settle_channels(RunState& st, const RunOptions& opts, const InputFileSet& f
   }
 }
 
-// Step 9: a system parameter file from a "standard" folder carries no station
+// A system parameter file from a "standard" folder carries no station
 // position, so the console is asked for it. End of input keeps the file's values.
 void ask_position(const std::string& sp_name, RunState& st, Console& con) {
   if (sp_name.size() < 11 || sp_name.compare(3, 8, "standard") != 0) return;
