@@ -4,15 +4,16 @@
 // the passes and their driver, and the channel pairs taken from the window
 // rows and their coefficients written back.
 //
-// transform_window<W> is the whole transform: W = true with explicit vectors
-// of eight floats (for the AVX2 build), W = false with plain loops that the
-// compiler vectorises as far as the instruction set of the build allows.
-// Everything it calls is inlined into it and has internal linkage, so that
-// each build uses its own instruction set throughout and the linker cannot
-// swap code of one build into another. No build fuses multiplications with
-// additions, and every vector lane does the same single-precision operations
-// on the same operands as the plain one-value code, so all builds give the
-// same results to the bit.
+// transform_window<Build> is the whole transform; the build type (see
+// fft_portable.cpp and fft_avx2.cpp) says which butterflies, window rows and
+// coefficients it takes in groups, with vectors of eight floats or plain
+// loops that the compiler vectorises as far as the instruction set of the
+// build allows. Everything it calls is inlined into it and has internal
+// linkage, so that each build uses its own instruction set throughout and the
+// linker cannot swap code of one build into another. No build fuses
+// multiplications with additions, and every vector lane does the same
+// single-precision operations on the same operands as the plain one-value
+// code, so all builds give the same results to the bit.
 #pragma once
 
 #include <array>
@@ -544,30 +545,28 @@ QV_INLINE void plain_groups(idx_t ido, idx_t l1, const float* __restrict ar, con
 }
 
 // One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
-// last passes; IDO = 0 takes it from ido_rt. W: with vectors of eight floats.
-template <class B, int IDO, bool W>
+// last passes; IDO = 0 takes it from ido_rt. The build does what butterflies
+// it can in groups, the rest go one at a time.
+template <class B, int IDO, class Build>
 QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
                           float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
   const idx_t ido = IDO > 0 ? IDO : ido_rt;
   idx_t k_done = 0;  // butterflies with k < k_done are done (all i), or
   idx_t i_done = 0;  // those with i < i_done (all k); never both
-#if QV_SIMD
-  if constexpr (W) vector_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done, i_done);
-#endif
-  if constexpr (!W) plain_groups<B, IDO>(ido, l1, ar, ai, cr, ci, k_done);
+  Build::template butterfly_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done, i_done);
   // The rest: either i from i_done for all k, or k from k_done for all i.
   scalar_butterflies<B, IDO>(ido, l1, i_done, ido, k_done, l1, ar, ai, cr, ci, wa);
 }
 
-template <class B, bool W>
+template <class B, class Build>
 QV_INLINE void radix_dispatch(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
                               const float* wa) {
   switch (ido) {
-    case 1: radix_pass<B, 1, W>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 3: radix_pass<B, 3, W>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 4: radix_pass<B, 4, W>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 5: radix_pass<B, 5, W>(ido, l1, ar, ai, cr, ci, wa); break;
-    default: radix_pass<B, 0, W>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 1: radix_pass<B, 1, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 3: radix_pass<B, 3, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 4: radix_pass<B, 4, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+    case 5: radix_pass<B, 5, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+    default: radix_pass<B, 0, Build>(ido, l1, ar, ai, cr, ci, wa); break;
   }
 }
 
@@ -721,7 +720,7 @@ QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __res
 // Complex forward transform of the split sequence (zr, zi) of n values from
 // pass `first` on, using (sr, si) as the second array of the passes. Returns
 // the arrays holding the result, which may be either pair.
-template <bool W>
+template <class Build>
 QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, int first, float* zr,
                                                         float* zi, float* sr, float* si, const float* wa) {
   float* ar = zr;
@@ -741,10 +740,10 @@ QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<
     const int ido = n / l2;
     bool swap = true;
     switch (ip) {
-      case 4: radix_dispatch<Radix4, W>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 2: radix_dispatch<Radix2, W>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 3: radix_dispatch<Radix3, W>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 5: radix_dispatch<Radix5, W>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 4: radix_dispatch<Radix4, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 2: radix_dispatch<Radix2, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 3: radix_dispatch<Radix3, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 5: radix_dispatch<Radix5, Build>(ido, l1, ar, ai, cr, ci, wa); break;
       default: swap = passg(ip, ido, l1, ar, ai, cr, ci, wa); break;
     }
     if (swap) {
@@ -825,52 +824,63 @@ QV_INLINE void first_pass_of_pair(int n, int p, bool lone, const float* window, 
 }
 #endif
 
-// Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
-// of pair p, for the np pairs in use. A lone last channel (lone) gets zero
-// imaginary parts.
-template <int NP, bool W>
-QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
-                         float* const (&zi)[3]) {
+#if QV_SIMD
+// Eight rows at a time, the last eight overlapping the group before (see
+// last_group); returns the rows loaded: all n, or none if n < 8.
+template <int NP>
+QV_INLINE idx_t load_rows_by_eight(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
+                                   float* const (&zi)[3]) {
+  for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
+    const idx_t t = last_group(t0, n, 8);
+    const float* x = window + wld * t;
+    f8 re, im;
+    pair_rows<0>(x, re, im);
+    store8(zr[0] + t, re);
+    store8(zi[0] + t, lone && NP == 1 ? f8{} : im);
+    if constexpr (NP >= 2) {
+      pair_rows<1>(x, re, im);
+      store8(zr[1] + t, re);
+      store8(zi[1] + t, lone && NP == 2 ? f8{} : im);
+    }
+    if constexpr (NP >= 3) {
+      pair_rows<2>(x, re, im);
+      store8(zr[2] + t, re);
+      store8(zi[2] + t, lone ? f8{} : im);
+    }
+  }
+  return n >= 8 ? n : 0;
+}
+#endif
+
+// Four rows at a time, pair after pair: the two samples of a pair are
+// fetched as one 64-bit unit, and four rows are then split into real and
+// imaginary parts. Returns the rows loaded, a multiple of four.
+template <int NP>
+QV_INLINE idx_t load_rows_by_four(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
+                                  float* const (&zi)[3]) {
   idx_t t = 0;
 #if QV_SIMD
-  if constexpr (W) {
-    // Eight rows at a time, the last eight overlapping the group before (see
-    // last_group).
-    for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
-      t = last_group(t0, n, 8);
-      const float* x = window + wld * t;
-      f8 re, im;
-      pair_rows<0>(x, re, im);
-      store8(zr[0] + t, re);
-      store8(zi[0] + t, lone && NP == 1 ? f8{} : im);
-      if constexpr (NP >= 2) {
-        pair_rows<1>(x, re, im);
-        store8(zr[1] + t, re);
-        store8(zi[1] + t, lone && NP == 2 ? f8{} : im);
-      }
-      if constexpr (NP >= 3) {
-        pair_rows<2>(x, re, im);
-        store8(zr[2] + t, re);
-        store8(zi[2] + t, lone ? f8{} : im);
-      }
-      t = n;  // nothing left for the loop below
-    }
-  } else {
-    // Four rows at a time, pair after pair: the two samples of a pair are
-    // fetched as one 64-bit unit, and four rows are then split into real and
-    // imaginary parts.
-    for (; t + 4 <= n; t += 4) {
-      for (int p = 0; p < NP; ++p) {
-        const float* x = window + widx(2 * p, t);
-        const f4 lo = load_units(x, x + wld);
-        const f4 hi = load_units(x + 2 * wld, x + 3 * wld);
-        store4(zr[p] + t, __builtin_shufflevector(lo, hi, 0, 2, 4, 6));
-        store4(zi[p] + t, lone && p == NP - 1 ? f4{} : __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
-      }
+  for (; t + 4 <= n; t += 4) {
+    for (int p = 0; p < NP; ++p) {
+      const float* x = window + widx(2 * p, t);
+      const f4 lo = load_units(x, x + wld);
+      const f4 hi = load_units(x + 2 * wld, x + 3 * wld);
+      store4(zr[p] + t, __builtin_shufflevector(lo, hi, 0, 2, 4, 6));
+      store4(zi[p] + t, lone && p == NP - 1 ? f4{} : __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
     }
   }
 #endif
-  for (; t < n; ++t) {
+  return t;
+}
+
+// Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
+// of pair p, for the np pairs in use. A lone last channel (lone) gets zero
+// imaginary parts. The build loads what rows it can in groups, the rest go
+// one at a time.
+template <int NP, class Build>
+QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
+                         float* const (&zi)[3]) {
+  for (idx_t t = Build::template load_row_groups<NP>(n, window, lone, zr, zi); t < n; ++t) {
     for (int p = 0; p < NP; ++p) {
       zr[p][t] = window[widx(2 * p, t)];
       zi[p][t] = lone && p == NP - 1 ? 0.0f : window[widx(2 * p + 1, t)];
@@ -878,13 +888,13 @@ QV_INLINE void load_rows(int n, const float* __restrict window, bool lone, float
   }
 }
 
-template <bool W>
+template <class Build>
 QV_INLINE void load_channels(int n, int np, const float* __restrict window, bool lone,
                              float* const (&zr)[3], float* const (&zi)[3]) {
   switch (np) {
-    case 1: load_rows<1, W>(n, window, lone, zr, zi); break;
-    case 2: load_rows<2, W>(n, window, lone, zr, zi); break;
-    default: load_rows<3, W>(n, window, lone, zr, zi); break;
+    case 1: load_rows<1, Build>(n, window, lone, zr, zi); break;
+    case 2: load_rows<2, Build>(n, window, lone, zr, zi); break;
+    default: load_rows<3, Build>(n, window, lone, zr, zi); break;
   }
 }
 
@@ -1014,23 +1024,28 @@ QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const floa
 }
 #endif
 
-// Coefficients of all pairs into the window.
-template <bool W>
+#if QV_SIMD
+// The coefficients of two to six channels by rows (store_rows); returns the
+// first k left over. One or two channels are left to store_pair entirely.
+QV_INLINE int store_rows_of_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
+                                     float* __restrict window) {
+  switch (nch) {
+    case 3: return store_rows<2, true>(n, nch, fr, fi, window);
+    case 4: return store_rows<2, true>(n, nch, fr, fi, window);
+    case 5: return store_rows<3, true>(n, nch, fr, fi, window);
+    case 6: return store_rows<3, false>(n, nch, fr, fi, window);
+    default: return 1;
+  }
+}
+#endif
+
+// Coefficients of all pairs into the window: what frequencies the build
+// stores by rows, then the rest pair by pair.
+template <class Build>
 QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const float* const (&fi)[3],
                               float* __restrict window) {
   const int np = (nch + 1) / 2;
-  int k0 = 1;
-#if QV_SIMD
-  if constexpr (W) {
-    switch (nch) {
-      case 3: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
-      case 4: k0 = store_rows<2, true>(n, nch, fr, fi, window); break;
-      case 5: k0 = store_rows<3, true>(n, nch, fr, fi, window); break;
-      case 6: k0 = store_rows<3, false>(n, nch, fr, fi, window); break;
-      default: break;
-    }
-  }
-#endif
+  const int k0 = Build::store_row_groups(n, nch, fr, fi, window);
   for (int p = 0; p < np; ++p) {
     if (2 * p + 1 < nch) {
       store_pair(n, k0, fr[p], fi[p], window, 2 * p);
@@ -1040,9 +1055,9 @@ QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const
   }
 }
 
-// The transform of one window, all steps inlined into it. W: with vectors of
-// eight floats.
-template <bool W>
+// The transform of one window, all steps inlined into it, with the groups of
+// the build (see the build types in fft_portable.cpp and fft_avx2.cpp).
+template <class Build>
 QV_INLINE void transform_window(int n, int nch, float* window, float* z, const FftPlan& plan) {
   // Two real channels a, b go through one complex transform of z = x_a + i x_b;
   // since x_a and x_b are real, F_a(k) = (Z(k) + conj Z(n-k)) / 2 and
@@ -1051,30 +1066,19 @@ QV_INLINE void transform_window(int n, int nch, float* window, float* z, const F
   const bool lone = nch % 2 == 1;
   const float* fr[3] = {};
   const float* fi[3] = {};
-#if QV_SIMD
-  if constexpr (W) {
-    const int ip0 = plan.ifac[2];
-    const int ido0 = n / ip0;
-    // When the first pass has eight i or more, it takes its inputs from the
-    // window rows, and the sequences are never stored as such.
-    if (ip0 <= 5 && ido0 >= 8) {
+  if constexpr (Build::has_window_first_pass) {
+    // Where the build can, the first pass takes its inputs from the window
+    // rows, and the sequences are never stored as such.
+    if (Build::first_pass_fits(n, plan)) {
       for (int p = 0; p < np; ++p) {
         const PairArrays pa = pair_arrays(z, n, p);
-        const bool lone_p = lone && p == np - 1;
-        const float* wa = plan.wsave.data();
-        switch (ip0) {
-          case 4: first_pass_of_pair<Radix4>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
-          case 2: first_pass_of_pair<Radix2>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
-          case 3: first_pass_of_pair<Radix3>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
-          default: first_pass_of_pair<Radix5>(n, p, lone_p, window, pa.sr, pa.si, wa); break;
-        }
-        std::tie(fr[p], fi[p]) = forward<W>(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
+        Build::first_pass(n, p, lone && p == np - 1, window, pa.sr, pa.si, plan);
+        std::tie(fr[p], fi[p]) = forward<Build>(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
       }
-      store_channels<W>(n, nch, fr, fi, window);
+      store_channels<Build>(n, nch, fr, fi, window);
       return;
     }
   }
-#endif
   float* zr[3] = {};
   float* zi[3] = {};
   for (int p = 0; p < np; ++p) {
@@ -1082,12 +1086,12 @@ QV_INLINE void transform_window(int n, int nch, float* window, float* z, const F
     zr[p] = pa.zr;
     zi[p] = pa.zi;
   }
-  load_channels<W>(n, np, window, lone, zr, zi);
+  load_channels<Build>(n, np, window, lone, zr, zi);
   for (int p = 0; p < np; ++p) {
     const PairArrays pa = pair_arrays(z, n, p);
-    std::tie(fr[p], fi[p]) = forward<W>(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
+    std::tie(fr[p], fi[p]) = forward<Build>(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
   }
-  store_channels<W>(n, nch, fr, fi, window);
+  store_channels<Build>(n, nch, fr, fi, window);
 }
 
 }  // namespace
