@@ -209,62 +209,6 @@ QV_INLINE void scalar_butterflies(idx_t ido_rt, idx_t l1, idx_t i0, idx_t i1, id
   }
 }
 
-// Butterflies of a pass of radix B::ip in groups, with plain loops for the
-// compiler to vectorise: with ido = 1 the butterflies of successive k go side
-// by side; for an odd radix, whose inputs the vector loads cannot follow,
-// blocks of k are first turned round in a small buffer.
-template <class B, int IDO>
-QV_INLINE void plain_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
-                            float* __restrict cr, float* __restrict ci, idx_t& k_done) {
-  constexpr int ip = B::ip;
-  const idx_t so = ido * l1;
-  if (IDO == 1 && ip % 2 == 1) {
-    constexpr int blk = 16;
-    for (; k_done + blk <= l1; k_done += blk) {
-      float tr[ip][blk], ti[ip][blk];
-      for (int kk = 0; kk < blk; ++kk) {
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          tr[j][kk] = ar[ip * (k_done + kk) + j];
-          ti[j][kk] = ai[ip * (k_done + kk) + j];
-        }
-      }
-#pragma GCC ivdep
-      for (int kk = 0; kk < blk; ++kk) {
-        float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          xr[j] = tr[j][kk];
-          xi[j] = ti[j][kk];
-        }
-        B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          cr[k_done + kk + j * so] = yr[j];
-          ci[k_done + kk + j * so] = yi[j];
-        }
-      }
-    }
-  } else if (IDO == 1) {
-#pragma GCC ivdep
-    for (idx_t k = 0; k < l1; ++k) {
-      float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        xr[j] = ar[ip * k + j];
-        xi[j] = ai[ip * k + j];
-      }
-      B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        cr[k + j * so] = yr[j];
-        ci[k + j * so] = yi[j];
-      }
-    }
-    k_done = l1;
-  }
-}
-
 // One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
 // last passes; IDO = 0 takes it from ido_rt. The build does what butterflies
 // it can in groups, the rest go one at a time.
@@ -475,27 +419,6 @@ QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<
     l1 = l2;
   }
   return {ar, ai};
-}
-
-// Four rows at a time, pair after pair: the two samples of a pair are
-// fetched as one 64-bit unit, and four rows are then split into real and
-// imaginary parts. Returns the rows loaded, a multiple of four.
-template <int NP>
-QV_INLINE idx_t load_rows_by_four(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
-                                  float* const (&zi)[3]) {
-  idx_t t = 0;
-#if QV_SIMD
-  for (; t + 4 <= n; t += 4) {
-    for (int p = 0; p < NP; ++p) {
-      const float* x = window + widx(2 * p, t);
-      const f4 lo = load_units(x, x + wld);
-      const f4 hi = load_units(x + 2 * wld, x + 3 * wld);
-      store4(zr[p] + t, __builtin_shufflevector(lo, hi, 0, 2, 4, 6));
-      store4(zi[p] + t, lone && p == NP - 1 ? f4{} : __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
-    }
-  }
-#endif
-  return t;
 }
 
 // Channels 2p and 2p + 1 of the window rows into the real and imaginary parts
