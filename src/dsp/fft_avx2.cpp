@@ -13,14 +13,14 @@
 #include <utility>
 
 #include "common/limits.hpp"
-#include "dsp/fft_kernels.hpp"
+#include "dsp/fft_transform.hpp"
 
 namespace qv {
 // Internal linkage throughout (see fft_builds.hpp).
 namespace {
 
 // Vectors of eight floats, one AVX register each, alongside the vectors of
-// four of fft_kernels.hpp. Shuffles that work within halves of four lanes map
+// four of fft_transform.hpp. Shuffles that work within halves of four lanes map
 // to single instructions. The helpers are always inlined, so the warning that
 // 32-byte vector arguments are passed differently with and without AVX does
 // not apply.

@@ -3,7 +3,7 @@
 #include "dsp/fft_builds.hpp"
 
 #include "common/limits.hpp"
-#include "dsp/fft_kernels.hpp"
+#include "dsp/fft_transform.hpp"
 
 namespace qv {
 // Internal linkage throughout (see fft_builds.hpp).
