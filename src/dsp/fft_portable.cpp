@@ -65,6 +65,7 @@ QV_INLINE void plain_groups(idx_t ido, idx_t l1, const float* __restrict ar, con
   }
 }
 
+#if QV_SIMD
 // Four rows at a time, pair after pair: the two samples of a pair are
 // fetched as one 64-bit unit, and four rows are then split into real and
 // imaginary parts. Returns the rows loaded, a multiple of four.
@@ -72,7 +73,6 @@ template <int NP>
 QV_INLINE idx_t load_rows_by_four(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
                                   float* const (&zi)[3]) {
   idx_t t = 0;
-#if QV_SIMD
   for (; t + 4 <= n; t += 4) {
     for (int p = 0; p < NP; ++p) {
       const float* x = window + widx(2 * p, t);
@@ -82,9 +82,15 @@ QV_INLINE idx_t load_rows_by_four(int n, const float* __restrict window, bool lo
       store4(zi[p] + t, lone && p == NP - 1 ? f4{} : __builtin_shufflevector(lo, hi, 1, 3, 5, 7));
     }
   }
-#endif
   return t;
 }
+#else
+// Without vectors of four floats, load_rows takes every row one at a time.
+template <int NP>
+QV_INLINE idx_t load_rows_by_four(int, const float*, bool, float* const (&)[3], float* const (&)[3]) {
+  return 0;
+}
+#endif
 
 // What the portable build does in groups, for transform_window.
 struct PortableBuild {
