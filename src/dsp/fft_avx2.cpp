@@ -496,14 +496,10 @@ struct Avx2Build {
   // When the first pass (radix 2 to 5) has eight i or more, it takes its
   // inputs straight from the window rows.
   static constexpr bool has_window_first_pass = true;
-  QV_INLINE static bool first_pass_fits(int n, const FftPlan& plan) {
-    const int ip0 = plan.ifac[2];
-    return ip0 <= 5 && n / ip0 >= 8;
-  }
-  QV_INLINE static void first_pass(int n, int p, bool lone, const float* window, float* cr, float* ci,
-                                   const FftPlan& plan) {
-    const float* wa = plan.wsave.data();
-    switch (plan.ifac[2]) {
+  QV_INLINE static bool first_pass_fits(int n, int ip0) { return ip0 <= 5 && n / ip0 >= 8; }
+  QV_INLINE static void first_pass(int n, int ip0, int p, bool lone, const float* window, float* cr, float* ci,
+                                   const float* wa) {
+    switch (ip0) {
       case 4: first_pass_of_pair<Radix4>(n, p, lone, window, cr, ci, wa); break;
       case 2: first_pass_of_pair<Radix2>(n, p, lone, window, cr, ci, wa); break;
       case 3: first_pass_of_pair<Radix3>(n, p, lone, window, cr, ci, wa); break;

@@ -14,9 +14,9 @@
 //   store_row_groups(n, nch, fr, fi, window): the coefficients of k < k0 of
 //     all channels (see store_channels), returning k0;
 //   has_window_first_pass: whether the build can take the first pass straight
-//     from the window rows. If so, first_pass_fits(n, plan) tells whether it
-//     does for this plan, and first_pass(n, p, lone, window, cr, ci, plan)
-//     makes it for pair p into (cr, ci).
+//     from the window rows. If so, first_pass_fits(n, ip0) tells whether it
+//     does for a first pass of radix ip0, and first_pass(n, ip0, p, lone,
+//     window, cr, ci, wa) makes it for pair p into (cr, ci).
 //
 // Everything here and in fft_butterflies.hpp is inlined into the entry
 // function of each build and has internal linkage, so that each build uses
@@ -243,10 +243,11 @@ QV_INLINE void transform_window(int n, int nch, float* window, float* z, const F
   if constexpr (Build::has_window_first_pass) {
     // Where the build can, the first pass takes its inputs from the window
     // rows, and the sequences are never stored as such.
-    if (Build::first_pass_fits(n, plan)) {
+    const int ip0 = plan.ifac[2];  // radix of the first pass, read once for all pairs
+    if (Build::first_pass_fits(n, ip0)) {
       for (int p = 0; p < np; ++p) {
         const PairArrays pa = pair_arrays(z, n, p);
-        Build::first_pass(n, p, lone && p == np - 1, window, pa.sr, pa.si, plan);
+        Build::first_pass(n, ip0, p, lone && p == np - 1, window, pa.sr, pa.si, plan.wsave.data());
         std::tie(fr[p], fi[p]) = forward<Build>(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
       }
       store_channels<Build>(n, nch, fr, fi, window);
