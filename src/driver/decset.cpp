@@ -56,7 +56,10 @@ void check_level(const std::string& file, int lev, const LevelSetup& ls) {
 void check_filter(const std::string& file, int lev, const LevelSetup& ls) {
   if (lev >= 2 && filter_dc_gain(ls) == 0.0f) {
     std::string taps;
-    for (int j = 0; j < ls.nfc; ++j) taps += (j ? " " : "") + Console::num(ls.coef[static_cast<std::size_t>(j)]);
+    for (int j = 0; j < ls.nfc; ++j) {
+      if (j > 0) taps += ' ';
+      taps += Console::num(ls.coef[static_cast<std::size_t>(j)]);
+    }
     refuse(file, lev, "filter coefficients " + taps +
                           " (centre tap plus twice the side taps is 0; the filter cannot be normalised)");
   }
@@ -83,8 +86,9 @@ void check_cascade(const std::string& file, const DecSetup& s) {
   for (int lev = 1; lev <= s.nd; ++lev) {
     const std::int64_t slots = level_slots(s, lev);
     if (slots > nslotmx)
-      refuse(file, lev, "the level needs " + std::to_string(slots) + " buffer slots for its windows and filters; " +
-                            "at most " + std::to_string(nslotmx) + " are available (shorten nwin or the gap -olap)");
+      refuse(file, lev, "the level needs " + std::to_string(slots) + " buffer slots for its windows and the " +
+                            "decimation filter of the next level; at most " + std::to_string(nslotmx) +
+                            " are available (shorten nwin, the gap -olap or the next level's decfac)");
   }
 }
 
