@@ -40,8 +40,9 @@ std::complex<float> filter_response(int type, float p1, float p2, float T) {
       // is its conjugate and the denominator its squared modulus.
       const float x = T / p1;
       const float d = p2;
-      const std::complex<float> num(1.0f - x * x, x * d);
-      const float den = ((d * d - 2.0f) + x * x) * x * x + 1.0f;
+      const float x2 = x * x;
+      const std::complex<float> num(1.0f - x2, x * d);
+      const float den = ((d * d - 2.0f) + x2) * x2 + 1.0f;
       return num / den;
     }
     case ft_l2: {
