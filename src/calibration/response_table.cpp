@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "calibration/channel_filters.hpp"
 #include "common/error.hpp"
 #include "common/math_constants.hpp"
 
@@ -11,12 +12,46 @@ namespace qv {
 
 namespace {
 
-// Real response of that filter at f hertz, the taps spaced dr_prev seconds.
-float filter_response(const LevelSetup& lv, float f, float dr_prev) {
+// Real response of the decimation filter of a level at f hertz, the taps
+// spaced dr_prev seconds.
+float decimation_filter_response(const LevelSetup& lv, float f, float dr_prev) {
   float h = lv.coef[0];
   for (int j = 1; j < lv.nfc && j < nfcmx; ++j)
     h += 2.0f * lv.coef[j] * std::cos(twopi * f * static_cast<float>(j) * dr_prev);
   return h;
+}
+
+// Divides every factor of channel c by g H(f) of one of its filters, in
+// double precision, at the harmonics of every level.
+void divide_by_filter(ResponseTable& rt, const DecSetup& setup, const std::array<float, ndmx + 1>& dr,
+                      const SystemParameters& sp, int c, int j, const ChannelFilter& flt, Console& con,
+                      const FilterSink& sink) {
+  for (int L = 1; L <= setup.nd; ++L) {
+    const LevelSetup& lv = setup.lev[L];
+    const float span = static_cast<float>(lv.nwin) * dr[L];
+    for (int k = 1; k <= lv.nfreq; ++k) {
+      const float f = static_cast<float>(k) / span;
+      // The table filters have always reported every frequency they are
+      // evaluated at.
+      if (flt.type == ft_te || flt.type == ft_tb) con.say(flt.type, "LMT");
+      if (flt.type == ft_pa || flt.type == ft_05) con.say(flt.type, "PDAS");
+      std::complex<double> gH;
+      if (!channel_filter_response(flt, f, gH)) {
+        con.say("resptbl failed");
+        con.say("channel", c + 1, "file", flt.file, "frequency", f);
+        throw Error(filter_place(sp, c, j) + ": the response table " + flt.file + " does not reach " +
+                    Console::num(f) + " Hz (level " + std::to_string(L) + ", frequency index " + std::to_string(k) +
+                    ")");
+      }
+      if (flt.type == ft_te || flt.type == ft_tb) con.say(flt.type, "j.le.6");
+      if (gH == 0.0)
+        throw Error(filter_place(sp, c, j) + ": its response is 0 at " + Console::num(f) + " Hz (level " +
+                    std::to_string(L) + ", frequency index " + std::to_string(k) + "), which cannot be divided out");
+      std::complex<float>& r = rt.lev[L][rtidx(c, k)];
+      r = std::complex<float>(std::complex<double>(r) / gH);
+      if (sink) sink(c, j, L, k, gH);
+    }
+  }
 }
 
 }  // namespace
@@ -29,7 +64,8 @@ void response_table_allocate(ResponseTable& rt, const DecSetup& setup) {
 }
 
 void build_response_table(ResponseTable& rt, const DecSetup& setup, const std::array<float, ndmx + 1>& dr,
-                          const SystemParameters& sp, int nch) {
+                          const SystemParameters& sp, int nch, const std::string& sensor_dir, Console& con,
+                          const FilterSink& sink) {
   const int nd = setup.nd;
   if (nch < 1 || nch > nchmx) throw Error("response table: impossible channel count " + std::to_string(nch));
   for (int L = 1; L <= nd; ++L)
@@ -73,7 +109,7 @@ void build_response_table(ResponseTable& rt, const DecSetup& setup, const std::a
       const float span = static_cast<float>(lv.nwin) * dr[M];
       for (int k = 1; k <= lv.nfreq; ++k) {
         const float f = static_cast<float>(k) / span;
-        const float h = filter_response(filt, f, dr[L - 1]) / g0;
+        const float h = decimation_filter_response(filt, f, dr[L - 1]) / g0;
         for (int c = 0; c < nch; ++c) rt.lev[M][rtidx(c, k)] /= h;
       }
     }
@@ -89,6 +125,21 @@ void build_response_table(ResponseTable& rt, const DecSetup& setup, const std::a
       const float f = static_cast<float>(k) / span;
       const std::complex<float> delay = std::exp(std::complex<float>(0.0f, twopi * f * sp.sysdelay));
       for (int c = 0; c < nch; ++c) rt.lev[L][rtidx(c, k)] *= delay;
+    }
+  }
+
+  // 4. The analog filters and instrument responses of every channel, in the
+  //    order of its list. One filter is loaded at a time.
+  ChannelFilter flt;
+  for (int c = 0; c < nch; ++c) {
+    const ChannelDescription& ch = sp.ch[static_cast<std::size_t>(c)];
+    for (int j = 0; j < ch.nfilt; ++j) {
+      prepare_filter(sp, c, j, sensor_dir, flt, con);
+      if (flt.left_out) {
+        con.say(filter_place(sp, c, j) + " left out: no response table from " + flt.file);
+        continue;
+      }
+      divide_by_filter(rt, setup, dr, sp, c, j, flt, con, sink);
     }
   }
 }

@@ -103,6 +103,7 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   }
   SpFile f(r, sp_name);
   SystemParameters sp;
+  sp.source = sp_name;
   sp.station = std::string(kStationWidth, ' ');
 
   f.text(sp.station, kStationWidth, "the station name");
@@ -175,6 +176,7 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
       const std::size_t at = static_cast<std::size_t>(last_nonblank(display));
       display.replace(at, 4, " " + code + " ");
       f.verbatim(ch.fline[static_cast<std::size_t>(j)], kFilterLineWidth, "the parameter line of " + filt);
+      ch.fcode[static_cast<std::size_t>(j)] = code;
       ch.ftype[static_cast<std::size_t>(j)] = filter_type(code);
       if (ch.ftype[static_cast<std::size_t>(j)] == kUnknownFilter) con.say("filter type", code + " unknown");
     }

@@ -43,6 +43,11 @@ struct DecSetup {
 // refuses set-ups whose factors overflow.
 int cumulative_factor(const DecSetup& s, int lev);
 
+// Sample interval of every level in seconds (index = level, 1..nd): the
+// input interval dt times the decimation factors up to and including the
+// level's own, in single precision.
+std::array<float, ndmx + 1> level_intervals(const DecSetup& s, float dt);
+
 // Zero-frequency gain of the decimation filter of a level: the centre tap
 // plus twice every side tap, in single precision. The cascade renormalises
 // the filter by it, so it must not be zero.

@@ -21,11 +21,13 @@ struct ChannelDescription {
   float tilt = 0;        // degrees
   float scale = 0;       // recorded counts to physical units
   int nfilt = 0;         // filters in the list
+  std::array<std::string, nfiltmx> fcode{};  // filter code as written, 2 characters
   std::array<int, nfiltmx> ftype{};          // type number from the filter code
   std::array<std::string, nfiltmx> fline{};  // parameter line, kept verbatim
 };
 
 struct SystemParameters {
+  std::string source;    // the file the description was read from
   std::string station;   // 20 characters, leading blanks removed
   float lat = 0, lon = 0;  // degrees; negative longitude stored + 360
   float decl = 0;        // degrees

@@ -141,7 +141,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   if (status != decset_ok)
     throw Error("the decimation and pre-whitening set-up (" + in.files.decset + ", " + in.files.pwset +
                 ") cannot be used; see the message above");
-  prepare_run(*st, in.acq.time_int, in.acq.sampfreq, con);
+  prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, con);
 
   const LoopOutcome done = process_blocks(*st, *in.reader, con);
   switch (done.end) {

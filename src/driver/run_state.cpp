@@ -6,16 +6,11 @@ namespace qv {
 
 namespace {
 
-// nfmx and the sample interval of every level: the input interval times the
-// decimation factors up to and including the level's own.
+// nfmx and the sample interval of every level.
 void derive_levels(RunState& st) {
   st.nfmx = 0;
-  float dr = st.sp.dt;
-  for (int lev = 1; lev <= st.setup.nd; ++lev) {
-    st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
-    dr *= static_cast<float>(st.setup.lev[lev].decfac);
-    st.dr[lev] = dr;
-  }
+  for (int lev = 1; lev <= st.setup.nd; ++lev) st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
+  st.dr = level_intervals(st.setup, st.sp.dt);
 }
 
 int longest_window(const DecSetup& s) {
@@ -47,10 +42,10 @@ void allocate_run_arrays(RunState& st) {
 
 }  // namespace
 
-void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, Console& con) {
+void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir, Console& con) {
   derive_levels(st);
   allocate_run_arrays(st);
-  build_response_table(st.response, st.setup, st.dr, st.sp, st.nch);
+  build_response_table(st.response, st.setup, st.dr, st.sp, st.nch, sensor_dir, con);
   st.grid = align_start_time(st.setup, time_int, sampfreq, con);
   // The residual is counted in input samples; the phase shift wants seconds.
   st.grid_residual_s = st.grid.grid_residual * st.sp.dt;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "calibration/response_table.hpp"
@@ -63,8 +64,9 @@ struct RunState {
 // limits as maxima; the response table; the window grid of every level
 // (start-time report on the error output); the "TIME_INTERVAL (sec)" line;
 // the FFT and taper of every level. time_int is the start of the data in
-// microseconds after the reference time, sampfreq the input rate in hertz.
-void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, Console& con);
+// microseconds after the reference time, sampfreq the input rate in hertz,
+// sensor_dir the folder of the instrument response files.
+void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir, Console& con);
 
 // The window array of the run as the window steps see it.
 WindowArray window_array(RunState& st);

@@ -51,8 +51,8 @@ PathsLines read_paths_lines(TextReader& r) {
   return lines;
 }
 
-// The paths file: "paths.cfg" in the working directory or, when it is
-// missing, a name typed at the console; an empty answer means none.
+}  // namespace
+
 std::optional<PathsLines> find_paths_file(Console& con) {
   TextReader r;
   if (!r.open("paths.cfg")) {
@@ -69,8 +69,6 @@ std::optional<PathsLines> find_paths_file(Console& con) {
   }
   return read_paths_lines(r);
 }
-
-}  // namespace
 
 InputFileSet form_file_names(const std::string& ts_name, const std::optional<PathsLines>& paths, int nch) {
   InputFileSet f;

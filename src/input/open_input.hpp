@@ -39,6 +39,11 @@ struct OpenedInput {
 // Lines of the paths file: up to seven fixed fields; a missing line is empty.
 using PathsLines = std::array<std::optional<std::string>, 7>;
 
+// The paths file: "paths.cfg" in the working directory or, when it is
+// missing, a name typed at the console (asked again while it cannot be
+// opened); an empty answer or the end of input means none (nullopt).
+std::optional<PathsLines> find_paths_file(Console& con);
+
 // Forms every per-run file name from the time-series name, the paths-file
 // lines (nullopt: no paths file) and the channel count of the header.
 InputFileSet form_file_names(const std::string& ts_name, const std::optional<PathsLines>& paths, int nch);

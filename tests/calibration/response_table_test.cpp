@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <complex>
+#include <sstream>
 
 #include "calibration/response_table.hpp"
 #include "common/error.hpp"
@@ -45,6 +46,12 @@ struct Fixture {
     s.pwdiff[1][1] = true;
     s.pwdiff[2][1] = true;
   }
+  void build(ResponseTable& rt, int nch) const {
+    std::ostringstream out;
+    std::istringstream in;
+    Console con(out, out, in);
+    build_response_table(rt, s, dr, sp, nch, "sensors", con);
+  }
   // The decimation filter of level L normalised to unit gain at zero
   // frequency, in double precision, at f hertz.
   double hn(int L, double f) const {
@@ -82,7 +89,7 @@ TEST(ResponseTable, ScaleSqrtDrAndNormalisedDecimationFilters) {
   response_table_allocate(rt, fx.s);
   EXPECT_EQ(rt.lev[1].size(), 10u * nchmx);
   EXPECT_TRUE(rt.lev[4].empty());  // nfreq 0 stores nothing
-  build_response_table(rt, fx.s, fx.dr, fx.sp, 3);
+  fx.build(rt, 3);
   expect_table(fx, rt, 3, 0.0);
   // Level 1, no filter: exactly the real factor s sqrt(dr).
   EXPECT_EQ(rt.lev[1][rtidx(0, 7)], std::complex<float>(2.5f * std::sqrt(0.1f), 0.0f));
@@ -98,7 +105,7 @@ TEST(ResponseTable, FirstDifferenceIsInverted) {
   Fixture fx;
   ResponseTable rt;
   response_table_allocate(rt, fx.s);
-  build_response_table(rt, fx.s, fx.dr, fx.sp, 2);
+  fx.build(rt, 2);
   // Times the difference response exp(i w) - 1 it gives back s sqrt(dr).
   for (int k = 1; k <= 10; ++k) {
     const cd diff = std::exp(cd(0, 2 * pi * k / 64)) - 1.0;
@@ -115,7 +122,7 @@ TEST(ResponseTable, SystemDelayTurnsThePhase) {
   fx.sp.sysdelay = 0.05f;
   ResponseTable rt;
   response_table_allocate(rt, fx.s);
-  build_response_table(rt, fx.s, fx.dr, fx.sp, 3);
+  fx.build(rt, 3);
   expect_table(fx, rt, 3, 0.05);
   // Channel 0 of level 1 is otherwise real: its phase is 2 pi f tau_s.
   for (int k = 1; k <= 10; ++k)

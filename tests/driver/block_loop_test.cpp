@@ -66,7 +66,7 @@ class BlockLoop : public testing::Test {
     st.sp.nch = 2;
     st.sp.dt = 1;
     st.sp.ch[0].scale = st.sp.ch[1].scale = 1;
-    prepare_run(st, 0, 1.0f, con);
+    prepare_run(st, 0, 1.0f, "sensors", con);
     out.str("");
   }
 
