@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "calibration/filter_response.hpp"
 #include "common/error.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
@@ -134,7 +135,7 @@ void reverse_rows(Rows& rows, int n) { std::reverse(rows.begin() + 1, rows.begin
 }  // namespace
 
 RspLoad load_response_file(int type, const std::string& path, ResponseFile& t, Console& con) {
-  if (type != 7 && type != 8 && type != 17 && type != 18 && type != 98 && type != 99)
+  if (type != ft_te && type != ft_tb && type != ft_pa && type != ft_05 && type != ft_ap && type != ft_ri)
     throw Error("response table file " + path + ": filter type " + std::to_string(type) + " is not a table type");
 
   // Until the load has succeeded the table holds nothing, so that a filter
@@ -150,22 +151,22 @@ RspLoad load_response_file(int type, const std::string& path, ResponseFile& t, C
   std::array<int, 3> nrows{};
   std::string_view line;
   switch (type) {
-    case 7:
-    case 8:
+    case ft_te:
+    case ft_tb:
       for (int k = 0; k < kHeaderLines; ++k) r.next_line(line);  // at the end of the file the count read says so
-      for (int g = 0; g < (type == 7 ? 3 : 1); ++g) {
+      for (int g = 0; g < (type == ft_te ? 3 : 1); ++g) {
         nrows[g] = read_row_count(r, g + 1);
-        read_fixed_rows(r, nrows[g], type == 7 ? 9 : 3, g + 1, t.rows[g]);
+        read_fixed_rows(r, nrows[g], type == ft_te ? 9 : 3, g + 1, t.rows[g]);
       }
       break;
-    case 17:
-    case 18:
+    case ft_pa:
+    case ft_05:
       // These files list the frequencies in decreasing order.
       skip_dashed_header(r);
       nrows[0] = read_free_rows(r, t.rows[0]);
       reverse_rows(t.rows[0], nrows[0]);
       break;
-    default:  // 98, 99
+    default:  // AP, RI
       skip_text_header(r);
       nrows[0] = read_free_rows(r, t.rows[0]);
       if (t.rows[0][1][0] > t.rows[0][nrows[0]][0]) reverse_rows(t.rows[0], nrows[0]);
@@ -198,7 +199,7 @@ bool response_at(const ResponseFile& t, int i, int j, float f, std::complex<floa
     const float w = (f1 - f) / (f1 - f0);
     const float A = rows[r][ca] * w + rows[r + 1][ca] * (1.0f - w);
     const float P = rows[r][cp] * w + rows[r + 1][cp] * (1.0f - w);
-    if (t.type == 99) {
+    if (t.type == ft_ri) {
       H = {A, P};
     } else {
       const float phase = P * kPi / 180.0f;

@@ -28,9 +28,8 @@ void divide_by_filter(ResponseTable& rt, const DecSetup& setup, const std::array
                       const FilterSink& sink) {
   for (int L = 1; L <= setup.nd; ++L) {
     const LevelSetup& lv = setup.lev[L];
-    const float span = static_cast<float>(lv.nwin) * dr[L];
     for (int k = 1; k <= lv.nfreq; ++k) {
-      const float f = static_cast<float>(k) / span;
+      const float f = harmonic_frequency(lv, dr[L], k);
       // The table filters have always reported every frequency they are
       // evaluated at.
       if (flt.type == ft_te || flt.type == ft_tb) con.say(flt.type, "LMT");
@@ -106,9 +105,8 @@ void build_response_table(ResponseTable& rt, const DecSetup& setup, const std::a
     const float g0 = filter_dc_gain(filt);  // not 0: the set-up reader refuses such taps
     for (int M = L; M <= nd; ++M) {
       const LevelSetup& lv = setup.lev[M];
-      const float span = static_cast<float>(lv.nwin) * dr[M];
       for (int k = 1; k <= lv.nfreq; ++k) {
-        const float f = static_cast<float>(k) / span;
+        const float f = harmonic_frequency(lv, dr[M], k);
         const float h = decimation_filter_response(filt, f, dr[L - 1]) / g0;
         for (int c = 0; c < nch; ++c) rt.lev[M][rtidx(c, k)] /= h;
       }
@@ -120,9 +118,8 @@ void build_response_table(ResponseTable& rt, const DecSetup& setup, const std::a
   //    factor exp(-i 2 pi f tau_s); exp(+i 2 pi f tau_s) takes it out.
   for (int L = 1; L <= nd; ++L) {
     const LevelSetup& lv = setup.lev[L];
-    const float span = static_cast<float>(lv.nwin) * dr[L];
     for (int k = 1; k <= lv.nfreq; ++k) {
-      const float f = static_cast<float>(k) / span;
+      const float f = harmonic_frequency(lv, dr[L], k);
       const std::complex<float> delay = std::exp(std::complex<float>(0.0f, twopi * f * sp.sysdelay));
       for (int c = 0; c < nch; ++c) rt.lev[L][rtidx(c, k)] *= delay;
     }

@@ -48,6 +48,12 @@ int cumulative_factor(const DecSetup& s, int lev);
 // level's own, in single precision.
 std::array<float, ndmx + 1> level_intervals(const DecSetup& s, float dt);
 
+// Frequency in hertz of harmonic k of a level's window: k / (nwin dr), in
+// single precision, dr the level's sample interval in seconds.
+inline float harmonic_frequency(const LevelSetup& ls, float dr, int k) {
+  return static_cast<float>(k) / (static_cast<float>(ls.nwin) * dr);
+}
+
 // Zero-frequency gain of the decimation filter of a level: the centre tap
 // plus twice every side tap, in single precision. The cascade renormalises
 // the filter by it, so it must not be zero.

@@ -24,8 +24,6 @@ class WindowArray {
   // twice the number of coefficients it can take.
   std::int64_t samples() const { return samples_; }
 
-  // Sample t (0-based) of channel c (0-based).
-  float& at(int c, std::int64_t t) const { return data_[widx(c, t)]; }
   // Real and imaginary part of coefficient k (1-based) of channel c.
   float& re(int c, int k) const { return data_[wre(c, k)]; }
   float& im(int c, int k) const { return data_[wim(c, k)]; }

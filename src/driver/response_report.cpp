@@ -34,10 +34,9 @@ void write_table(std::ostream& csv, const ResponseTable& rt, const DecSetup& set
     const ChannelDescription& ch = sp.ch[static_cast<std::size_t>(c)];
     for (int L = 1; L <= setup.nd; ++L) {
       const LevelSetup& lv = setup.lev[L];
-      const float span = static_cast<float>(lv.nwin) * dr[L];
       for (int k = 1; k <= lv.nfreq; ++k) {
         csv << c + 1 << ',' << trim(ch.id) << ',' << L << ',' << k << ','
-            << Console::num(static_cast<float>(k) / span);
+            << Console::num(harmonic_frequency(lv, dr[L], k));
         write_complex(csv, std::complex<double>(rt.lev[L][rtidx(c, k)]));
         for (int j = 0; j < nfiltmx; ++j) {
           const auto at = filters.find({c, j, L, k});
