@@ -8,14 +8,20 @@
 
 namespace qv {
 
-void read_at(std::FILE* f, const std::string& name, std::int64_t offset, unsigned char* buf, std::size_t n) {
+std::size_t read_up_to(std::FILE* f, const std::string& name, std::int64_t offset, unsigned char* buf,
+                       std::size_t n) {
   if (offset < 0 || fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0)
     throw Error("cannot read \"" + name + "\" at byte offset " + std::to_string(offset));
   const std::size_t got = std::fread(buf, 1, n, f);
+  if (got != n && std::ferror(f))
+    throw Error("cannot read \"" + name + "\" at byte offset " + std::to_string(offset) + " (" +
+                std::strerror(errno) + ")");
+  return got;
+}
+
+void read_at(std::FILE* f, const std::string& name, std::int64_t offset, unsigned char* buf, std::size_t n) {
+  const std::size_t got = read_up_to(f, name, offset, buf, n);
   if (got != n) {
-    if (std::ferror(f))
-      throw Error("cannot read \"" + name + "\" at byte offset " + std::to_string(offset) + " (" +
-                  std::strerror(errno) + ")");
     throw Error("\"" + name + "\" ends at byte offset " + std::to_string(offset + std::int64_t(got)) +
                 "; expected " + std::to_string(n) + " bytes from offset " + std::to_string(offset));
   }

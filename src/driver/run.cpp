@@ -48,19 +48,23 @@ void report_run_time(std::int64_t start, Console& con) {
 }
 
 // The channel count of the system parameter file (1 to 6, checked as it was
-// read) wins over the header's. A text recording with fewer values per sample
-// than declared is refused: its samples would be read across line ends and
-// mixed up.
-void settle_channels(RunState& st, const RunOptions& opts, const InputFileSet& files, Console& con) {
+// read) wins over the header's. A recording with fewer channels than declared
+// is refused: a text recording's samples would be read across line ends and a
+// binary recording's scans across each other, and mixed up either way.
+void settle_channels(RunState& st, const RunOptions& opts, const InputFileSet& files, int header_nch, Console& con) {
   const int declared = st.sp.nch;
   const int processed = declared == 6 ? 5 : declared;
   // Records of 4 nch + 4 bytes: one channel leaves 8 bytes, too short for a
   // block's first record (level, frequency index, count).
   if (processed < 2)
     throw Error(files.sp + " declares one channel; the Fourier-coefficient file needs at least 2");
-  if (opts.ascii && declared > st.nch)
-    throw Error(files.sp + " declares " + std::to_string(declared) + " channels, but the first sample line of " +
-                files.ts_path + " holds " + std::to_string(st.nch) + " values");
+  if (declared > header_nch) {
+    if (opts.ascii)
+      throw Error(files.sp + " declares " + std::to_string(declared) + " channels, but the first sample line of " +
+                  files.ts_path + " holds " + std::to_string(header_nch) + " values");
+    throw Error(files.sp + " declares " + std::to_string(declared) + " channels, but the header of " + files.ts_path +
+                " enables " + std::to_string(header_nch));
+  }
   st.reader_nch = declared;
   if (processed != st.nch) {
     con.say(std::string("info: nch in sp file does not agree with nch in") + " data file");
@@ -130,7 +134,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   st->threshold = in.acq.threshold;
   FcFileWriter writer(in.files.fc, st->nch, con);
   st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);
-  settle_channels(*st, opts, in.files, con);
+  settle_channels(*st, opts, in.files, in.acq.nch, con);
   ask_position(in.files.sp, *st, con);
 
   int status = cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);

@@ -6,6 +6,8 @@
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
 #include "input/ascii_reader.hpp"
+#include "input/qel_block_reader.hpp"
+#include "input/qel_header.hpp"
 
 namespace qv {
 
@@ -17,6 +19,8 @@ constexpr int kPathsWidth = 80;
 constexpr int kSensorWidth = 40;
 // Longest paths-file name accepted at the prompt.
 constexpr std::size_t kPathsNameWidth = 40;
+// Unit number the console names for the open QEL file.
+constexpr int kQelUnit = 10;
 
 // Line i (1-based) of the paths file as its fixed field, or nullopt when it
 // could not be read.
@@ -49,6 +53,37 @@ PathsLines read_paths_lines(TextReader& r) {
     l = std::string(line);
   }
   return lines;
+}
+
+// Opens a QEL binary recording and reads its header (rdhdrQEL). Six enabled
+// channels are named as five in the Fourier-coefficient file (its records
+// hold five), while the header's count is handed back.
+void open_qel(const std::string& name, const std::optional<PathsLines>& paths, OpenedInput& in, Console& con) {
+  const std::string& path = in.files.ts_path;
+  con.say("looking for weird bin files ", path);
+  con.say("md value is ", static_cast<int>(directory(paths, 1).size()));
+  con.say("open file:", path);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  con.say("ierr is now", f ? 0 : 1);
+  con.say("in_unit is ", kQelUnit);
+  if (!f) {
+    con.say("file to open:", path);
+    con.say("error in open QEL binary file");
+    throw Error("cannot open the QEL binary file " + path);
+  }
+  QelLayout layout;
+  try {
+    rdhdrQEL(f, path, in.acq, layout, con);
+  } catch (...) {
+    std::fclose(f);
+    throw;
+  }
+  if (in.acq.input_error) {
+    std::fclose(f);
+    return;
+  }
+  in.reader = std::make_unique<QelBlockReader>(f, path, layout, con);
+  in.files = form_file_names(name, paths, in.acq.nch == 6 ? 5 : in.acq.nch);
 }
 
 }  // namespace
@@ -118,8 +153,8 @@ OpenedInput open_input(const RunOptions& opts, Console& con) {
   if (!opts.ascii) {
     if (opts.nims)
       throw Error("the NIMS binary input format (option -B) is not available yet; cannot read " + in.files.ts_path);
-    throw Error("the QEL binary input format (the default without -a, -A, -N, -KA or -ka) is not available yet; "
-                "cannot read " + in.files.ts_path);
+    open_qel(name, paths, in, con);
+    return in;
   }
 
   TextReader data;

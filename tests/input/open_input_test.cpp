@@ -217,7 +217,7 @@ TEST_F(StationFolder, MissingFilesAndBinaryFormatsAreRefused) {
   RunOptions qel;
   qel.name_given = true;
   qel.ts_name = "c.bin";
-  EXPECT_NE(error_of(qel).find("not available yet"), std::string::npos);
+  EXPECT_EQ(error_of(qel), "cannot open the QEL binary file data/c.bin");
   RunOptions nims = qel;
   nims.nims = true;
   EXPECT_NE(error_of(nims).find("NIMS binary"), std::string::npos);
