@@ -17,7 +17,9 @@ namespace qv {
 // 24-bit big-endian sample of each enabled channel; the first nch of them are
 // delivered (five of six). The data end at the first block that is not whole
 // in the file: that read delivers no rows and returns status -1, with the two
-// end lines on the console. The reader owns the file and closes it.
+// end lines on the console. The file is read in runs of whole blocks inside
+// a packet (up to about a megabyte at a time), so reading costs little beside
+// decoding. The reader owns the file and closes it.
 class QelBlockReader final : public BlockReader {
  public:
   QelBlockReader(std::FILE* f, std::string name, const QelLayout& layout, Console& con);
@@ -37,9 +39,14 @@ class QelBlockReader final : public BlockReader {
   std::string name_;
   QelLayout layout_;
   Console& con_;
+  std::int64_t block_bytes_;        // nch x 768
   std::int64_t blocks_per_packet_;
-  std::int64_t block_ = 0;   // blocks requested so far
-  std::int64_t sample_ = 0;  // number of the next scan delivered
+  std::int64_t blocks_per_run_;    // blocks read at a time
+  std::int64_t block_ = 0;         // blocks requested so far
+  std::int64_t sample_ = 0;        // number of the next scan delivered
+  std::int64_t run_first_ = -1;    // first block held in bytes_ (-1: none yet)
+  std::int64_t run_wanted_ = 0;    // blocks the last read asked for
+  std::int64_t run_blocks_ = 0;    // whole blocks it found
   std::vector<unsigned char> bytes_;
 };
 
