@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "calibration/igrf.hpp"
 #include "common/console.hpp"
+#include "common/fixed_format.hpp"
 #include "driver/run.hpp"
 #include "input/qel_writer.hpp"
 #include "support/station_folder.hpp"
@@ -34,8 +36,8 @@ constexpr const char* kDecset =
     "0.5 0.25\n";
 constexpr const char* kPwset = "2\n3\n0\n";
 
-std::string system_parameters(int nch) {
-  std::string sp = "ST\n-31.5 138.6\n2.5\n" + std::to_string(nch) + "\n1.0\n0 0\n";
+std::string system_parameters(int nch, const char* declination = "2.5") {
+  std::string sp = std::string("ST\n-31.5 138.6\n") + declination + "\n" + std::to_string(nch) + "\n1.0\n0 0\n";
   const char* ids[] = {"Ex", "Ey", "Hx", "Hy", "Hz", "Tp"};
   for (int c = 0; c < nch; ++c) {
     sp += std::string(ids[c]) + "\n";
@@ -73,10 +75,10 @@ RunResult run_in(const fs::path& dir, const std::vector<std::string>& args, cons
   return {status, out.str(), err.str(), read_file(dir / fc_name)};
 }
 
-void write_station(const fs::path& dir, int nch) {
+void write_station(const fs::path& dir, int nch, const char* declination = "2.5") {
   write_file(dir / "decset.cfg", kDecset);
   write_file(dir / "pwset.cfg", kPwset);
-  write_file(dir / "st.sp", system_parameters(nch));
+  write_file(dir / "st.sp", system_parameters(nch, declination));
 }
 
 class QelStation : public testing::TestWithParam<int> {};
@@ -120,6 +122,27 @@ TEST_P(QelStation, GivesTheFileOfTheSameSamplesReadAsText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, QelStation, testing::Values(5, 6));
+
+TEST(QelStationDeclination, ZeroInTheSystemParameterFileTakesTheReferenceField) {
+  const TempFolder folder("qeldecl");
+  write_station(folder.path(), 5, "0.0");
+  QelHeaderFields h;
+  h.position = qel_position_text(47.0, 8.0);  // central Europe: a declination of about +1 degree in 2013
+  h.date_time = qel_date_time_text(2013, 6, 1, 0, 10, 38.0);
+  h.sampfreq = 1;
+  write_qel_file((folder.path() / "st.bin").string(), h, counts(5));
+  const RunResult r = run_in(folder.path(), {"-f:st.bin"}, "st.f5");
+  ASSERT_EQ(r.status, 0) << r.console << r.errors;
+  std::ostringstream sink;
+  std::istringstream none;
+  Console con(sink, sink, none);
+  const float decl = igrf_declination(47.0f, 8.0f, 2013.0f + 6.0f / 12.0f, con);
+  EXPECT_GT(decl, 0.5f);
+  EXPECT_LT(decl, 2.0f);
+  // The station summary and the file header (columns 8, 4 decimals after "decl").
+  EXPECT_NE(r.console.find("Declination:" + fmt_f(decl, 6, 2)), std::string::npos) << r.console;
+  EXPECT_NE(r.file.find("decl" + fmt_f(decl, 8, 4)), std::string::npos);
+}
 
 TEST(QelStationErrors, ShortHeaderAndMismatchedChannelCount) {
   const TempFolder folder("qelerr");

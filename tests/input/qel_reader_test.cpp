@@ -170,6 +170,20 @@ TEST_F(QelFile, DayNumbersAndDelaysBySamplingFrequency) {
   }
 }
 
+TEST_F(QelFile, DeclinationOnlyWithinTheReferenceFieldModel) {
+  QelHeaderFields h = fields();
+  const Header in_model = read_header(h);
+  EXPECT_GT(in_model.acq.reference_declination, 5.0f);  // South Australia, 2013: about +8 degrees
+  EXPECT_EQ(in_model.console.find("warning"), std::string::npos);
+  h.date_time = qel_date_time_text(2026, 3, 14, 10, 0, 0.0);
+  const Header beyond = read_header(h);
+  EXPECT_EQ(beyond.acq.reference_declination, 0.0f);
+  EXPECT_NE(beyond.console.find(" warning: no reference-field declination for the year 2026.25 (IGRF-11 covers 1900 "
+                                "to 2020); a declination of 0 in the system parameter file stays 0\n"),
+            std::string::npos)
+      << beyond.console;
+}
+
 TEST_F(QelFile, PositionTextWithHemisphereLetters) {
   const QelPosition south = qel_position("3130.0000000S  13836.000000E    ", "f");
   EXPECT_FLOAT_EQ(south.latitude, -31.5f);
