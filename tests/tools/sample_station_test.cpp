@@ -1,11 +1,14 @@
 // The bundled sample station (examples/sample_station) must stay a station the
-// program can process and must have the content its README advertises.
+// program can process and must have the content its README advertises, in its
+// logger recording as in its text copy.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,7 @@
 #include "common/limits.hpp"
 #include "common/text_reader.hpp"
 #include "driver/decset.hpp"
+#include "input/qel_header.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -262,6 +266,55 @@ TEST(SampleStation, SetUpFilesFitTheRecording) {
   }
   std::string_view rest;
   EXPECT_FALSE(sp.next_line(rest));
+}
+
+TEST(SampleStation, LoggerRecordingHoldsTheSameValuesAndStartsAtTenOClock) {
+  // Packets of a 1024-byte header and 46080 data bytes (12 blocks of 256
+  // scans); the samples are 24-bit big-endian two's complement counts of
+  // 0.01 microvolt (Ex, Ey) and 0.001 nT (Hx, Hy, Hz), scan after scan.
+  std::ifstream in(kStation + "sample_qel.bin", std::ios::binary);
+  const std::string bytes(std::istreambuf_iterator<char>(in), {});
+  std::vector<std::int32_t> counts;
+  for (std::size_t packet = 0; packet < bytes.size(); packet += 1024 + 46080)
+    for (std::size_t p = packet + 1024; p + 3 <= std::min(bytes.size(), packet + 1024 + 46080); p += 3) {
+      const auto b = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
+      const std::uint32_t u = b(p) << 16 | b(p + 1) << 8 | b(p + 2);
+      counts.push_back(static_cast<std::int32_t>(u) - (u & 0x800000u ? 0x1000000 : 0));
+    }
+  ASSERT_EQ(counts.size(), static_cast<std::size_t>(kSamples) * 5);
+  const auto& s = recording().samples;
+  int mismatches = 0;
+  for (int i = 0; i < kSamples; ++i)
+    for (int c = 0; c < 5; ++c) {
+      const double value = counts[std::size_t(i) * 5 + c] / (c < Hx ? 100.0 : 1000.0);
+      if (s[i][c] != kMissing) {
+        mismatches += value != s[i][c];
+      } else {
+        // The logger has no marker: a value like the nearest present ones
+        // (the mains swings E by up to 80 microvolts from sample to sample).
+        int before = i - 1, after = i + 1;
+        while (s[before][c] == kMissing) --before;
+        while (s[after][c] == kMissing) ++after;
+        EXPECT_NEAR(value, 0.5 * (s[before][c] + s[after][c]), c < Hx ? 100.0 : 0.1) << "sample " << i << ", " << c;
+      }
+    }
+  EXPECT_EQ(mismatches, 0);
+
+  // The header puts the first sample at 10:00:00 on 14 March 2014, day 72
+  // from 1 January, at 128 Hz.
+  std::ostringstream out, err;
+  std::istringstream answers;
+  Console con(out, err, answers);
+  Acquisition acq;
+  QelLayout layout;
+  std::FILE* f = std::fopen((kStation + "sample_qel.bin").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  rdhdrQEL(f, "sample_qel.bin", acq, layout, con);
+  std::fclose(f);
+  EXPECT_EQ(acq.time_int, (72 * 86400LL + 10 * 3600LL) * 1000000LL);
+  EXPECT_EQ(acq.sampfreq, 128.0f);
+  EXPECT_EQ(acq.nch, 5);
+  EXPECT_EQ(layout.nbytes_packet, 1024 + 46080);
 }
 
 TEST(SampleStation, GeneratorRewritesTheCommittedRecording) {
