@@ -1,13 +1,18 @@
 // make_sample_station: writes the recording of the bundled sample station, a
-// synthetic five-channel magnetotelluric time series in the generic ASCII
+// synthetic five-channel magnetotelluric time series, twice: as the data
+// logger records it (QEL binary, 24-bit counts) and in the generic ASCII
 // layout (three header lines, then one line per sample: Ex Ey Hx Hy Hz).
 //
 //   make_sample_station [folder [samples]]
 //
 // folder defaults to examples/sample_station, samples to 38400 (5 minutes at
-// 128 Hz). The output is "sample.asc" in that folder. The generator has its own
-// random numbers (xorshift64* and Box-Muller) and a fixed seed, so the same
-// command always writes the same file.
+// 128 Hz). The outputs are "sample_qel.bin" and "sample.asc" in that folder.
+// Both carry the same physical values: the logger counts 0.01 microvolt on the
+// electric lines and 0.001 nT on the magnetometer, the precision the text
+// shows. Only the text marks missing samples; the logger has no marker and
+// holds the generated value there. The generator has its own random numbers
+// (xorshift64* and Box-Muller) and a fixed seed, so the same command always
+// writes the same files.
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,16 +20,31 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "common/error.hpp"
+#include "input/qel_writer.hpp"
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDt = 0.0078125;  // sample interval, seconds (128 Hz)
 constexpr long kDefaultSamples = 38400;
-constexpr long kMaxSamples = 100000000;
-constexpr const char* kMissing = "2147483647";  // missing-value marker of the recording
+constexpr long kMaxSamples = 10000000;  // about 22 hours; the logger recording is built in memory
+constexpr const char* kMissing = "2147483647";  // missing-value marker of the text recording
+
+// The recording session: 14 March 2014 from 10:00:00, at the station of
+// sample.sp. The text file counts its time from midnight; the logger's header
+// states the date, so the reference field gives the declination for it.
+constexpr int kYear = 2014, kMonth = 3, kDay = 14;
+constexpr double kLatitude = -31.50, kLongitude = 138.60;
+
+// The logger names the second before its first scan (09:59:59) and stamps the
+// scan 1 s + stamp / 50 MHz after it; its filters have delayed the samples by
+// 39 intervals (39/128 s = 0.3046875 s). A stamp of 0.304688 s (15234400
+// ticks) puts the first sample half a microsecond after 10:00:00, so the start
+// time in whole microseconds is 10:00:00 whatever the rounding on the way.
+constexpr std::int64_t kStamp = 15234400;
 
 // The natural field: red noise whose power falls as 1/f^2 between the two
 // corner frequencies and faster above the upper one (the quiet band of
@@ -40,7 +60,7 @@ constexpr double kZxy = 3.0;   // Ex from Hy, mV/km per nT
 constexpr double kZyx = -1.5;  // Ey from Hx, mV/km per nT
 constexpr double kTau = 0.5;   // seconds
 
-// Electrode lines and their recording: counts are microvolts across the line.
+// Electrode lines and their recording: microvolts across the line.
 constexpr double kExLineKm = 0.100;
 constexpr double kEyLineKm = 0.095;
 constexpr double kMicrovoltsPerMillivolt = 1000.0;
@@ -118,6 +138,20 @@ bool is_missing(long i, int channel) {
   return false;
 }
 
+// Logger counts of a value as the text shows it ("-1234.56" with two
+// decimals is -123456 counts of 0.01 microvolt): the digits without the point,
+// so both files hold exactly the same number.
+std::int32_t counts_of(const char* text) {
+  std::string digits;
+  for (const char* p = text; *p; ++p)
+    if (*p != '.') digits += *p;
+  std::int32_t v = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+  if (ec != std::errc() || end != digits.data() + digits.size())
+    throw qv::Error(std::string("value '") + text + "' does not give a count");
+  return v;
+}
+
 long parse_count(const std::string& text) {
   long n = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
@@ -126,14 +160,32 @@ long parse_count(const std::string& text) {
   return n;
 }
 
+// The logger's header: 128 Hz, five channels (mask 0x1F) in packets of 12
+// blocks of 256 scans, 46080 data bytes.
+qv::QelHeaderFields logger_header() {
+  qv::QelHeaderFields h;
+  h.fpga = qv::qel::first_new_fpga;
+  h.position = qv::qel_position_text(kLatitude, kLongitude);
+  h.date_time = qv::qel_date_time_text(kYear, kMonth, kDay, 9, 59, 59.0);
+  h.divisor = "50";
+  h.sampfreq = 128;
+  h.stamp = kStamp;
+  h.data_bytes = 12 * qv::qel::scans_per_block * 5 * qv::qel::bytes_per_sample;
+  h.mask = 0x1F;
+  return h;
+}
+
 void write_station(const std::string& folder, long n) {
   std::filesystem::create_directories(folder);
   const std::string path = (std::filesystem::path(folder) / "sample.asc").string();
+  const std::string qel_path = (std::filesystem::path(folder) / "sample_qel.bin").string();
   std::FILE* f = std::fopen(path.c_str(), "w");
   if (!f) throw qv::Error("cannot create " + path);
   // Header: sample interval (seconds), start time, reference time of the
   // window grid (midnight of the recording day).
-  std::fprintf(f, "0.0078125\n2026 3 14 10 0 0\n2026 3 14 0 0 0\n");
+  std::fprintf(f, "0.0078125\n%d %d %d 10 0 0\n%d %d %d 0 0 0\n", kYear, kMonth, kDay, kYear, kMonth, kDay);
+  std::vector<std::int32_t> counts;
+  counts.reserve(static_cast<std::size_t>(n) * 5);
 
   Rng rng{0x5EEDC0DE12345678ULL};
   RedNoise s1(rng), s2(rng);
@@ -157,11 +209,11 @@ void write_station(const std::string& folder, long n) {
     v[3] = cur.hy - 7.5 + 0.01 * rng.gauss();
     v[4] = 0.12 * cur.hx - 0.08 * cur.hy + 40.0 + 0.01 * rng.gauss();
     for (int c = 0; c < 5; ++c) {
+      char text[32];
+      std::snprintf(text, sizeof text, c < 2 ? "%.2f" : "%.3f", v[c]);  // 0.01 microvolt, 0.001 nT
+      counts.push_back(counts_of(text));
       if (c > 0) std::fputc(' ', f);
-      if (is_missing(i, c))
-        std::fputs(kMissing, f);
-      else
-        std::fprintf(f, c < 2 ? "%.2f" : "%.3f", v[c]);  // 0.01 microvolt, 0.001 nT
+      std::fputs(is_missing(i, c) ? kMissing : text, f);
     }
     std::fputc('\n', f);
     prev = cur;
@@ -169,7 +221,8 @@ void write_station(const std::string& folder, long n) {
   }
   const bool failed = std::ferror(f) != 0;
   if (std::fclose(f) != 0 || failed) throw qv::Error("cannot write " + path + " (disk full?)");
-  std::cout << "wrote " << path << ": " << n << " samples of Ex Ey Hx Hy Hz at 128 Hz\n";
+  qv::write_qel_file(qel_path, logger_header(), counts);
+  std::cout << "wrote " << path << " and " << qel_path << ": " << n << " samples of Ex Ey Hx Hy Hz at 128 Hz\n";
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 // The bundled sample station (examples/sample_station) must stay a station the
-// program can process and must have the content its README advertises.
+// program can process and must have the content its README advertises, in its
+// logger recording as in its text copy.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,7 @@
 #include "common/limits.hpp"
 #include "common/text_reader.hpp"
 #include "driver/decset.hpp"
+#include "input/qel_header.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -88,8 +92,8 @@ TEST(SampleStation, RecordingIsGenericAsciiWithFiveChannels) {
   const Recording& r = recording();
   ASSERT_EQ(r.header.size(), 3u);
   EXPECT_EQ(r.header[0], "0.0078125");
-  EXPECT_EQ(r.header[1], "2026 3 14 10 0 0");
-  EXPECT_EQ(r.header[2], "2026 3 14 0 0 0");
+  EXPECT_EQ(r.header[1], "2014 3 14 10 0 0");
+  EXPECT_EQ(r.header[2], "2014 3 14 0 0 0");
   EXPECT_EQ(r.samples.size(), static_cast<size_t>(kSamples));
   EXPECT_TRUE(r.layout_faults.empty()) << r.layout_faults.size() << " malformed lines, first "
                                        << r.layout_faults.front();
@@ -264,6 +268,55 @@ TEST(SampleStation, SetUpFilesFitTheRecording) {
   EXPECT_FALSE(sp.next_line(rest));
 }
 
+TEST(SampleStation, LoggerRecordingHoldsTheSameValuesAndStartsAtTenOClock) {
+  // Packets of a 1024-byte header and 46080 data bytes (12 blocks of 256
+  // scans); the samples are 24-bit big-endian two's complement counts of
+  // 0.01 microvolt (Ex, Ey) and 0.001 nT (Hx, Hy, Hz), scan after scan.
+  std::ifstream in(kStation + "sample_qel.bin", std::ios::binary);
+  const std::string bytes(std::istreambuf_iterator<char>(in), {});
+  std::vector<std::int32_t> counts;
+  for (std::size_t packet = 0; packet < bytes.size(); packet += 1024 + 46080)
+    for (std::size_t p = packet + 1024; p + 3 <= std::min(bytes.size(), packet + 1024 + 46080); p += 3) {
+      const auto b = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
+      const std::uint32_t u = b(p) << 16 | b(p + 1) << 8 | b(p + 2);
+      counts.push_back(static_cast<std::int32_t>(u) - (u & 0x800000u ? 0x1000000 : 0));
+    }
+  ASSERT_EQ(counts.size(), static_cast<std::size_t>(kSamples) * 5);
+  const auto& s = recording().samples;
+  int mismatches = 0;
+  for (int i = 0; i < kSamples; ++i)
+    for (int c = 0; c < 5; ++c) {
+      const double value = counts[std::size_t(i) * 5 + c] / (c < Hx ? 100.0 : 1000.0);
+      if (s[i][c] != kMissing) {
+        mismatches += value != s[i][c];
+      } else {
+        // The logger has no marker: a value like the nearest present ones
+        // (the mains swings E by up to 80 microvolts from sample to sample).
+        int before = i - 1, after = i + 1;
+        while (s[before][c] == kMissing) --before;
+        while (s[after][c] == kMissing) ++after;
+        EXPECT_NEAR(value, 0.5 * (s[before][c] + s[after][c]), c < Hx ? 100.0 : 0.1) << "sample " << i << ", " << c;
+      }
+    }
+  EXPECT_EQ(mismatches, 0);
+
+  // The header puts the first sample at 10:00:00 on 14 March 2014, day 72
+  // from 1 January, at 128 Hz.
+  std::ostringstream out, err;
+  std::istringstream answers;
+  Console con(out, err, answers);
+  Acquisition acq;
+  QelLayout layout;
+  std::FILE* f = std::fopen((kStation + "sample_qel.bin").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  rdhdrQEL(f, "sample_qel.bin", acq, layout, con);
+  std::fclose(f);
+  EXPECT_EQ(acq.time_int, (72 * 86400LL + 10 * 3600LL) * 1000000LL);
+  EXPECT_EQ(acq.sampfreq, 128.0f);
+  EXPECT_EQ(acq.nch, 5);
+  EXPECT_EQ(layout.nbytes_packet, 1024 + 46080);
+}
+
 TEST(SampleStation, GeneratorRewritesTheCommittedRecording) {
   const std::filesystem::path tool = std::filesystem::path(QV_BINARY_DIR) / "make_sample_station";
   if (!std::filesystem::exists(tool)) GTEST_SKIP() << "make_sample_station not built";
@@ -276,8 +329,9 @@ TEST(SampleStation, GeneratorRewritesTheCommittedRecording) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   };
-  const std::string made = slurp(dir / "sample.asc");
-  EXPECT_TRUE(made == slurp(kStation + "sample.asc")) << "regenerate with: make_sample_station examples/sample_station";
+  for (const char* name : {"sample.asc", "sample_qel.bin"})
+    EXPECT_TRUE(slurp(dir / name) == slurp(kStation + name))
+        << name << " differs; regenerate with: make_sample_station examples/sample_station";
 }
 
 }  // namespace
