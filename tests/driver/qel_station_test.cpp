@@ -102,7 +102,10 @@ TEST_P(QelStation, GivesTheFileOfTheSameSamplesReadAsText) {
 
   std::string text = "1.0\n2013 1 1 0 10 0\n2013 1 1 0 0 0\n";
   for (int s = 0; s < kScans; ++s) {
-    for (int c = 0; c < nch; ++c) text += (c ? " " : "") + std::to_string(v[static_cast<std::size_t>(s * nch + c)]);
+    for (int c = 0; c < nch; ++c) {
+      if (c) text += ' ';
+      text += std::to_string(v[static_cast<std::size_t>(s * nch + c)]);
+    }
     text += '\n';
   }
   write_file(text_dir / "st.asc", text);
