@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "calibration/phase_shift.hpp"
+#include "common/fixed_format.hpp"
 #include "dsp/block_offset.hpp"
+#include "dsp/powerline.hpp"
 #include "dsp/window_prep.hpp"
 
 namespace qv {
@@ -73,7 +75,26 @@ bool process_window(RunState& st, int lev, Console& con) {
   return false;
 }
 
-int next_block(RunState& st, BlockReader& reader, bool& end_seen) {
+namespace {
+
+// The powerline filter of real samples. The first call announces the
+// filter; a block it cannot filter switches it off for the rest of the run.
+void filter_block(RunState& st, Console& con) {
+  const int flag = filter_powerline(st.block, st.nch, st.powerline_hz, st.sp.dt, st.threshold, st.powerline, con);
+  if (flag == powerline_skipped) {
+    st.powerline_active = false;
+    return;
+  }
+  if (!st.powerline_announced) {
+    con.blank();
+    con.text("FILTERING" + fmt_f(st.powerline_hz, 10, 1) + " Hz powerline noise with all harmonics");
+  }
+  st.powerline_announced = true;
+}
+
+}  // namespace
+
+int next_block(RunState& st, BlockReader& reader, bool& end_seen, Console& con) {
   SampleBlock& blk = st.block;
   int status = reader.read_block(blk, st.reader_nch);
   // A text reader meets the end of its file in the read that returns the
@@ -85,6 +106,9 @@ int next_block(RunState& st, BlockReader& reader, bool& end_seen) {
   if (reader.real_samples()) {
     if (status == block_gap) reset_offsets(st.offsets);  // a new stretch takes new offsets
     remove_offsets(blk, st.nch, st.threshold, st.offsets);
+    // Integer samples (NIMS instruments) are recorded far below the
+    // powerline frequency and are not filtered.
+    if (st.powerline_active) filter_block(st, con);
   }
   return status;
 }
@@ -93,7 +117,7 @@ LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con) {
   SampleBlock& blk = st.block;
   const bool real = reader.real_samples();
   bool end_seen = false;  // the last block has been read
-  int ierr = next_block(st, reader, end_seen);
+  int ierr = next_block(st, reader, end_seen, con);
   // The first block already ends the data: no window is processed.
   if (ierr == block_end || end_seen) return {LoopEnd::end_of_data, ierr};
   for (;;) {
@@ -110,7 +134,7 @@ LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con) {
           if (process_window(st, lev, con)) return {LoopEnd::set_limit, ierr};
       }
       if (end_seen) return {LoopEnd::end_of_data, block_end};
-      ierr = next_block(st, reader, end_seen);
+      ierr = next_block(st, reader, end_seen, con);
       if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
       if (ierr == block_more) continue;
       if (ierr == block_gap) break;  // new stretch with this block

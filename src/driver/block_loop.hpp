@@ -27,10 +27,10 @@ struct LoopOutcome {
 LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con);
 
 // Brings the next block in: reads it, turns a text reader's end of data into
-// "process this last block" (end_seen is set), and removes the offsets of
-// real samples, taking new ones at the start of a stretch. Returns the
-// block status.
-int next_block(RunState& st, BlockReader& reader, bool& end_seen);
+// "process this last block" (end_seen is set), removes the offsets of real
+// samples (taking new ones at the start of a stretch) and, while the
+// powerline filter is on, filters them. Returns the block status.
+int next_block(RunState& st, BlockReader& reader, bool& end_seen, Console& con);
 
 // The window steps for the next window of level lev: extraction, rejection or
 // preparation, transform, corrections, storing. Returns true when the window

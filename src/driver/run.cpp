@@ -132,6 +132,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   auto st = std::make_unique<RunState>();
   st->nch = in.acq.nch;
   st->threshold = in.acq.threshold;
+  st->powerline_hz = opts.powerline;
   FcFileWriter writer(in.files.fc, st->nch, con);
   st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);
   settle_channels(*st, opts, in.files, in.acq.nch, con);

@@ -19,6 +19,7 @@
 #include "dsp/block_offset.hpp"
 #include "dsp/decimation.hpp"
 #include "dsp/fft.hpp"
+#include "dsp/powerline.hpp"
 #include "dsp/prewhiten.hpp"
 #include "output/output_store.hpp"
 
@@ -35,10 +36,14 @@ struct RunState {
   GridAlignment grid;                 // first window numbers and the grid residual (input samples)
   float grid_residual_s = 0;          // the grid residual in seconds
   SystemParameters sp;
+  float powerline_hz = 60.0f;         // powerline fundamental
+  bool powerline_active = true;       // until a block cannot be filtered
+  bool powerline_announced = false;   // the first filtered block writes "FILTERING"
 
   // Arrays, allocated by prepare_run.
   SampleBlock block;
   ChannelOffsets offsets;  // of real-valued input, per stretch
+  PowerlineFit powerline;  // the fit of the powerline filter, kept while the segment length holds
   Cascade cascade;
   std::vector<float> window;  // channel fastest, leading dimension 6
   std::array<FftPlan, ndmx + 1> fft;
