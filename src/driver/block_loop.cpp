@@ -57,7 +57,7 @@ bool process_window(RunState& st, int lev, Console& con) {
   const WindowArray x = window_array(st);
   ExtractedWindow w = extract_window(st.cascade, st.setup, lev, x);
   const int number = w.number + st.grid.first_window[lev];
-  const bool clean = true;  // no bad-record lists in this version: every window is clean
+  const bool clean = bad_record_clean(st.bad.list1, lev, w.first_mark, w.last_mark);
   if (!(w.usable && clean)) {
     con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
     return false;
@@ -66,6 +66,7 @@ bool process_window(RunState& st, int lev, Console& con) {
   store_fc(st.store, x, m);
   accumulate_amplitudes(x, st.setup.lev[lev].nfreq, st.amplitudes.lev[lev].data());
   ++st.level_sets[lev];
+  if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++st.list2_sets[lev];
   st.sets.push_back(SetRecord{st.setup.levoff + lev, m, number});
   ++st.nsets;
   if (st.nsets >= NSMAX) {

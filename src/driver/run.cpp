@@ -88,6 +88,19 @@ void ask_position(const std::string& sp_name, RunState& st, Console& con) {
   st.sp.lon = lon;
 }
 
+// Windows that touch the second bad-record list are kept as they are (their
+// set records unchanged: readers of the file expect positive window numbers);
+// how many there are is said at the end.
+void report_second_list(const RunState& st, Console& con) {
+  int intervals = 0;
+  for (int c : st.bad.list2.count) intervals += c;
+  if (intervals == 0) return;
+  for (int lev = 1; lev <= st.setup.nd; ++lev)
+    if (st.setup.lev[lev].nfreq > 0)
+      con.say("windows stored that touch the second bad-record list, level", lev, ":", st.list2_sets[lev]);
+  con.blank();
+}
+
 void end_of_run_write(RunState& st, FcFileWriter& writer) {
   average_amplitudes(st.amplitudes, st.setup, st.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
@@ -146,7 +159,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   if (status != decset_ok)
     throw Error("the decimation and pre-whitening set-up (" + in.files.decset + ", " + in.files.pwset +
                 ") cannot be used; see the message above");
-  prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, con);
+  prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
 
   const LoopOutcome done = process_blocks(*st, *in.reader, con);
   switch (done.end) {
@@ -162,6 +175,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   con.blank();
   con.say("number of sets = ", st->nsets);
   con.blank();
+  report_second_list(*st, con);
   in.reader.reset();  // closes the time-series file
   end_of_run_write(*st, writer);
   report_run_time(start, con);

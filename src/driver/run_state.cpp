@@ -42,10 +42,12 @@ void allocate_run_arrays(RunState& st) {
 
 }  // namespace
 
-void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir, Console& con) {
+void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir,
+                 const std::string& bad_name, Console& con) {
   derive_levels(st);
   allocate_run_arrays(st);
   build_response_table(st.response, st.setup, st.dr, st.sp, st.nch, sensor_dir, con);
+  bdecsu(bad_name, st.setup.nd, st.dr[1], time_int, st.bad, con);
   st.grid = align_start_time(st.setup, time_int, sampfreq, con);
   // The residual is counted in input samples; the phase shift wants seconds.
   st.grid_residual_s = st.grid.grid_residual * st.sp.dt;

@@ -14,6 +14,7 @@
 #include "common/console.hpp"
 #include "common/dec_setup.hpp"
 #include "common/window_array.hpp"
+#include "driver/bad_records.hpp"
 #include "driver/window_schedule.hpp"
 #include "dsp/amplitude.hpp"
 #include "dsp/block_offset.hpp"
@@ -33,6 +34,7 @@ struct RunState {
   DecSetup setup;
   std::array<float, ndmx + 1> dr{};  // sample interval of each level, seconds
   int nfmx = 0;                       // largest nfreq over the levels, 0 if none is positive
+  BadRecords bad;                     // stretches not to use (list 1) or to report (list 2)
   GridAlignment grid;                 // first window numbers and the grid residual (input samples)
   float grid_residual_s = 0;          // the grid residual in seconds
   SystemParameters sp;
@@ -59,6 +61,7 @@ struct RunState {
 
   // Counters.
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
+  std::array<int, ndmx + 1> list2_sets{};  // of those, the windows touching the second bad-record list
   int nsets = 0;                            // accepted windows over all levels
 };
 
@@ -66,12 +69,14 @@ struct RunState {
 // run, from nch, the level tables and the system parameters in st: nfmx and
 // the sample interval of every level; every array, sized from the run's
 // set-up (levels, window lengths, channels, nfmx) with the compile-time
-// limits as maxima; the response table; the window grid of every level
-// (start-time report on the error output); the "TIME_INTERVAL (sec)" line;
-// the FFT and taper of every level. time_int is the start of the data in
-// microseconds after the reference time, sampfreq the input rate in hertz,
-// sensor_dir the folder of the instrument response files.
-void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir, Console& con);
+// limits as maxima; the response table; the bad-record lists; the window grid
+// of every level (start-time report on the error output); the
+// "TIME_INTERVAL (sec)" line; the FFT and taper of every level. time_int is
+// the start of the data in microseconds after the reference time, sampfreq
+// the input rate in hertz, sensor_dir the folder of the instrument response
+// files, bad_name the bad-record file (which need not exist).
+void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir,
+                 const std::string& bad_name, Console& con);
 
 // The window array of the run as the window steps see it.
 WindowArray window_array(RunState& st);
