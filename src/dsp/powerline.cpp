@@ -37,11 +37,20 @@ int periods_per_segment(float rate) {
   return R < 20000 ? 6 : 3;
 }
 
-// Number of harmonics below the Nyquist frequency, at most 28.
+// Number of harmonics below the Nyquist frequency, at most 28. When the
+// sampling rate is an even multiple of the powerline frequency, the count
+// (0.5 / dt) / fpl reaches a harmonic on the Nyquist frequency itself: its
+// sine vanishes at every sample, the fit becomes nearly singular and its
+// corrections destroy the data (200 samples/s with 50 Hz mains). That
+// harmonic is left out: it cannot be told apart from a constant alternation.
 int harmonics(float fpl, float dt) {
   const float k = (0.5f / dt) / fpl;
-  if (!(k < static_cast<float>(powerline_harmonics_max))) return powerline_harmonics_max;
-  return k > 0 ? static_cast<int>(k) : 0;
+  int K = 0;
+  if (!(k < static_cast<float>(powerline_harmonics_max))) K = powerline_harmonics_max;
+  else if (k > 0) K = static_cast<int>(k);
+  const double nyquist = 0.5 / static_cast<double>(dt);
+  while (K > 0 && std::fabs(K * static_cast<double>(fpl) - nyquist) <= 1.0e-6 * nyquist) --K;
+  return K;
 }
 
 std::size_t packed(int a, int b) { return static_cast<std::size_t>(a) * (a + 1) / 2 + static_cast<std::size_t>(b); }

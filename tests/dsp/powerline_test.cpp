@@ -68,6 +68,14 @@ TEST_F(Powerline, StationaryHumLeavesOnlyTheOffset) {
   EXPECT_EQ(fit.w, 200);
   EXPECT_EQ(fit.K, 28);
   for (int t = 0; t < 256; ++t) ASSERT_NEAR(at(t, 0), -50.0, 2e-3) << "row " << t + 1;
+
+  // 200 samples/s, 50 Hz: the second harmonic would sit on the Nyquist
+  // frequency, where its sine vanishes at every sample; only 50 Hz is fitted,
+  // and a signal alternating at 100 Hz is no hum to remove.
+  fill(256, 1, [&](int t, int) { return 7.0 + 30.0 * tone(50, t / 200.0, 0.9) + (t % 2 ? 2.0 : -2.0); });
+  EXPECT_EQ(filter(1, 50.0f, 0.005f), powerline_filtered);
+  EXPECT_EQ(fit.K, 1);
+  for (int t = 0; t < 256; ++t) ASSERT_NEAR(at(t, 0), 7.0 + (t % 2 ? 2.0 : -2.0), 2e-3) << "row " << t + 1;
 }
 
 TEST_F(Powerline, DriftingHumIsFollowedSegmentBySegment) {
