@@ -16,10 +16,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A file in the temporary folder, removed when the program ends.
+struct TemporaryFile {
+  std::string path;
+  ~TemporaryFile() { fs::remove(path); }
+};
+
 // Five channels of real samples in the layout of a logger export: about 48
 // bytes per line.
 const std::string& generated_file() {
-  static const std::string path = [] {
+  static const TemporaryFile file{[] {
     const fs::path p = fs::temp_directory_path() / "qv_bench_ascii_5ch.asc";
     std::ofstream out(p, std::ios::binary);
     unsigned seed = 1;
@@ -34,8 +40,8 @@ const std::string& generated_file() {
       out.write(line, n);
     }
     return p.string();
-  }();
-  return path;
+  }()};
+  return file.path;
 }
 
 // Reads the whole file block by block; `header` runs the generic header
