@@ -6,6 +6,8 @@
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
 #include "input/ascii_reader.hpp"
+#include "input/nims_block_reader.hpp"
+#include "input/nims_header.hpp"
 #include "input/qel_block_reader.hpp"
 #include "input/qel_header.hpp"
 
@@ -86,6 +88,25 @@ void open_qel(const std::string& name, const std::optional<PathsLines>& paths, O
   in.files = form_file_names(name, paths, in.acq.nch == 6 ? 5 : in.acq.nch);
 }
 
+// Opens a NIMS binary recording and reads its header (mk_off).
+void open_nims(OpenedInput& in, Console& con) {
+  const std::string& path = in.files.ts_path;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) throw Error("cannot open the NIMS binary file " + path);
+  NimsLayout layout;
+  try {
+    mk_off(f, path, in.acq, layout, con);
+  } catch (...) {
+    std::fclose(f);
+    throw;
+  }
+  if (in.acq.input_error) {
+    std::fclose(f);
+    return;
+  }
+  in.reader = std::make_unique<NimsBlockReader>(f, path, layout, con);
+}
+
 }  // namespace
 
 std::optional<PathsLines> find_paths_file(Console& con) {
@@ -151,9 +172,12 @@ OpenedInput open_input(const RunOptions& opts, Console& con) {
   in.files = form_file_names(name, paths, 0);
 
   if (!opts.ascii) {
-    if (opts.nims)
-      throw Error("the NIMS binary input format (option -B) is not available yet; cannot read " + in.files.ts_path);
-    open_qel(name, paths, in, con);
+    if (opts.nims) {
+      open_nims(in, con);
+      if (!in.acq.input_error) in.files = form_file_names(name, paths, in.acq.nch);
+    } else {
+      open_qel(name, paths, in, con);
+    }
     return in;
   }
 
