@@ -3,10 +3,12 @@
 // logger records it (QEL binary, 24-bit counts) and in the generic ASCII
 // layout (three header lines, then one line per sample: Ex Ey Hx Hy Hz).
 //
-//   make_sample_station [folder [samples]]
+//   make_sample_station [folder [samples [qel]]]
 //
 // folder defaults to examples/sample_station, samples to 38400 (5 minutes at
-// 128 Hz). The outputs are "sample_qel.bin" and "sample.asc" in that folder.
+// 128 Hz). The outputs are "sample_qel.bin" and "sample.asc" in that folder;
+// with "qel" only the logger's file (for long soak recordings: it is written
+// packet by packet, so a month needs no more memory than five minutes).
 // Both carry the same physical values: the logger counts 0.01 microvolt on the
 // electric lines and 0.001 nT on the magnetometer, the precision the text
 // shows. Only the text marks missing samples; the logger has no marker and
@@ -30,7 +32,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDt = 0.0078125;  // sample interval, seconds (128 Hz)
 constexpr long kDefaultSamples = 38400;
-constexpr long kMaxSamples = 10000000;  // about 22 hours; the logger recording is built in memory
+constexpr long kMaxSamples = 1000000000;  // about 90 days
 constexpr const char* kMissing = "2147483647";  // missing-value marker of the text recording
 
 // The recording session: 14 March 2014 from 10:00:00, at the station of
@@ -175,17 +177,19 @@ qv::QelHeaderFields logger_header() {
   return h;
 }
 
-void write_station(const std::string& folder, long n) {
+void write_station(const std::string& folder, long n, bool with_text) {
   std::filesystem::create_directories(folder);
   const std::string path = (std::filesystem::path(folder) / "sample.asc").string();
   const std::string qel_path = (std::filesystem::path(folder) / "sample_qel.bin").string();
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) throw qv::Error("cannot create " + path);
-  // Header: sample interval (seconds), start time, reference time of the
-  // window grid (midnight of the recording day).
-  std::fprintf(f, "0.0078125\n%d %d %d 10 0 0\n%d %d %d 0 0 0\n", kYear, kMonth, kDay, kYear, kMonth, kDay);
-  std::vector<std::int32_t> counts;
-  counts.reserve(static_cast<std::size_t>(n) * 5);
+  std::FILE* f = nullptr;
+  if (with_text) {
+    f = std::fopen(path.c_str(), "w");
+    if (!f) throw qv::Error("cannot create " + path);
+    // Header: sample interval (seconds), start time, reference time of the
+    // window grid (midnight of the recording day).
+    std::fprintf(f, "0.0078125\n%d %d %d 10 0 0\n%d %d %d 0 0 0\n", kYear, kMonth, kDay, kYear, kMonth, kDay);
+  }
+  qv::QelStreamWriter logger(qel_path, logger_header());
 
   Rng rng{0x5EEDC0DE12345678ULL};
   RedNoise s1(rng), s2(rng);
@@ -211,28 +215,35 @@ void write_station(const std::string& folder, long n) {
     for (int c = 0; c < 5; ++c) {
       char text[32];
       std::snprintf(text, sizeof text, c < 2 ? "%.2f" : "%.3f", v[c]);  // 0.01 microvolt, 0.001 nT
-      counts.push_back(counts_of(text));
+      logger.add(counts_of(text));
+      if (!f) continue;
       if (c > 0) std::fputc(' ', f);
       std::fputs(is_missing(i, c) ? kMissing : text, f);
     }
-    std::fputc('\n', f);
+    if (f) std::fputc('\n', f);
     prev = cur;
     cur = nxt;
   }
-  const bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) throw qv::Error("cannot write " + path + " (disk full?)");
-  qv::write_qel_file(qel_path, logger_header(), counts);
-  std::cout << "wrote " << path << " and " << qel_path << ": " << n << " samples of Ex Ey Hx Hy Hz at 128 Hz\n";
+  logger.close();
+  if (f) {
+    const bool failed = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || failed) throw qv::Error("cannot write " + path + " (disk full?)");
+    std::cout << "wrote " << path << " and ";
+  } else {
+    std::cout << "wrote ";
+  }
+  std::cout << qel_path << ": " << n << " samples of Ex Ey Hx Hy Hz at 128 Hz\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
-    if (argc > 3) throw qv::Error("usage: make_sample_station [folder [samples]]");
+    const bool qel_only = argc == 4 && std::string(argv[3]) == "qel";
+    if (argc > 4 || (argc == 4 && !qel_only)) throw qv::Error("usage: make_sample_station [folder [samples [qel]]]");
     const std::string folder = argc > 1 ? argv[1] : "examples/sample_station";
     const long n = argc > 2 ? parse_count(argv[2]) : kDefaultSamples;
-    write_station(folder, n);
+    write_station(folder, n, !qel_only);
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "make_sample_station: " << e.what() << '\n';

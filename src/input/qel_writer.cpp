@@ -65,35 +65,50 @@ std::array<unsigned char, qel::header_bytes> encode_qel_header(const QelHeaderFi
   return b;
 }
 
-void write_qel_file(const std::string& path, const QelHeaderFields& h, std::span<const std::int32_t> samples) {
-  const int nch = std::popcount(h.mask & 0x3Fu);
-  if (nch == 0) throw Error("QEL writer: the channel-enable mask enables no channel");
+QelStreamWriter::QelStreamWriter(const std::string& path, const QelHeaderFields& h) : path_(path) {
+  if (std::popcount(h.mask & 0x3Fu) == 0) throw Error("QEL writer: the channel-enable mask enables no channel");
   const bool counted = h.data_bytes != 0 && h.data_bytes != 65537 && h.fpga >= qel::first_new_fpga;
-  const std::size_t packet_data = static_cast<std::size_t>(counted ? h.data_bytes : qel::default_data_bytes);
-  const auto header = encode_qel_header(h);
+  packet_data_ = static_cast<std::size_t>(counted ? h.data_bytes : qel::default_data_bytes);
+  header_ = encode_qel_header(h);
+  packet_.reserve(packet_data_);
+  file_ = std::fopen(path.c_str(), "wb");
+  if (!file_) throw Error("cannot create " + path);
+}
 
-  std::vector<unsigned char> data(samples.size() * qel::bytes_per_sample);
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    const std::int32_t v = samples[i];
-    if (v < -8388608 || v > 8388607)
-      throw Error("QEL writer: sample " + std::to_string(i) + " (" + std::to_string(v) + ") does not fit 24 bits");
-    const auto u = static_cast<std::uint32_t>(v);
-    data[3 * i] = static_cast<unsigned char>(u >> 16);
-    data[3 * i + 1] = static_cast<unsigned char>(u >> 8);
-    data[3 * i + 2] = static_cast<unsigned char>(u);
-  }
+QelStreamWriter::~QelStreamWriter() {
+  if (file_) std::fclose(file_);
+}
 
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw Error("cannot create " + path);
-  bool ok = true;
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min(packet_data, data.size() - pos);
-    ok = ok && std::fwrite(header.data(), 1, header.size(), f) == header.size();
-    ok = ok && std::fwrite(data.data() + pos, 1, n, f) == n;
-    pos += n;
-  } while (pos < data.size());
-  if (std::fclose(f) != 0 || !ok) throw Error("cannot write " + path + " (disk full?)");
+void QelStreamWriter::add(std::int32_t v) {
+  if (v < -8388608 || v > 8388607)
+    throw Error("QEL writer: sample " + std::to_string(samples_) + " (" + std::to_string(v) + ") does not fit 24 bits");
+  const auto u = static_cast<std::uint32_t>(v);
+  packet_.push_back(static_cast<unsigned char>(u >> 16));
+  packet_.push_back(static_cast<unsigned char>(u >> 8));
+  packet_.push_back(static_cast<unsigned char>(u));
+  ++samples_;
+  if (packet_.size() >= packet_data_) flush_packet();
+}
+
+void QelStreamWriter::flush_packet() {
+  const std::size_t n = std::min(packet_.size(), packet_data_);
+  failed_ = failed_ || std::fwrite(header_.data(), 1, header_.size(), file_) != header_.size();
+  failed_ = failed_ || std::fwrite(packet_.data(), 1, n, file_) != n;
+  packet_.erase(packet_.begin(), packet_.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void QelStreamWriter::close() {
+  // The last packet, or the header alone for a recording without samples.
+  if (!packet_.empty() || samples_ == 0) flush_packet();
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed || failed_) throw Error("cannot write " + path_ + " (disk full?)");
+}
+
+void write_qel_file(const std::string& path, const QelHeaderFields& h, std::span<const std::int32_t> samples) {
+  QelStreamWriter w(path, h);
+  for (std::int32_t v : samples) w.add(v);
+  w.close();
 }
 
 }  // namespace qv

@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "input/qel_format.hpp"
 
@@ -32,10 +34,36 @@ std::string qel_date_time_text(int year, int month, int day, int hour, int minut
 
 std::array<unsigned char, qel::header_bytes> encode_qel_header(const QelHeaderFields& h);
 
-// Writes the header and the samples (scan after scan, one value of each
-// enabled channel per scan) as packets of the header's data size (46080 bytes
-// for old FPGAs or an implausible count). The last packet holds what is left.
-// Raises an Error when a sample does not fit 24 bits or the file cannot be written.
+// Writes a recording packet by packet as its samples come (scan after scan,
+// one value of each enabled channel per scan), so recordings of any length
+// need one packet of memory. Packets carry the header's data size (46080
+// bytes for old FPGAs or an implausible count); the last one holds what is
+// left. Raises an Error when a sample does not fit 24 bits or the file cannot
+// be written.
+class QelStreamWriter {
+ public:
+  QelStreamWriter(const std::string& path, const QelHeaderFields& h);
+  ~QelStreamWriter();
+  QelStreamWriter(const QelStreamWriter&) = delete;
+  QelStreamWriter& operator=(const QelStreamWriter&) = delete;
+
+  void add(std::int32_t sample);
+  // Writes the last packet and closes the file.
+  void close();
+
+ private:
+  void flush_packet();
+
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  std::array<unsigned char, qel::header_bytes> header_{};
+  std::vector<unsigned char> packet_;  // data bytes of the packet being filled
+  std::size_t packet_data_ = 0;
+  std::int64_t samples_ = 0;
+  bool failed_ = false;
+};
+
+// The whole recording at once.
 void write_qel_file(const std::string& path, const QelHeaderFields& h, std::span<const std::int32_t> samples);
 
 }  // namespace qv
