@@ -257,7 +257,10 @@ std::string TextReader::describe(ReadStatus status, std::string_view expected) c
   std::string where = "file " + name_ + ", line " + std::to_string(last_line_of_error_);
   if (status == ReadStatus::end_of_file)
     return where + ": expected " + std::string(expected) + ", found the end of the file";
-  return where + ": expected " + std::string(expected) + ", found '" + last_token_ + "'";
+  // A token can be a whole damaged line: its start is enough to find it.
+  constexpr std::size_t kShown = 60;
+  const std::string token = last_token_.size() > kShown ? last_token_.substr(0, kShown) + "..." : last_token_;
+  return where + ": expected " + std::string(expected) + ", found '" + token + "'";
 }
 
 void TextReader::require(ReadStatus status, std::string_view expected) const {

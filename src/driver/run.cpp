@@ -139,6 +139,8 @@ int run(const std::vector<std::string>& args, Console& con) {
   if (in.acq.input_error) {
     con.say("Error Reading Binary File: " + in.acq.error_name);
     report_run_time(start, con);
+    con.err() << "qel_vort: cannot read the binary file " << in.acq.error_name
+              << ": it ends before the end of its header; no Fourier-coefficient file was written\n";
     return 1;
   }
 
