@@ -447,6 +447,15 @@ TEST_F(FcFolder, FcReaderRefusesWhatIsNotAFourierCoefficientFile) {
   std::vector<unsigned char> order = b;
   order[24 * 12 + 4] = 3;  // second block of level 11 says F = 3
   cases.push_back({"order", order, "expected the block of level 11 and frequency index 2"});
+  // Level identifiers at the ends of the 32-bit range in the first block, from
+  // which every later level is counted.
+  std::vector<unsigned char> id_max = b, id_min = b;
+  id_max[20 * 12 + 0] = id_max[20 * 12 + 1] = id_max[20 * 12 + 2] = 0xff;
+  id_max[20 * 12 + 3] = 0x7f;
+  id_min[20 * 12 + 0] = id_min[20 * 12 + 1] = id_min[20 * 12 + 2] = 0;
+  id_min[20 * 12 + 3] = 0x80;
+  cases.push_back({"id_max", id_max, "the first block's level identifier is 2147483647; expected 2 to 11"});
+  cases.push_back({"id_min", id_min, "the first block's level identifier is -2147483648; expected 2 to 11"});
   for (const Case& c : cases) {
     const std::string path = dir + "/" + c.name;
     write_bytes(path, c.bytes);
@@ -458,6 +467,9 @@ TEST_F(FcFolder, FcReaderRefusesWhatIsNotAFourierCoefficientFile) {
       EXPECT_THAT(e.what(), HasSubstr(path)) << c.name;
       EXPECT_THAT(e.what(), HasSubstr("byte offset")) << c.name;
     }
+    std::ostringstream out, err;
+    EXPECT_EQ(fcdump_main({path}, out, err), 1) << c.name;
+    EXPECT_THAT(err.str(), HasSubstr(c.message)) << c.name;
   }
 }
 
