@@ -355,6 +355,43 @@ TEST_F(FcFolder, FcFileUnwritableFolderIsFoundAtSetUp) {
   }
 }
 
+// A result made read-only is kept: the new file would be renamed over it,
+// which the folder allows (and root could write it anyway), so the writer
+// looks at the owner's write bit itself.
+TEST_F(FcFolder, FcFileReadOnlyOldFileAndMissingFolderStopTheSetUp) {
+  std::ostringstream out, err;
+  std::istringstream in;
+  Console con(out, err, in);
+  int nch = 2;
+  const std::string dir = fresh_dir();
+  const std::string path = dir + "/site.f2";
+  const std::vector<unsigned char> old = {'o', 'l', 'd'};
+  write_bytes(path, old);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  auto error_of = [&](const std::string& p) -> std::string {
+    try {
+      FcFileWriter w(p, nch, con);
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(error_of(path), "the Fourier-coefficient file \"" + path +
+                                "\" exists and is read-only (its owner has no write permission); it is left as it "
+                                "is: make it writable or move it away to write a new one");
+  EXPECT_EQ(bytes_of(path), old);
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_FALSE(fs::exists(path + ".part"));
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(error_of(path), "no error");
+
+  EXPECT_EQ(error_of(dir + "/out/site.f2"), "the output folder \"" + dir + "/out\" of the Fourier-coefficient file \"" +
+                                                dir + "/out/site.f2\" does not exist");
+  EXPECT_EQ(error_of(path + "/site.f2"), "the output folder \"" + path + "\" of the Fourier-coefficient file \"" +
+                                             path + "/site.f2\" is not a folder");
+}
+
 TEST_F(FcFolder, FcFileOverflowsGoToALogCreatedOnlyWhenNeeded) {
   const std::string dir = fresh_dir();
   const std::string path = dir + "/site.f2";
