@@ -210,7 +210,7 @@ OpenedInput open_input(const RunOptions& opts, Console& con) {
 
   // The Fourier-coefficient file name carries the channel count of the header.
   in.files = form_file_names(name, paths, in.acq.nch);
-  in.reader = std::make_unique<AsciiBlockReader>(std::move(data), opts.real_numbers);
+  in.reader = std::make_unique<AsciiBlockReader>(std::move(data), opts.real_numbers, con);
   return in;
 }
 
