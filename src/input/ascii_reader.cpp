@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/sample_interval.hpp"
 #include "common/text.hpp"
 #include "input/time_count.hpp"
 
@@ -39,6 +40,9 @@ struct ClockReset {
 void check_clock(const TextReader& r, const ClockReset& c, int dr_line, int start_line, int ref_line) {
   if (!(c.dr > 0) || !std::isfinite(c.dr))
     throw Error(where(r, dr_line) + ": expected a positive sample interval dr in seconds, found " +
+                Console::num(c.dr));
+  if (!usable_sample_interval(c.dr))
+    throw Error(where(r, dr_line) + ": expected a sample interval dr from " + usable_interval_range + ", found " +
                 Console::num(c.dr));
   auto check = [&](const DateTime& t, int line, const char* what) {
     if (t[1] < 1 || t[1] > 12)
