@@ -67,7 +67,7 @@ void read_all(benchmark::State& state, const std::string& path, bool header) {
       nch = acq.nch;
       sink.str("");
     }
-    qv::AsciiBlockReader rd(std::move(data), true);
+    qv::AsciiBlockReader rd(std::move(data), true, con);
     while (rd.read_block(blk, nch) == qv::block_more) rows += blk.npts;
     rows += blk.npts;
     benchmark::DoNotOptimize(blk.real.data());

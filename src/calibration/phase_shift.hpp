@@ -8,6 +8,11 @@
 
 namespace qv {
 
+// True when a shift by tau seconds gives finite phases 2 pi f_k tau for the
+// coefficients k = 1..m of windows of nwin samples of dr seconds. The shifts
+// below raise an Error otherwise; callers that can name the cause test first.
+bool finite_phase(float tau, int m, float dr, int nwin);
+
 // Shift by the grid residual tau0 (seconds) of the level-1 window grid.
 // w: the window array holding m coefficients of every channel; dr is the
 // level's sample interval in seconds, nwin its window length in samples.

@@ -8,6 +8,7 @@
 
 #include "common/error.hpp"
 #include "common/fixed_format.hpp"
+#include "common/sample_interval.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
 
@@ -127,6 +128,9 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   if (!(sp.dt > 0.0f) || !std::isfinite(sp.dt))
     f.fail("line " + std::to_string(f.line()) + ": expected a positive sample interval in seconds, found " +
            Console::num(sp.dt));
+  if (!usable_sample_interval(sp.dt))
+    f.fail("line " + std::to_string(f.line()) + ": expected a sample interval from " + usable_interval_range +
+           ", found " + Console::num(sp.dt));
   f.values("the system delay in seconds and the clock drift rate", sp.sysdelay, sp.drift);
   sp.drift_flag = std::fabs(sp.drift) > 1.0e-20f;
 

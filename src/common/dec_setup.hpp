@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "common/limits.hpp"
 
@@ -45,8 +46,12 @@ int cumulative_factor(const DecSetup& s, int lev);
 
 // Sample interval of every level in seconds (index = level, 1..nd): the
 // input interval dt times the decimation factors up to and including the
-// level's own, in single precision.
-std::array<float, ndmx + 1> level_intervals(const DecSetup& s, float dt);
+// level's own, in single precision. Raises an Error naming `source` (the
+// file dt came from) when a product is not finite, or when a level cut into
+// windows would have windows too long for their fundamental frequency
+// 1 / (nwin dr) to be a normal number (every harmonic frequency and time
+// shift of the level is derived from it).
+std::array<float, ndmx + 1> level_intervals(const DecSetup& s, float dt, const std::string& source);
 
 // Frequency in hertz of harmonic k of a level's window: k / (nwin dr), in
 // single precision, dr the level's sample interval in seconds.

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "common/error.hpp"
 
@@ -126,6 +128,16 @@ bool TextReader::open(const std::string& path) {
   name_ = path;
   file_ = std::fopen(path.c_str(), "rb");
   if (!file_) return false;
+  // A folder opens like a file here and then reads as empty, which would be
+  // reported as a file that ends too early (or, for an optional file, go
+  // unnoticed). Name it for what it is.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    close();
+    std::string msg = path;
+    msg += " is a folder, not a file";
+    throw Error(msg);
+  }
   in_memory_ = false;
   buf_.assign(kBufferSize, '\0');
   seek_to(0, 0);

@@ -47,7 +47,8 @@ class TextReader {
   TextReader(TextReader&&) noexcept;
   TextReader& operator=(TextReader&&) noexcept;
 
-  // Opens a file for reading; false when it cannot be opened.
+  // Opens a file for reading; false when it cannot be opened. A folder of
+  // that name raises an Error ("<path> is a folder, not a file").
   bool open(const std::string& path);
   // Reads from a text held in memory (tests, console answers).
   void open_text(std::string name, std::string content);

@@ -1,9 +1,13 @@
 #include "driver/block_loop.hpp"
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "calibration/phase_shift.hpp"
+#include "common/error.hpp"
 #include "common/fixed_format.hpp"
 #include "dsp/block_offset.hpp"
 #include "dsp/powerline.hpp"
@@ -26,11 +30,31 @@ void report_set_limit(Console& con) {
   con.say("     (rebuild with cmake -DQV_NSMAX=<sets> to raise it)");
 }
 
+// A time shift of a window that single precision cannot turn into phases:
+// the sample interval or the clock drift rate of the system parameter file
+// is far out of range.
+[[noreturn]] void refuse_shift(const RunState& st, int lev, int number, const std::string& what, float tau,
+                               const char* expected) {
+  std::string msg = "system parameter file ";
+  msg += st.sp.source;
+  msg += ": ";
+  msg += what;
+  msg += " of window ";
+  msg += std::to_string(number);
+  msg += " of level ";
+  msg += std::to_string(lev);
+  msg += " is a time shift of ";
+  msg += Console::num(tau);
+  msg += " s, which gives its coefficients no finite phase; expected ";
+  msg += expected;
+  throw Error(msg);
+}
+
 // Windows that are usable and clean: mean removal, pre-whitening, taper,
 // transform, calibration and the phase corrections that refer every window to
 // the common time grid. Leaves the corrected coefficients in the window array
 // and returns how many there are.
-int transform_window(RunState& st, int lev, const ExtractedWindow& w, const WindowArray& x) {
+int transform_window(RunState& st, int lev, int number, const ExtractedWindow& w, const WindowArray& x) {
   const LevelSetup& ls = st.setup.lev[lev];
   const int n = ls.nwin;
   const int L = ls.pwlen;
@@ -45,9 +69,17 @@ int transform_window(RunState& st, int lev, const ExtractedWindow& w, const Wind
   if (st.sp.drift_flag) {
     // Clock drift accumulates with time: shift by the drift at the window centre.
     float centre = static_cast<float>(w.first_mark + w.last_mark) * 0.5f * st.dr[1];
+    if (!finite_phase(st.sp.drift * centre, m, st.dr[lev], n))
+      refuse_shift(st, lev, number, "the clock drift at the centre (" + Console::num(centre) + " s)",
+                   st.sp.drift * centre, "a smaller clock drift rate or sample interval");
     shift_time(x, m, st.dr[lev], n, st.sp.drift, centre);
   }
-  if (std::fabs(w.misfit) > 1.0e-5f) shift_time(x, m, st.dr[lev], n, 1.0f, -w.misfit * st.dr[1]);
+  if (std::fabs(w.misfit) > 1.0e-5f) {
+    const float off_grid = -w.misfit * st.dr[1];  // seconds
+    if (!finite_phase(off_grid, m, st.dr[lev], n))
+      refuse_shift(st, lev, number, "the distance from the grid start", off_grid, "a smaller sample interval");
+    shift_time(x, m, st.dr[lev], n, 1.0f, off_grid);
+  }
   return m;
 }
 
@@ -56,13 +88,19 @@ int transform_window(RunState& st, int lev, const ExtractedWindow& w, const Wind
 bool process_window(RunState& st, int lev, Console& con) {
   const WindowArray x = window_array(st);
   ExtractedWindow w = extract_window(st.cascade, st.setup, lev, x);
-  const int number = w.number + st.grid.first_window[lev];
+  // Window numbers are written as 32-bit integers: a start far from the time
+  // origin leaves room for only so many windows.
+  const std::int64_t grid_number = std::int64_t(w.number) + st.grid.first_window[lev];
+  if (grid_number > INT_MAX || grid_number < INT_MIN)
+    throw Error("window grid, level " + std::to_string(lev) + ": window number " + std::to_string(grid_number) +
+                " beyond the range of window numbers (the start time lies too far from the reference time)");
+  const int number = static_cast<int>(grid_number);
   const bool clean = bad_record_clean(st.bad.list1, lev, w.first_mark, w.last_mark);
   if (!(w.usable && clean)) {
     con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
     return false;
   }
-  const int m = transform_window(st, lev, w, x);
+  const int m = transform_window(st, lev, number, w, x);
   store_fc(st.store, x, m);
   accumulate_amplitudes(x, st.setup.lev[lev].nfreq, st.amplitudes.lev[lev].data());
   ++st.level_sets[lev];

@@ -10,16 +10,11 @@
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
 #include "dsp/decimation.hpp"
+#include "output/fc_header.hpp"
 
 namespace qv {
 
 namespace {
-
-// Level identifiers levoff + level are written into the 8-character fields of
-// the Fourier-coefficient file header; wider ones would show as asterisks
-// and the file could not be read back.
-constexpr std::int64_t kLevelIdMin = -9999999;
-constexpr std::int64_t kLevelIdMax = 99999999;
 
 [[noreturn]] void refuse(const std::string& file, int lev, const std::string& what) {
   throw Error(file + ", decimation level " + std::to_string(lev) + ": " + what);
@@ -110,11 +105,11 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
   }
   if (nd < 1)
     throw Error(decset_name + ", line 1: nd = " + std::to_string(nd) + " (at least one decimation level is needed)");
-  if (std::int64_t(levoff) + 1 < kLevelIdMin || std::int64_t(levoff) + nd > kLevelIdMax)
+  if (std::int64_t(levoff) + 1 < fc_level_id_min || std::int64_t(levoff) + nd > fc_level_id_max)
     throw Error(decset_name + ", line 1: levoff = " + std::to_string(levoff) + " (the level identifiers levoff + 1 " +
                 "to levoff + nd would run from " + std::to_string(std::int64_t(levoff) + 1) + " to " +
                 std::to_string(std::int64_t(levoff) + nd) + "; to fit the Fourier-coefficient file header they must " +
-                "lie within " + std::to_string(kLevelIdMin) + " to " + std::to_string(kLevelIdMax) + ")");
+                "lie within " + std::to_string(fc_level_id_min) + " to " + std::to_string(fc_level_id_max) + ")");
   setup.nd = nd;
 
   con.blank();

@@ -73,7 +73,7 @@ int response_report_main(const std::vector<std::string>& args, std::ostream& csv
     if (cf_decset(files.decset, files.pwset, nwmx, nch, setup, con) != decset_ok)
       throw Error("the decimation and pre-whitening set-up (" + files.decset + ", " + files.pwset +
                   ") cannot be used; see the message above");
-    const std::array<float, ndmx + 1> dr = level_intervals(setup, sp.dt);
+    const std::array<float, ndmx + 1> dr = level_intervals(setup, sp.dt, "system parameter file " + sp_name);
     ResponseTable rt;
     response_table_allocate(rt, setup);
     std::map<std::tuple<int, int, int, int>, std::complex<double>> filters;

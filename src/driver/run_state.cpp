@@ -10,7 +10,7 @@ namespace {
 void derive_levels(RunState& st) {
   st.nfmx = 0;
   for (int lev = 1; lev <= st.setup.nd; ++lev) st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
-  st.dr = level_intervals(st.setup, st.sp.dt);
+  st.dr = level_intervals(st.setup, st.sp.dt, "system parameter file " + st.sp.source);
 }
 
 int longest_window(const DecSetup& s) {

@@ -83,6 +83,11 @@ GridAlignment align_start_time(DecSetup& s, std::int64_t time_int, float sampfre
   const float per_microsecond = sampfreq / 1.0e6f;
   const double c = static_cast<double>(time_int) * static_cast<double>(per_microsecond);
   con.say_err("start_samp,_int,sampfreq", c, time_int, sampfreq);
+  // The header readers take only sample intervals whose rate per microsecond
+  // is a normal number; anything else would put the grid anywhere.
+  if (!std::isfinite(c) || !std::isnormal(per_microsecond) || per_microsecond < 0.0f)
+    throw Error("window grid: the sampling frequency " + Console::num(sampfreq) + " Hz gives the start sample " +
+                Console::num(c) + "; expected a sampling frequency from 2e-32 to 3e+38 Hz");
 
   GridAlignment g;
   std::int64_t prod = 1;  // decfac(1) * ... * decfac(lev): input samples per sample of the level
@@ -103,10 +108,13 @@ GridAlignment align_start_time(DecSetup& s, std::int64_t time_int, float sampfre
     const std::int64_t r = (std::int64_t(ls.ianchor) + h) % h;  // sign of the dividend
     const double o = r > 0 ? (c - static_cast<double>(r)) / static_cast<double>(h) + 1.0
                            : c / static_cast<double>(h);
+    // Window numbers are 32-bit in the Fourier-coefficient file; a start
+    // that lies further from the time origin has no window number. The test
+    // comes before the rounding, which is undefined beyond the 64-bit range.
+    if (!(o > -2147483648.5 && o < 2147483647.5))
+      throw Error(level_text(lev) + "start sample " + Console::num(c) + " gives window number " + Console::num(o) +
+                  ", beyond the range of window numbers (the start time lies too far from the reference time)");
     const std::int64_t first = nint64(o);
-    if (first > INT_MAX || first < INT_MIN)
-      throw Error(level_text(lev) + "start sample " + Console::num(c) + " gives window number " +
-                  std::to_string(first) + ", beyond the range of window numbers");
     g.first_window[lev] = static_cast<int>(first);
     const double m = static_cast<double>(h) * (static_cast<double>(first) - o);
     ls.ianchor = nint(m);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/sample_interval.hpp"
 #include "common/text.hpp"
 #include "input/time_count.hpp"
 
@@ -39,6 +40,9 @@ struct ClockReset {
 void check_clock(const TextReader& r, const ClockReset& c, int dr_line, int start_line, int ref_line) {
   if (!(c.dr > 0) || !std::isfinite(c.dr))
     throw Error(where(r, dr_line) + ": expected a positive sample interval dr in seconds, found " +
+                Console::num(c.dr));
+  if (!usable_sample_interval(c.dr))
+    throw Error(where(r, dr_line) + ": expected a sample interval dr from " + usable_interval_range + ", found " +
                 Console::num(c.dr));
   auto check = [&](const DateTime& t, int line, const char* what) {
     if (t[1] < 1 || t[1] > 12)
@@ -193,8 +197,8 @@ void rdhdrNIMSASCII(TextReader& data, Acquisition& acq, Console& con) {
   data.back_lines(1);  // blank lines skipped above are skipped by the block reader too
 }
 
-AsciiBlockReader::AsciiBlockReader(TextReader data, bool real_numbers)
-    : data_(std::move(data)), real_(real_numbers) {}
+AsciiBlockReader::AsciiBlockReader(TextReader data, bool real_numbers, Console& con)
+    : data_(std::move(data)), real_(real_numbers), con_(&con) {}
 
 int AsciiBlockReader::read_block(SampleBlock& blk, int nch) {
   if (nch < 1 || nch > nchmx)
@@ -224,11 +228,17 @@ int AsciiBlockReader::read_rows(SampleBlock& blk, T* values, int nch) {
     // the following lines until it has them all and ignores the rest of its
     // last line.
     int c = 0;
+    int before_line = 0;  // values of the row read before the current line
     while (c < nch) {
       if (!data_.next_line(line)) {
         blk.npts = r;
+        report_short_lines(nch);
         return block_end;
       }
+      // The line before this one gave values to the row, but not all of them.
+      if (c > before_line) [[unlikely]]
+        short_line(data_.line_number() - 1, c - before_line, nch);
+      before_line = c;
       const char* p = line.data();
       const char* const e = p + line.size();
       while (c < nch) {
@@ -248,6 +258,22 @@ int AsciiBlockReader::read_rows(SampleBlock& blk, T* values, int nch) {
   }
   blk.npts = nblk;
   return block_more;
+}
+
+void AsciiBlockReader::short_line(int line, int values, int nch) {
+  if (++short_lines_ > 1) return;
+  con_->say("warning: line " + std::to_string(line) + " of " + data_.name() + " holds " + std::to_string(values) +
+            (values == 1 ? " value" : " values") + " for " + std::to_string(nch) +
+            " channels; the sample continues on the next line");
+}
+
+void AsciiBlockReader::report_short_lines(int nch) {
+  if (short_lines_ == 0 || short_lines_reported_) return;
+  short_lines_reported_ = true;
+  const bool one = short_lines_ == 1;
+  con_->say("warning: " + std::to_string(short_lines_) + (one ? " line" : " lines") + " of " + data_.name() +
+            " held fewer values than the " + std::to_string(nch) + " channels; " +
+            (one ? "its sample was continued on the next line" : "their samples were continued on the next lines"));
 }
 
 void AsciiBlockReader::bad_value(std::string_view tok, int channel, bool real) const {

@@ -42,10 +42,17 @@ void rdhdrNIMSASCII(TextReader& data, Acquisition& acq, Console& con);
 // 2147483647). A row takes the next nch free-format values, continuing onto
 // following lines when a line holds fewer. The end of the file ends a block
 // with status -1 (blk.npts = rows completed).
+//
+// A sample line with fewer values than channels is read on as the free format
+// says, but in a recording of one line per sample it usually means a damaged
+// line, and every later sample is shifted by it. The first such line is named
+// at the console as it is met, and their number when the end of the file is
+// reached.
 class AsciiBlockReader final : public BlockReader {
  public:
-  // `data` must stand at the first data line, as the header readers leave it.
-  AsciiBlockReader(TextReader data, bool real_numbers);
+  // `data` must stand at the first data line, as the header readers leave it;
+  // warnings go to con.
+  AsciiBlockReader(TextReader data, bool real_numbers, Console& con);
 
   int read_block(SampleBlock& blk, int nch) override;
   bool real_samples() const override { return real_; }
@@ -57,10 +64,15 @@ class AsciiBlockReader final : public BlockReader {
   template <class T>
   int read_rows(SampleBlock& blk, T* values, int nch);
   [[noreturn]] void bad_value(std::string_view tok, int channel, bool real) const;
+  void short_line(int line, int values, int nch);
+  void report_short_lines(int nch);
 
   TextReader data_;
   bool real_;
-  std::int64_t counter_ = 0;  // sample number of the next row
+  Console* con_;
+  std::int64_t counter_ = 0;      // sample number of the next row
+  std::int64_t short_lines_ = 0;  // lines whose sample went on to the next line
+  bool short_lines_reported_ = false;
 };
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 
 #include "common/binary.hpp"
 #include "common/error.hpp"
+#include "common/sample_interval.hpp"
 #include "input/time_count.hpp"
 
 namespace qv {
@@ -68,6 +69,9 @@ void mk_off(std::FILE* f, const std::string& name, Acquisition& acq, NimsLayout&
   const float dr = get_f32le(w + 4 * 4);
   if (!(std::isfinite(dr) && dr > 0.0f))
     bad_word(name, 5, "sample interval in seconds", Console::num(dr), "a finite number above 0");
+  if (!usable_sample_interval(dr))
+    bad_word(name, 5, "sample interval in seconds", Console::num(dr),
+             std::string("a number from ") + usable_interval_range);
   acq.dr = dr;
   acq.sampfreq = 1.0f / dr;
   const DateTime start = date_time(w, 7, name, "start");

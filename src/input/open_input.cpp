@@ -1,6 +1,9 @@
 #include "input/open_input.hpp"
 
+#include <cstdio>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "common/error.hpp"
 #include "common/text.hpp"
@@ -57,6 +60,23 @@ PathsLines read_paths_lines(TextReader& r) {
   return lines;
 }
 
+// Opens a binary recording for reading; nullptr when it cannot be opened. A
+// folder opens too, and its header would then read as a file that ends at
+// once; it is refused by name. kind names the format for the message.
+std::FILE* open_binary(const std::string& path, const char* kind) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::error_code ec;
+  if (f && std::filesystem::is_directory(path, ec)) {
+    std::fclose(f);
+    std::string msg = kind;
+    msg += " ";
+    msg += path;
+    msg += " is a folder, not a file";
+    throw Error(msg);
+  }
+  return f;
+}
+
 // Opens a QEL binary recording and reads its header (rdhdrQEL). Six enabled
 // channels are named as five in the Fourier-coefficient file (its records
 // hold five), while the header's count is handed back.
@@ -65,7 +85,7 @@ void open_qel(const std::string& name, const std::optional<PathsLines>& paths, O
   con.say("looking for weird bin files ", path);
   con.say("md value is ", static_cast<int>(directory(paths, 1).size()));
   con.say("open file:", path);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = open_binary(path, "QEL binary file");
   con.say("ierr is now", f ? 0 : 1);
   con.say("in_unit is ", kQelUnit);
   if (!f) {
@@ -91,7 +111,7 @@ void open_qel(const std::string& name, const std::optional<PathsLines>& paths, O
 // Opens a NIMS binary recording and reads its header (mk_off).
 void open_nims(OpenedInput& in, Console& con) {
   const std::string& path = in.files.ts_path;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = open_binary(path, "NIMS binary file");
   if (!f) throw Error("cannot open the NIMS binary file " + path);
   NimsLayout layout;
   try {
@@ -190,7 +210,7 @@ OpenedInput open_input(const RunOptions& opts, Console& con) {
 
   // The Fourier-coefficient file name carries the channel count of the header.
   in.files = form_file_names(name, paths, in.acq.nch);
-  in.reader = std::make_unique<AsciiBlockReader>(std::move(data), opts.real_numbers);
+  in.reader = std::make_unique<AsciiBlockReader>(std::move(data), opts.real_numbers, con);
   return in;
 }
 

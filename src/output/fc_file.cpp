@@ -32,9 +32,30 @@ FcFileWriter::FcFileWriter(const std::string& path, int& nch, Console& con)
     con.say("out_pack warning: nch=", nch);
     nch = 5;
   }
+  namespace fs = std::filesystem;
   std::error_code ec;
-  if (std::filesystem::is_directory(path_, ec))
+  // The output folder (paths file line 6) is named, not created: a typing
+  // error there must not scatter results into new folders.
+  const fs::path folder = fs::path(path_).parent_path();
+  if (!folder.empty()) {
+    const fs::file_type type = fs::status(folder, ec).type();
+    if (type == fs::file_type::not_found)
+      throw Error("the output folder \"" + folder.string() + "\" of the Fourier-coefficient file \"" + path_ +
+                  "\" does not exist");
+    if (type != fs::file_type::directory && type != fs::file_type::none)
+      throw Error("the output folder \"" + folder.string() + "\" of the Fourier-coefficient file \"" + path_ +
+                  "\" is not a folder");
+  }
+  const fs::file_status old = fs::status(path_, ec);
+  if (old.type() == fs::file_type::directory)
     throw Error("Fourier-coefficient file \"" + path_ + "\" is a folder");
+  // The new file is renamed over the old one, which the folder's permissions
+  // allow whatever the file's own say (and root may write anything), so a
+  // result someone made read-only to keep it is respected here, explicitly.
+  if (fs::exists(old) && (old.permissions() & fs::perms::owner_write) == fs::perms::none)
+    throw Error("the Fourier-coefficient file \"" + path_ +
+                "\" exists and is read-only (its owner has no write permission); it is left as it is: make it " +
+                "writable or move it away to write a new one");
   // The temporary name is private to this station's output; a stale one
   // left by a run that was killed is simply overwritten.
   file_ = std::fopen(tmp_.c_str(), "wb");

@@ -25,7 +25,8 @@ class FcFileWriter {
   // Set-up of the file (out_pack). nch is the channel count of the input; 6
   // is reported ("out_pack warning: nch=") and set to 5. Creates the temporary
   // file now, so that a folder that cannot be written stops the run before
-  // any data is processed.
+  // any data is processed; so do an output folder that does not exist or is
+  // not a folder, and an old file of the name whose owner may not write it.
   FcFileWriter(const std::string& path, int& nch, Console& con);
   // Removes the temporary files unless commit() has run.
   ~FcFileWriter();

@@ -26,6 +26,13 @@ struct FcHeader {
   float lat = 0, lon = 0, decl = 0;       // degrees
 };
 
+// Level identifiers levoff + level are written into the 8-character fields of
+// the header; wider ones would show as asterisks and the file could not be
+// read back. The set-up refuses a level offset that leads outside, and a
+// reader takes no identifier outside as a level of the file.
+inline constexpr int fc_level_id_min = -9999999;
+inline constexpr int fc_level_id_max = 99999999;
+
 // Capacity of the header text; records 1..20 take its first 20 * L characters.
 inline constexpr int fc_header_capacity = 1040;
 

@@ -161,7 +161,21 @@ void FcReader::index_blocks() {
     b.findex = get_i32le(&buf[4]);
     b.n = get_i32le(&buf[8]);
     b.offset = off;
-    if (blocks_.empty()) levoff_ = b.level_id - 1;
+    if (blocks_.empty()) {
+      // The first block names the file's first level, levoff + 1; every later
+      // identifier is counted from it. It must be one the header's fields can
+      // hold and, when the header lists levels, lie at most ndmx levels before
+      // the first of them, else it is no level of this file.
+      int lo = fc_level_id_min, hi = fc_level_id_max;
+      if (ids_read_ > 0) {
+        lo = std::max(lo, hdr_.level_id[1] - (ndmx - 1));
+        hi = std::min(hi, hdr_.level_id[1]);
+      }
+      if (b.level_id < lo || b.level_id > hi)
+        fail(off, "the first block's level identifier is " + std::to_string(b.level_id) + "; expected " +
+                      std::to_string(lo) + " to " + std::to_string(hi));
+      levoff_ = b.level_id - 1;
+    }
     const int expect_id = levoff_ + 1 + static_cast<int>(blocks_.size() / nfmx);
     if (b.level_id != expect_id || b.findex != expect_f)
       fail(off, "expected the block of level " + std::to_string(expect_id) + " and frequency index " +

@@ -44,6 +44,9 @@ class FcReader {
   const FcHeader& header() const { return hdr_; }
   bool header_complete() const { return complete_; }
   const std::string& header_text() const { return text_; }  // 20 L characters
+  // The body's levels are levoff() + 1 .. levoff() + body_levels(); the reader
+  // took only identifiers within fc_level_id_min .. fc_level_id_max, so this
+  // arithmetic cannot overflow.
   int levoff() const { return levoff_; }
   int body_levels() const { return nbody_; }  // levels with blocks (those of the set-up)
   const std::vector<FcBlockInfo>& blocks() const { return blocks_; }

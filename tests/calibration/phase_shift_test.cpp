@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "calibration/phase_shift.hpp"
+#include "common/error.hpp"
 #include "common/limits.hpp"
 #include "support/window_view.hpp"
 
@@ -94,6 +95,18 @@ TEST(PhaseShift, TimeShiftIsTheProductOfItsFactors) {
   std::vector<float> v = before;
   shift_time(view(v, 6), kM, dr, nwin, 1.0f, -0.3f * dr);
   expect_shifted(before, v, 6, -0.003, dr, nwin, 2e-5);
+}
+
+TEST(PhaseShift, ShiftWithoutAFinitePhaseIsRefusedAndChangesNothing) {
+  std::vector<float> w = random_window(6);
+  const std::vector<float> before = w;
+  // 1e30 s/s at 1e30 s overflows; so does a finite shift whose phase of the
+  // last harmonic k = kM does.
+  EXPECT_THROW(shift_time(view(w, 6), kM, 1.0f, 64, 1.0e30f, 1.0e30f), Error);
+  EXPECT_THROW(shift_grid(3.0e38f, view(w, 6), kM, 0.01f, 64), Error);
+  EXPECT_EQ(w, before);
+  EXPECT_TRUE(finite_phase(1.0e30f, kM, 1.0f, 64));
+  EXPECT_FALSE(finite_phase(3.0e38f, kM, 0.01f, 64));
 }
 
 }  // namespace

@@ -223,5 +223,30 @@ TEST_F(StationFolder, MissingFilesAndBinaryFormatsAreRefused) {
   EXPECT_NE(error_of(nims).find("NIMS binary"), std::string::npos);
 }
 
+// A folder opens for reading like a file and then reads as empty; every
+// station file opened by name says so instead of "found the end of the file".
+TEST_F(StationFolder, FoldersInPlaceOfFilesAreNamed) {
+  write("paths.cfg", "data\n");
+  fs::create_directories("data/d.asc");
+  EXPECT_EQ(error_of(ascii("d.asc", true)), "data/d.asc is a folder, not a file");
+  write("data/c.asc", "1 2\n");
+  fs::create_directories("data/c.clk");
+  EXPECT_EQ(error_of(ascii("c.asc", false)), "data/c.clk is a folder, not a file");
+  RunOptions qel;
+  qel.name_given = true;
+  qel.ts_name = "d.asc";
+  EXPECT_EQ(error_of(qel), "QEL binary file data/d.asc is a folder, not a file");
+  RunOptions nims = qel;
+  nims.nims = true;
+  EXPECT_EQ(error_of(nims), "NIMS binary file data/d.asc is a folder, not a file");
+  // The optional paths file: a missing one is asked for again, a folder stops.
+  fs::remove("paths.cfg");
+  fs::create_directories("paths.cfg");
+  EXPECT_EQ(error_of(ascii("d.asc", true)), "paths.cfg is a folder, not a file");
+  fs::remove("paths.cfg");
+  fs::create_directories("alt.cfg");
+  EXPECT_EQ(error_of(ascii("d.asc", true), "nosuch.cfg\nalt.cfg\n"), "alt.cfg is a folder, not a file");
+}
+
 }  // namespace
 }  // namespace qv

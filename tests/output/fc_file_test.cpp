@@ -355,6 +355,43 @@ TEST_F(FcFolder, FcFileUnwritableFolderIsFoundAtSetUp) {
   }
 }
 
+// A result made read-only is kept: the new file would be renamed over it,
+// which the folder allows (and root could write it anyway), so the writer
+// looks at the owner's write bit itself.
+TEST_F(FcFolder, FcFileReadOnlyOldFileAndMissingFolderStopTheSetUp) {
+  std::ostringstream out, err;
+  std::istringstream in;
+  Console con(out, err, in);
+  int nch = 2;
+  const std::string dir = fresh_dir();
+  const std::string path = dir + "/site.f2";
+  const std::vector<unsigned char> old = {'o', 'l', 'd'};
+  write_bytes(path, old);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  auto error_of = [&](const std::string& p) -> std::string {
+    try {
+      FcFileWriter w(p, nch, con);
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(error_of(path), "the Fourier-coefficient file \"" + path +
+                                "\" exists and is read-only (its owner has no write permission); it is left as it "
+                                "is: make it writable or move it away to write a new one");
+  EXPECT_EQ(bytes_of(path), old);
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_FALSE(fs::exists(path + ".part"));
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(error_of(path), "no error");
+
+  EXPECT_EQ(error_of(dir + "/out/site.f2"), "the output folder \"" + dir + "/out\" of the Fourier-coefficient file \"" +
+                                                dir + "/out/site.f2\" does not exist");
+  EXPECT_EQ(error_of(path + "/site.f2"), "the output folder \"" + path + "\" of the Fourier-coefficient file \"" +
+                                             path + "/site.f2\" is not a folder");
+}
+
 TEST_F(FcFolder, FcFileOverflowsGoToALogCreatedOnlyWhenNeeded) {
   const std::string dir = fresh_dir();
   const std::string path = dir + "/site.f2";
@@ -447,6 +484,15 @@ TEST_F(FcFolder, FcReaderRefusesWhatIsNotAFourierCoefficientFile) {
   std::vector<unsigned char> order = b;
   order[24 * 12 + 4] = 3;  // second block of level 11 says F = 3
   cases.push_back({"order", order, "expected the block of level 11 and frequency index 2"});
+  // Level identifiers at the ends of the 32-bit range in the first block, from
+  // which every later level is counted.
+  std::vector<unsigned char> id_max = b, id_min = b;
+  id_max[20 * 12 + 0] = id_max[20 * 12 + 1] = id_max[20 * 12 + 2] = 0xff;
+  id_max[20 * 12 + 3] = 0x7f;
+  id_min[20 * 12 + 0] = id_min[20 * 12 + 1] = id_min[20 * 12 + 2] = 0;
+  id_min[20 * 12 + 3] = 0x80;
+  cases.push_back({"id_max", id_max, "the first block's level identifier is 2147483647; expected 2 to 11"});
+  cases.push_back({"id_min", id_min, "the first block's level identifier is -2147483648; expected 2 to 11"});
   for (const Case& c : cases) {
     const std::string path = dir + "/" + c.name;
     write_bytes(path, c.bytes);
@@ -458,6 +504,9 @@ TEST_F(FcFolder, FcReaderRefusesWhatIsNotAFourierCoefficientFile) {
       EXPECT_THAT(e.what(), HasSubstr(path)) << c.name;
       EXPECT_THAT(e.what(), HasSubstr("byte offset")) << c.name;
     }
+    std::ostringstream out, err;
+    EXPECT_EQ(fcdump_main({path}, out, err), 1) << c.name;
+    EXPECT_THAT(err.str(), HasSubstr(c.message)) << c.name;
   }
 }
 
