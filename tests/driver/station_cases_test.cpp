@@ -13,18 +13,32 @@
 //                   first line and the run time read <clock> and <seconds>
 //   expect.csv      optional: the coefficients, as "fcdump --csv" shows them
 //   expect.summary  optional: header and levels, as "fcdump" shows them
-// A run that fails must leave no Fourier-coefficient file behind. Cases with
-// expect.csv also run through the portable build of the transform, which must
-// write the same file to the byte.
+//   expect.fcname   optional, for a case that fails: the name, in the run's
+//                   folder, of the Fourier-coefficient file the run would
+//                   write (st.f2, or out/st.f2 with an output folder "out"
+//                   that the case holds). The runner puts a file of known
+//                   bytes there first, as an earlier run would have left it;
+//                   the failed run must leave it byte for byte and no
+//                   <name>.part or <name>.log.part beside it
+//   repeat          optional: lines "<file> <count> <text>": <text> (the rest
+//                   of the line after one blank) is appended <count> times to
+//                   that station file after it is copied, for inputs too large
+//                   to keep, such as a line longer than the text reader's
+//                   1 MiB buffer
+// A run that fails must leave no Fourier-coefficient file behind (but the one
+// of expect.fcname, unchanged). Cases with expect.csv also run through the
+// portable build of the transform, which must write the same file to the byte.
 //
 // QV_UPDATE_EXPECTED=1 rewrites the expect.* files of every case from what
 // the program does now (expect.stdout, .csv and .summary only where a case
-// has them); read the differences before committing them.
+// has them; expect.fcname is written by hand); read the differences before
+// committing them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <regex>
 #include <sstream>
@@ -53,7 +67,28 @@ std::vector<std::string> case_names() {
   return names;
 }
 
-bool is_meta(const std::string& name) { return name == "args" || name == "stdin" || name == "base" || name.rfind("expect.", 0) == 0; }
+bool is_meta(const std::string& name) {
+  return name == "args" || name == "stdin" || name == "base" || name == "repeat" || name.rfind("expect.", 0) == 0;
+}
+
+// The lines of a case's "repeat" file applied to the copied station files.
+void apply_repeats(const fs::path& repeat, const fs::path& to) {
+  std::istringstream lines(read_file(repeat));
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream in(line);
+    std::string file;
+    long count = 0;
+    if (!(in >> file >> count)) continue;
+    in.get();  // the blank before the text
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ofstream out(to / file, std::ios::binary | std::ios::app);
+    for (long i = 0; i < count; ++i) out << text;
+  }
+}
+
+// Content of the file a case with expect.fcname finds in place before its run.
+const std::string kEarlierFcFile = "a Fourier-coefficient file left by an earlier run\n";
 
 // The station's own files of a case folder, copied into the run's folder.
 void copy_station(const fs::path& from, const fs::path& to) {
@@ -106,8 +141,15 @@ TEST_P(StationCase, RunsAsExpected) {
     copy_station(base, folder.path());
   }
   copy_station(src, folder.path());
+  if (fs::exists(src / "repeat")) apply_repeats(src / "repeat", folder.path());
   // The case's own file, else the base's.
   auto meta = [&](const char* name) { return read_file(fs::exists(src / name) ? src / name : base / name); };
+  std::string fcname = fs::exists(src / "expect.fcname") ? read_file(src / "expect.fcname") : "";
+  fcname.erase(fcname.find_last_not_of(" \n\r") + 1);
+  if (!fcname.empty()) {
+    std::ofstream(folder / fcname, std::ios::binary) << kEarlierFcFile;
+    ASSERT_EQ(read_file(folder / fcname), kEarlierFcFile) << "cannot put a file at " << fcname;
+  }
 
   std::ostringstream out, err;
   std::istringstream in(meta("stdin"));
@@ -156,6 +198,12 @@ TEST_P(StationCase, RunsAsExpected) {
     EXPECT_EQ(actual_stdout, read_file(src / "expect.stdout"));
   }
   if (status != 0) {
+    if (!fcname.empty()) {
+      EXPECT_EQ(read_file(folder / fcname), kEarlierFcFile) << "the failed run changed " << fcname;
+      for (const char* tmp : {".part", ".log.part"})
+        EXPECT_FALSE(fs::exists(folder / (fcname + tmp))) << "the failed run left " << fcname << tmp;
+      std::erase(files, fcname);
+    }
     EXPECT_TRUE(files.empty()) << "a failed run left " << files[0];
     return;
   }
