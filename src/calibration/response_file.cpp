@@ -23,7 +23,7 @@ constexpr int kFieldWidth = 6;          // the fixed fields of TE and TB rows
 // pi; keeping it keeps the calibrated phases of earlier runs.
 constexpr float kPi = 3.14159f;
 
-[[noreturn]] void fail(const TextReader& r, int line, const std::string& detail) {
+[[noreturn]] void fail(const TextReader& r, std::int64_t line, const std::string& detail) {
   throw Error("response table file " + r.name() + ", line " + std::to_string(line) + ": " + detail);
 }
 

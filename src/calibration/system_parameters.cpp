@@ -71,7 +71,7 @@ class SpFile {
   [[noreturn]] void fail(const std::string& detail) const {
     throw Error("error reading system parameter file " + name_ + " (" + detail + ")");
   }
-  int line() const { return r_.line_number(); }
+  std::int64_t line() const { return r_.line_number(); }
 
  private:
   std::string_view next(const std::string& what) {

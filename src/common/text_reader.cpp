@@ -164,7 +164,7 @@ void TextReader::close() {
   line_no_ = 0;
 }
 
-void TextReader::seek_to(std::int64_t offset, int line_no) {
+void TextReader::seek_to(std::int64_t offset, std::int64_t line_no) {
   line_no_ = line_no;
   starts_[(line_no + 1) % kKeep] = offset;
   if (in_memory_) {
@@ -236,7 +236,7 @@ bool TextReader::next_line(std::string_view& line) {
 void TextReader::rewind() { seek_to(0, 0); }
 
 void TextReader::back_lines(int k) {
-  int target = line_no_ + 1 - k;  // number of the line the next read returns
+  const std::int64_t target = line_no_ + 1 - k;  // number of the line the next read returns
   if (k < 0 || k >= kKeep || target < 1)
     throw Error("file " + name_ + ": cannot step back " + std::to_string(k) + " lines");
   seek_to(starts_[target % kKeep], target - 1);

@@ -57,7 +57,7 @@ class TextReader {
   const std::string& name() const { return name_; }
 
   // Number (1-based) of the line last read; 0 before the first line.
-  int line_number() const { return line_no_; }
+  std::int64_t line_number() const { return line_no_; }
 
   // Next line without its end-of-line characters; false at the end of the
   // file. The view stays valid until the next call on this reader. A line
@@ -85,7 +85,7 @@ class TextReader {
 
  private:
   bool fill();
-  void seek_to(std::int64_t offset, int line_no);
+  void seek_to(std::int64_t offset, std::int64_t line_no);
 
   std::string name_;
   std::FILE* file_ = nullptr;
@@ -95,11 +95,11 @@ class TextReader {
   std::size_t beg_ = 0, end_ = 0;  // unread bytes are buf_[beg_, end_)
   std::int64_t buf_offset_ = 0;    // file offset of buf_[0]
   bool eof_ = false;
-  int line_no_ = 0;
+  std::int64_t line_no_ = 0;  // a recording at 1000 Hz passes 2^31 lines in 25 days
   static constexpr int kKeep = 16;  // line starts kept for back_lines
   std::int64_t starts_[kKeep] = {};  // file offset where line (line_no_ - i) + 1 starts
   std::string last_token_;
-  int last_line_of_error_ = 0;
+  std::int64_t last_line_of_error_ = 0;
 };
 
 }  // namespace qv

@@ -23,7 +23,7 @@ constexpr double kMarkLimit = 4611686018427387904.0;  // 2^62
 // the card the file format was laid out for.
 constexpr std::size_t kHeadWidth = 80;
 
-std::string at_line(const std::string& path, int line) {
+std::string at_line(const std::string& path, std::int64_t line) {
   std::string s = "file ";
   s += path;
   s += ", line ";
@@ -72,7 +72,7 @@ struct TimeScale {
   double per_unit = 1.0;  // time marks per unit: r / dr1
 };
 
-std::int64_t to_mark(double b, const TimeScale& ts, const std::string& path, int line) {
+std::int64_t to_mark(double b, const TimeScale& ts, const std::string& path, std::int64_t line) {
   const double m = ts.given ? std::trunc((b - ts.start_s / ts.r) * ts.per_unit) : std::trunc(b);
   if (!std::isfinite(m) || std::fabs(m) > kMarkLimit) {
     std::string msg = at_line(path, line);
@@ -97,7 +97,7 @@ void reset(BadRecordList& list) { list.count.fill(0); }
 
 // Adds the offset to every boundary of one list; an interval that the offset
 // would carry beyond the int64 range stops the run.
-void shift(BadRecordList& list, std::int64_t ioff, const std::string& path, int line) {
+void shift(BadRecordList& list, std::int64_t ioff, const std::string& path, std::int64_t line) {
   for (int lev = 0; lev <= ndmx; ++lev) {
     for (int k = 0; k < list.count[lev]; ++k) {
       BadInterval& b = list.interval[lev][k];
@@ -201,7 +201,7 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
     std::string what = "the start, end and code of ";
     what += entry_name(k);
     f.require(f.read(start, end, code), what);
-    const int at = f.line_number();
+    const std::int64_t at = f.line_number();
     const BadInterval iv{to_mark(start, ts, path, at), to_mark(end, ts, path, at)};
     const Target t = target_of(code);
     if (t.list == 0) continue;  // a code of no list: the entry is not used
@@ -232,7 +232,7 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
   } else {
     con.say("bdecsu: ioff, cfbr", ioff, path);
   }
-  const int ioff_line = f.line_number();
+  const std::int64_t ioff_line = f.line_number();
   f.close();
   shift(out.list1, ioff, path, ioff_line);
   shift(out.list2, ioff, path, ioff_line);

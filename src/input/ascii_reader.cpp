@@ -20,7 +20,7 @@ constexpr std::int32_t kMissingRun = 2147483647;
 // Separators of free-format values.
 constexpr bool is_sep(char c) { return c == ' ' || c == ',' || c == '\t' || c == '\r'; }
 
-std::string where(const TextReader& r, int line) {
+std::string where(const TextReader& r, std::int64_t line) {
   return "file " + r.name() + ", line " + std::to_string(line);
 }
 
@@ -37,7 +37,8 @@ struct ClockReset {
   DateTime ref{};
 };
 
-void check_clock(const TextReader& r, const ClockReset& c, int dr_line, int start_line, int ref_line) {
+void check_clock(const TextReader& r, const ClockReset& c, std::int64_t dr_line, std::int64_t start_line,
+                 std::int64_t ref_line) {
   if (!(c.dr > 0) || !std::isfinite(c.dr))
     throw Error(where(r, dr_line) + ": expected a positive sample interval dr in seconds, found " +
                 Console::num(c.dr));
@@ -60,10 +61,10 @@ void check_clock(const TextReader& r, const ClockReset& c, int dr_line, int star
 ClockReset read_clock_reset(TextReader& r) {
   ClockReset c;
   r.require(r.read(c.dr), "the sample interval dr in seconds");
-  const int dr_line = r.line_number();
+  const std::int64_t dr_line = r.line_number();
   auto& s = c.start;
   r.require(r.read(s[0], s[1], s[2], s[3], s[4], s[5]), "the start time as year month day hour minute second");
-  const int start_line = r.line_number();
+  const std::int64_t start_line = r.line_number();
   auto& f = c.ref;
   r.require(r.read(f[0], f[1], f[2], f[3], f[4], f[5]), "the reference time as year month day hour minute second");
   check_clock(r, c, dr_line, start_line, r.line_number());
@@ -133,7 +134,7 @@ int count_fields(std::string_view line) {
 void rdhdrASCII(TextReader& data, bool clock_in_headers, const std::string& clk_name, Acquisition& acq,
                 Console& con) {
   ClockReset c;
-  int header_lines = 0;
+  std::int64_t header_lines = 0;
   if (clock_in_headers) {
     c = read_clock_reset(data);
     header_lines = data.line_number();
@@ -153,7 +154,7 @@ void rdhdrASCII(TextReader& data, bool clock_in_headers, const std::string& clk_
   // Back to the first data line: the block reader skips blank lines itself.
   data.rewind();
   std::string_view line;
-  for (int i = 0; i < header_lines; ++i) data.next_line(line);
+  for (std::int64_t i = 0; i < header_lines; ++i) data.next_line(line);
 }
 
 void rdhdrNIMSASCII(TextReader& data, Acquisition& acq, Console& con) {
@@ -175,11 +176,11 @@ void rdhdrNIMSASCII(TextReader& data, Acquisition& acq, Console& con) {
 
   ClockReset c;
   data.next_line(line);
-  const int dr_line = data.line_number();
+  const std::int64_t dr_line = data.line_number();
   read_nims_field(data, line, "the sample interval dr in seconds", c.dr);
   con.say("dr = ", c.dr);
   data.next_line(line);
-  const int start_line = data.line_number();
+  const std::int64_t start_line = data.line_number();
   auto& s = c.start;
   read_nims_field(data, line, "the start time as year month day hour minute second", s[0], s[1], s[2], s[3], s[4],
                   s[5]);
@@ -260,7 +261,7 @@ int AsciiBlockReader::read_rows(SampleBlock& blk, T* values, int nch) {
   return block_more;
 }
 
-void AsciiBlockReader::short_line(int line, int values, int nch) {
+void AsciiBlockReader::short_line(std::int64_t line, int values, int nch) {
   if (++short_lines_ > 1) return;
   con_->say("warning: line " + std::to_string(line) + " of " + data_.name() + " holds " + std::to_string(values) +
             (values == 1 ? " value" : " values") + " for " + std::to_string(nch) +

@@ -64,7 +64,7 @@ class AsciiBlockReader final : public BlockReader {
   template <class T>
   int read_rows(SampleBlock& blk, T* values, int nch);
   [[noreturn]] void bad_value(std::string_view tok, int channel, bool real) const;
-  void short_line(int line, int values, int nch);
+  void short_line(std::int64_t line, int values, int nch);
   void report_short_lines(int nch);
 
   TextReader data_;
