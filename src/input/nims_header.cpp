@@ -64,7 +64,7 @@ void mk_off(std::FILE* f, const std::string& name, Acquisition& acq, NimsLayout&
     throw Error(name + ": the NIMS header ends in word " + std::to_string(got / 4 + 1) + "; expected " +
                 std::to_string(kHeaderWords) + " header words");
   layout.file_words = file_size(f, name) / 4;
-  layout.irecl = word(w, 1) + 12 == nims::channels * 1024 ? nims::record_words : 1;
+  layout.irecl = word(w, 1) == nims::record_marker ? nims::record_words : 1;
 
   const float dr = get_f32le(w + 4 * 4);
   if (!(std::isfinite(dr) && dr > 0.0f))

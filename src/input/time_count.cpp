@@ -34,8 +34,9 @@ std::int64_t day_count(const DateTime& start, const DateTime& ref) {
   check_date(ref, "reference time");
   std::int64_t d = 0;
   for (int y = ref[0]; y < start[0]; ++y) d += leap(y) ? 366 : 365;
-  d += days_before_month(start[0], start[1]) + start[2];
-  d -= ref[2] + days_before_month(ref[0], ref[1]);
+  // The day fields are not checked: any 32-bit value counts in 64 bits.
+  d += days_before_month(start[0], start[1]) + std::int64_t(start[2]);
+  d -= std::int64_t(ref[2]) + days_before_month(ref[0], ref[1]);
   return d;
 }
 
