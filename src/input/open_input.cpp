@@ -77,6 +77,26 @@ std::FILE* open_binary(const std::string& path, const char* kind) {
   return f;
 }
 
+// Reads the header of an open binary recording; the block reader then owns
+// the file. The file is closed when the header cannot be read (the
+// input-error flag) or is refused.
+template <class Layout, class Reader, class ReadHeader>
+void start_binary_reader(std::FILE* f, OpenedInput& in, Console& con, ReadHeader read_header) {
+  const std::string& path = in.files.ts_path;
+  Layout layout;
+  try {
+    read_header(f, path, in.acq, layout, con);
+  } catch (...) {
+    std::fclose(f);
+    throw;
+  }
+  if (in.acq.input_error) {
+    std::fclose(f);
+    return;
+  }
+  in.reader = std::make_unique<Reader>(f, path, layout, con);
+}
+
 // Opens a QEL binary recording and reads its header (rdhdrQEL). Six enabled
 // channels are named as five in the Fourier-coefficient file (its records
 // hold five), while the header's count is handed back.
@@ -93,19 +113,8 @@ void open_qel(const std::string& name, const std::optional<PathsLines>& paths, O
     con.say("error in open QEL binary file");
     throw Error("cannot open the QEL binary file " + path);
   }
-  QelLayout layout;
-  try {
-    rdhdrQEL(f, path, in.acq, layout, con);
-  } catch (...) {
-    std::fclose(f);
-    throw;
-  }
-  if (in.acq.input_error) {
-    std::fclose(f);
-    return;
-  }
-  in.reader = std::make_unique<QelBlockReader>(f, path, layout, con);
-  in.files = form_file_names(name, paths, in.acq.nch == 6 ? 5 : in.acq.nch);
+  start_binary_reader<QelLayout, QelBlockReader>(f, in, con, rdhdrQEL);
+  if (!in.acq.input_error) in.files = form_file_names(name, paths, in.acq.nch == 6 ? 5 : in.acq.nch);
 }
 
 // Opens a NIMS binary recording and reads its header (mk_off).
@@ -113,18 +122,7 @@ void open_nims(OpenedInput& in, Console& con) {
   const std::string& path = in.files.ts_path;
   std::FILE* f = open_binary(path, "NIMS binary file");
   if (!f) throw Error("cannot open the NIMS binary file " + path);
-  NimsLayout layout;
-  try {
-    mk_off(f, path, in.acq, layout, con);
-  } catch (...) {
-    std::fclose(f);
-    throw;
-  }
-  if (in.acq.input_error) {
-    std::fclose(f);
-    return;
-  }
-  in.reader = std::make_unique<NimsBlockReader>(f, path, layout, con);
+  start_binary_reader<NimsLayout, NimsBlockReader>(f, in, con, mk_off);
 }
 
 }  // namespace
