@@ -64,16 +64,16 @@ class InFolder {
   std::filesystem::path old_;
 };
 
-// A read-only FILE* over a copy of bytes in memory; the reader that takes it
-// closes it. Never null.
+// A read-only FILE* over a copy of bytes in memory that seeks and reads like
+// a file on disk (also past its end); the reader that takes it closes it.
+// Never null.
 std::FILE* memory_file(std::string_view bytes);
 
-// A console on string streams, with no answers to prompts unless given.
+// A console on string streams, with no answers to prompts (end of input).
 struct QuietConsole {
   std::ostringstream out, err;
   std::istringstream in;
   Console con{out, err, in};
-  explicit QuietConsole(const std::string& answers = "") : in(answers) {}
 };
 
 // With QV_FUZZ_VERBOSE set in the environment the harnesses tell on standard
