@@ -21,10 +21,9 @@ namespace {
 
 // Vectors of eight floats, one AVX register each, alongside the vectors of
 // four of fft_transform.hpp. Shuffles that work within halves of four lanes map
-// to single instructions. The helpers are always inlined, so the warning that
+// to single instructions. The helpers are always inlined, so the note that
 // 32-byte vector arguments are passed differently with and without AVX does
-// not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
+// not apply (the build turns it off for this file).
 using f8 = float __attribute__((vector_size(32)));
 using i8 = int __attribute__((vector_size(32)));
 
