@@ -18,6 +18,7 @@
 #include "driver/decset.hpp"
 #include "driver/options.hpp"
 #include "driver/run_state.hpp"
+#include "driver/usage.hpp"
 #include "input/open_input.hpp"
 #include "output/fc_file.hpp"
 #include "output/fc_header.hpp"
@@ -112,6 +113,7 @@ void end_of_run_write(RunState& st, FcFileWriter& writer) {
 }  // namespace
 
 int run_main(const std::vector<std::string>& args, Console& con) {
+  if (answer_info_request(args, con.out())) return 0;  // -h, --help, --version
   try {
     return run(args, con);
   } catch (const Error& e) {
