@@ -165,7 +165,9 @@ int run(const std::vector<std::string>& args, Console& con) {
                 ") cannot be used; see the message above");
   prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
 
+  progress_start(st->progress, con.err(), is_terminal(con.err()), NSMAX);
   const LoopOutcome done = process_blocks(*st, *in.reader, con);
+  progress_end(st->progress);
   switch (done.end) {
     case LoopEnd::end_of_data:
     case LoopEnd::bad_mark:

@@ -15,6 +15,7 @@
 #include "common/dec_setup.hpp"
 #include "common/window_array.hpp"
 #include "driver/bad_records.hpp"
+#include "driver/progress.hpp"
 #include "driver/window_schedule.hpp"
 #include "dsp/amplitude.hpp"
 #include "dsp/block_offset.hpp"
@@ -63,6 +64,7 @@ struct RunState {
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
   std::array<int, ndmx + 1> list2_sets{};  // of those, the windows touching the second bad-record list
   int nsets = 0;                            // accepted windows over all levels
+  RunProgress progress;                     // samples processed, and the progress line on a terminal
 };
 
 // Everything between reading the set-up files and the first block, once per
