@@ -98,6 +98,7 @@ bool process_window(RunState& st, int lev, Console& con) {
   const bool clean = bad_record_clean(st.bad.list1, lev, w.first_mark, w.last_mark);
   if (!(w.usable && clean)) {
     con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
+    ++st.level_rejected[lev];
     return false;
   }
   const int m = transform_window(st, lev, number, w, x);

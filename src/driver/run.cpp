@@ -17,6 +17,7 @@
 #include "driver/block_loop.hpp"
 #include "driver/decset.hpp"
 #include "driver/options.hpp"
+#include "driver/run_report.hpp"
 #include "driver/run_state.hpp"
 #include "driver/usage.hpp"
 #include "input/open_input.hpp"
@@ -153,6 +154,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   FcFileWriter writer(in.files.fc, st->nch, con);
   st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);
   settle_channels(*st, opts, in.files, in.acq.nch, con);
+  warn_interval_mismatch(st->sp, in.acq, opts, in.files, con);
   ask_position(in.files.sp, *st, con);
 
   int status = cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
@@ -184,6 +186,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   report_second_list(*st, con);
   in.reader.reset();  // closes the time-series file
   end_of_run_write(*st, writer);
+  report_run_end(*st, in.acq, done.end, NSMAX, con);
   report_run_time(start, con);
   return 0;
 }

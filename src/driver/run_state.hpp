@@ -63,6 +63,7 @@ struct RunState {
   // Counters.
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
   std::array<int, ndmx + 1> list2_sets{};  // of those, the windows touching the second bad-record list
+  std::array<int, ndmx + 1> level_rejected{};  // windows rejected per level (the "bad" lines)
   int nsets = 0;                            // accepted windows over all levels
   RunProgress progress;                     // samples processed, and the progress line on a terminal
 };
