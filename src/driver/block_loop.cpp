@@ -98,6 +98,7 @@ bool process_window(RunState& st, int lev, Console& con) {
   const bool clean = bad_record_clean(st.bad.list1, lev, w.first_mark, w.last_mark);
   if (!(w.usable && clean)) {
     con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
+    ++st.level_rejected[lev];
     return false;
   }
   const int m = transform_window(st, lev, number, w, x);
@@ -165,6 +166,7 @@ LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con) {
     decimation_setup(st.cascade, st.setup, blk.index[0]);
     for (;;) {
       decimate_block(st.cascade, st.setup, blk, real);
+      progress_block(st.progress, blk, st.nsets);
       for (int lev = 1; lev <= st.setup.nd; ++lev) {
         const LevelSetup& ls = st.setup.lev[lev];
         if (ls.nfreq < 1) continue;

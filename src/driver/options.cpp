@@ -3,6 +3,7 @@
 #include "common/error.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
+#include "driver/usage.hpp"
 
 namespace qv {
 
@@ -34,10 +35,37 @@ void apply_p(std::string_view a, RunOptions& o, Console& con) {
   con.say("freqfilt", f);
 }
 
+// What a user most likely meant by an argument that is no option, or "".
+std::string hint(const std::string& a, const std::string& previous) {
+  auto value_after = [&](char sep) { return a.substr(a.find(sep) + 1); };
+  if (a == "-f" || a == "-F" || a == "--file")
+    return "the time-series file is given as -f:NAME, with no blank after the colon";
+  if (starts(a, "-f=") || starts(a, "-F:") || starts(a, "-F=") || starts(a, "--file="))
+    return std::string("the time-series file is given as -f:") + value_after(a[2] == ':' ? ':' : '=');
+  if (starts(a, "-p") || starts(a, "--powerline"))
+    return "the powerline frequency is given as -p:F, e.g. -p:50";
+  if (a == "-help" || a == "-?") return "the usage is shown by qel_vort -h";
+  if (!a.empty() && a[0] != '-') {
+    if (previous == "-f" || previous == "-F" || previous == "--file")
+      return std::string("the time-series file is given as -f:") + a;
+    return std::string("if it is the time-series file, give it as -f:") + a;
+  }
+  return "";
+}
+
+// An argument that matches no option changes nothing; the user is told,
+// as the run would otherwise silently go on without what was meant.
+void warn_unknown(const std::string& a, const std::string& previous, Console& con) {
+  std::string h = hint(a, previous);
+  con.err() << "qel_vort: warning: argument \"" << a << "\" is not an option of qel_vort and is ignored; "
+            << (h.empty() ? std::string("qel_vort -h lists the options") : h) << '\n';
+}
+
 }  // namespace
 
 RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
   RunOptions o;
+  std::string previous;
   for (const std::string& full : args) {
     std::string_view a = std::string_view(full).substr(0, kArgWidth);
     // Two-character options first, in table order, then three-character ones.
@@ -72,7 +100,10 @@ RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
       // accepted; no effect
     } else if (starts(a, "-p:")) {
       apply_p(a, o, con);
+    } else {
+      warn_unknown(full, previous, con);
     }
+    previous = full;
   }
   return o;
 }
@@ -82,7 +113,7 @@ void write_banner(Console& con) {
   const std::string empty = "*" + std::string(54, ' ') + "*";
   con.text(stars);
   con.text(empty);
-  con.text(std::string("*   QEL_VORT   Version: ") + "4.2." + "   Date: " + "2014-08-13" + "        *");
+  con.text(std::string("*   QEL_VORT   Version: ") + kProgramVersion + "." + "   Date: " + kProgramDate + "        *");
   con.text(empty);
   con.text(stars);
   con.text(" ");

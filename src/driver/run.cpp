@@ -17,7 +17,9 @@
 #include "driver/block_loop.hpp"
 #include "driver/decset.hpp"
 #include "driver/options.hpp"
+#include "driver/run_report.hpp"
 #include "driver/run_state.hpp"
+#include "driver/usage.hpp"
 #include "input/open_input.hpp"
 #include "output/fc_file.hpp"
 #include "output/fc_header.hpp"
@@ -112,6 +114,7 @@ void end_of_run_write(RunState& st, FcFileWriter& writer) {
 }  // namespace
 
 int run_main(const std::vector<std::string>& args, Console& con) {
+  if (answer_info_request(args, con.out())) return 0;  // -h, --help, --version
   try {
     return run(args, con);
   } catch (const Error& e) {
@@ -151,6 +154,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   FcFileWriter writer(in.files.fc, st->nch, con);
   st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);
   settle_channels(*st, opts, in.files, in.acq.nch, con);
+  warn_interval_mismatch(st->sp, in.acq, opts, in.files, con);
   ask_position(in.files.sp, *st, con);
 
   int status = cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
@@ -163,7 +167,9 @@ int run(const std::vector<std::string>& args, Console& con) {
                 ") cannot be used; see the message above");
   prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
 
+  progress_start(st->progress, con.err(), is_terminal(con.err()), NSMAX);
   const LoopOutcome done = process_blocks(*st, *in.reader, con);
+  progress_end(st->progress);
   switch (done.end) {
     case LoopEnd::end_of_data:
     case LoopEnd::bad_mark:
@@ -180,6 +186,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   report_second_list(*st, con);
   in.reader.reset();  // closes the time-series file
   end_of_run_write(*st, writer);
+  report_run_end(*st, in.acq, done.end, NSMAX, con);
   report_run_time(start, con);
   return 0;
 }

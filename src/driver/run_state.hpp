@@ -15,6 +15,7 @@
 #include "common/dec_setup.hpp"
 #include "common/window_array.hpp"
 #include "driver/bad_records.hpp"
+#include "driver/progress.hpp"
 #include "driver/window_schedule.hpp"
 #include "dsp/amplitude.hpp"
 #include "dsp/block_offset.hpp"
@@ -62,7 +63,9 @@ struct RunState {
   // Counters.
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
   std::array<int, ndmx + 1> list2_sets{};  // of those, the windows touching the second bad-record list
+  std::array<int, ndmx + 1> level_rejected{};  // windows rejected per level (the "bad" lines)
   int nsets = 0;                            // accepted windows over all levels
+  RunProgress progress;                     // samples processed, and the progress line on a terminal
 };
 
 // Everything between reading the set-up files and the first block, once per

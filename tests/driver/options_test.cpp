@@ -4,6 +4,8 @@
 
 #include "common/error.hpp"
 #include "driver/options.hpp"
+#include "driver/run.hpp"
+#include "driver/usage.hpp"
 
 namespace qv {
 namespace {
@@ -96,6 +98,32 @@ TEST(Banner, FormatAnnouncements) {
   EXPECT_EQ(announce({"-ka"}),
             "  Reading from generic ASCII data file\n\n  Reading clock reset information from .clk file\n\n\n"
             "  reading real numbers\n");
+}
+
+// -h, --help and --version answer without running: no clock line, no banner,
+// nothing on the error output, status 0. Arguments that only contain them
+// (a file named "-h", "-help") are no requests.
+TEST(Usage, HelpAndVersionAnswerWithoutRunning) {
+  for (const char* request : {"-h", "--help"}) {
+    Captured cap;
+    EXPECT_EQ(run_main({"-A", request, "-f:st.asc"}, cap.con), 0) << request;
+    const std::string text = cap.out.str();
+    for (const char* item : {"Usage: qel_vort [options]", "-A, -KA", "-a, -ka", "-N ", "-B ", "-f:NAME", "-p:F",
+                             "--max-sets=N   windows (sets) stored per run, default 600", "-h, --help", "--version",
+                             "<base>.sp", "decset.cfg", "pwset.cfg", "paths.cfg", "<base>.clk", "<base>.bad",
+                             "sensors/", "Exit status: 0 when the Fourier-coefficient file was written, 1 otherwise."})
+      EXPECT_NE(text.find(item), std::string::npos) << item;
+    EXPECT_EQ(text.find("QEL_VORT"), std::string::npos) << "the run started";
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << line;
+    EXPECT_EQ(cap.err.str(), "");
+  }
+  Captured version;
+  EXPECT_EQ(run_main({"--version", "--help"}, version.con), 0);
+  EXPECT_EQ(version.out.str(), "qel_vort 4.2 (2014-08-13)\n");
+  std::ostringstream none;
+  EXPECT_FALSE(answer_info_request({"-f:-h", "-help", "--helpme", "-hx", "-A"}, none));
+  EXPECT_EQ(none.str(), "");
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+#include "driver/progress.hpp"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#if __has_include(<unistd.h>)
+#include <unistd.h>
+#define QV_HAVE_ISATTY 1
+#endif
+
+namespace qv {
+
+namespace {
+
+// A quarter of a second between updates: fast enough to see the run move,
+// slow enough to cost nothing and not to flicker.
+constexpr std::chrono::milliseconds kUpdateEvery{250};
+
+}  // namespace
+
+bool is_terminal(const std::ostream& os) {
+#ifdef QV_HAVE_ISATTY
+  if (&os == &std::cerr || &os == &std::clog) return isatty(STDERR_FILENO) == 1;
+  if (&os == &std::cout) return isatty(STDOUT_FILENO) == 1;
+#endif
+  (void)os;
+  return false;
+}
+
+void progress_start(RunProgress& p, std::ostream& err, bool terminal, int set_limit) {
+  p.samples = 0;
+  p.first_index = p.last_index = 0;
+  p.set_limit = set_limit;
+  p.terminal = terminal ? &err : nullptr;
+  p.next_update = std::chrono::steady_clock::now() + kUpdateEvery;
+  p.shown = 0;
+}
+
+void progress_block(RunProgress& p, const SampleBlock& blk, int nsets) {
+  if (blk.npts <= 0) return;
+  if (p.samples == 0) p.first_index = blk.index[0];
+  p.last_index = blk.index[blk.npts - 1];
+  p.samples += blk.npts;
+  // One clock reading per block of at most 256 samples, and only for a terminal.
+  if (p.terminal) progress_update(p, nsets, std::chrono::steady_clock::now());
+}
+
+void progress_update(RunProgress& p, int nsets, std::chrono::steady_clock::time_point now) {
+  if (!p.terminal || now < p.next_update) return;
+  p.next_update = now + kUpdateEvery;
+  std::string line = std::string("qel_vort: ") + std::to_string(p.samples) + " samples processed, " +
+                     std::to_string(nsets) + " windows stored (set limit " + std::to_string(p.set_limit) + ")";
+  const std::size_t length = line.size();
+  // Blanks over the rest of a longer earlier line; the cursor goes back to
+  // the line start, so console lines written meanwhile overwrite it.
+  if (p.shown > length) line.append(p.shown - length, ' ');
+  *p.terminal << '\r' << line << '\r' << std::flush;
+  p.shown = length;
+}
+
+void progress_end(RunProgress& p) {
+  if (!p.terminal) return;
+  if (p.shown > 0) *p.terminal << '\r' << std::string(p.shown, ' ') << '\r' << std::flush;
+  p.shown = 0;
+  p.terminal = nullptr;
+}
+
+}  // namespace qv

@@ -1,0 +1,144 @@
+#include "driver/run_report.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace qv {
+
+namespace {
+
+// Values written with six significant digits (0.333333 for 3 Hz) agree with
+// the recording's to better than this; anything further off is a different
+// interval. 1e-5 of the interval is still 0.9 s a day on every time the run
+// derives from it.
+constexpr double kIntervalTolerance = 1.0e-5;
+
+std::string g7(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.7g", v);
+  return buf;
+}
+
+std::string g6(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+bool intervals_differ(float run_dt, float recording_dt) {
+  if (!(run_dt > 0) || !(recording_dt > 0)) return false;  // refused elsewhere
+  return std::fabs(double(run_dt) - double(recording_dt)) > kIntervalTolerance * double(recording_dt);
+}
+
+// Where the recording's sample interval came from.
+std::string recording_source(const RunOptions& opts, const InputFileSet& files) {
+  if (opts.ascii && !opts.clock_in_headers) return std::string("the clock-reset file ") + files.clk;
+  if (opts.ascii) return std::string("the header lines of ") + files.ts_path;
+  return std::string("the header of ") + files.ts_path;
+}
+
+// Seconds after the reference time with enough decimals to tell one sample
+// from the next (at least milliseconds).
+std::string seconds_after_reference(double t, float dt) {
+  int decimals = 3;
+  if (dt > 0 && std::isfinite(dt)) decimals = std::min(9, std::max(3, -static_cast<int>(std::floor(std::log10(dt)))));
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, t);
+  return buf;
+}
+
+// Input samples per sample of level lev: decfac(1) * ... * decfac(lev).
+std::int64_t input_samples_per_sample(const DecSetup& s, int lev) {
+  std::int64_t k = 1;
+  for (int i = 1; i <= lev; ++i) k *= s.lev[i].decfac;
+  return k;
+}
+
+void warn_empty_level(const RunState& st, int lev, LoopEnd end, int set_limit, Console& con) {
+  const LevelSetup& ls = st.setup.lev[lev];
+  const RunProgress& p = st.progress;
+  const std::string level = std::to_string(lev);
+  std::string msg = std::string("qel_vort: warning: level ") + level + " stored no window: its window is " +
+                    std::to_string(ls.nwin) + " samples of " + Console::num(st.dr[lev]) + " s = " +
+                    g7(double(ls.nwin) * double(st.dr[lev])) + " s";
+  const std::string data = std::to_string(p.samples) + " samples of " + Console::num(st.sp.dt) + " s";
+  const std::string span = g7(double(p.samples) * double(st.sp.dt)) + " s";
+  if (p.samples == 0) {
+    msg += ", and no sample was processed (the data end in the first block read)";
+  } else if (end == LoopEnd::set_limit) {
+    msg += std::string(", and the set limit of ") + std::to_string(set_limit) + " windows was reached after " + span +
+           " of data (" + data + ")";
+  } else if (double(ls.nwin) * double(input_samples_per_sample(st.setup, lev)) > double(p.samples)) {
+    msg += std::string(", longer than the ") + span + " of data processed (" + data + ")";
+  } else {
+    msg += std::string(", and the data processed span ") + span + " (" + data + "); ";
+    if (st.level_rejected[lev] > 0)
+      msg += std::string("all ") + std::to_string(st.level_rejected[lev]) +
+             " of its windows were rejected (the \"bad\" lines of level " + level + ")";
+    else if (end == LoopEnd::bad_mark)
+      msg += "processing stopped at the wrong time mark before its first window";
+    else
+      msg += "the data end before its first window on the time grid is complete (with the extra samples that "
+             "pre-whitening and missing-sample repair need)";
+  }
+  con.err() << msg << '\n';
+}
+
+std::string run_end(LoopEnd end, int set_limit) {
+  const std::string limit = std::to_string(set_limit);
+  switch (end) {
+    case LoopEnd::set_limit:
+      return std::string("set limit of ") + limit + " windows reached: processing stopped there";
+    case LoopEnd::bad_mark:
+      return std::string("stopped at an excess record or wrong time mark, set limit (") + limit + ") not reached";
+    default:
+      return std::string("set limit (") + limit + ") not reached";
+  }
+}
+
+}  // namespace
+
+void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, const RunOptions& opts,
+                            const InputFileSet& files, Console& con) {
+  if (!intervals_differ(sp.dt, acq.dr)) return;
+  const double run_dt = sp.dt, rec_dt = acq.dr;
+  con.err() << "qel_vort: warning: the sample interval of the system parameter file " << sp.source << ", "
+            << Console::num(sp.dt) << " s (" << g7(1.0 / run_dt) << " Hz), differs from the recording's, "
+            << Console::num(acq.dr) << " s (" << g7(1.0 / rec_dt) << " Hz) in " << recording_source(opts, files)
+            << ", by a factor of " << g6(run_dt / rec_dt) << "; the run uses the system parameter file's "
+            << Console::num(sp.dt) << " s for every frequency, response, phase and bad-record time, the "
+            << "recording's only to place its start on the window grid\n";
+}
+
+void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, int set_limit, Console& con) {
+  std::string levels;
+  for (int lev = 1; lev <= st.setup.nd; ++lev) {
+    if (st.setup.lev[lev].nfreq < 1) continue;  // never cut into windows
+    if (st.level_sets[lev] == 0) warn_empty_level(st, lev, end, set_limit, con);
+    levels += std::string(" ") + std::to_string(lev) + ":" + std::to_string(st.level_sets[lev]);
+  }
+  const RunProgress& p = st.progress;
+  std::string line = "qel_vort: summary: ";
+  if (p.samples > 0) {
+    // Samples are numbered from the first one read (0, or 1 for NIMS
+    // recordings), and the start time refers to that first one.
+    const double start = static_cast<double>(acq.time_int) * 1.0e-6;
+    const double steps = double(p.last_index - p.first_index);
+    line += std::string("samples ") + seconds_after_reference(start, st.sp.dt) + " s to " +
+            seconds_after_reference(start + steps * double(st.sp.dt), st.sp.dt) + " s after the reference time";
+    // The run's times follow the system parameter file; say where the
+    // recording's own interval puts the last sample when the two differ.
+    if (intervals_differ(st.sp.dt, acq.dr))
+      line += std::string(" (") + seconds_after_reference(start + steps * double(acq.dr), acq.dr) +
+              " s at the recording's sample interval of " + Console::num(acq.dr) + " s)";
+    line += std::string(", ") + std::to_string(p.samples) + " samples processed";
+  } else {
+    line += "no samples processed (the data end in the first block read)";
+  }
+  line += levels.empty() ? ", no level is cut into windows" : std::string(", windows stored per level") + levels;
+  line += std::string(", ") + run_end(end, set_limit);
+  con.err() << line << '\n';
+}
+
+}  // namespace qv
