@@ -124,9 +124,10 @@ class Level:
     Frequency index k (1-based) lies at k / (nwin dr) Hz; ``findex`` runs from 1
     to nf, the last index whose block holds coefficients (0 for a level without
     windows). ``coef[w, k-1, c]`` is the coefficient of window ``windows[w]``,
-    frequency index k and channel c (0-based), NaN where the file holds none
-    for that window or the unpackable word. ``scale[k-1, c]`` is the block's
-    mean amplitude and ``count[k-1]`` its number of records.
+    frequency index k and channel c (0-based); NaN for the unpackable word
+    and where the block of k holds no record of the window (then
+    ``present[w, k-1]`` is False). ``scale[k-1, c]`` is the block's mean
+    amplitude and ``count[k-1]`` its number of records.
     """
     level_id: int
     listed: bool                  # the header lists it (nwin and dr known)
@@ -136,6 +137,7 @@ class Level:
     freq: np.ndarray              # Hz; NaN when not listed
     windows: np.ndarray           # int64 window numbers
     coef: np.ndarray              # complex64 (windows, nf, nch)
+    present: np.ndarray           # bool (windows, nf): the block holds a record of the window
     scale: np.ndarray             # float32 (nf, nch)
     count: np.ndarray             # int64 (nf,)
 
@@ -395,15 +397,17 @@ def _level(data, h, reclen, ident, blocks) -> Level:
             rows.append(np.array(r, dtype=np.intp))
         windows = np.array(order, dtype=np.int64)
     coef = np.full((len(windows), nf, nch), np.nan + 1j * np.nan, dtype=np.complex64)
+    present = np.zeros((len(windows), nf), dtype=bool)
     scale = np.zeros((nf, nch), dtype=np.float32)
     for k in range(nf):
         scale[k] = blocks[k][4]
         if len(recs[k]):
             coef[rows[k], k, :] = decode_words(recs[k]["word"], blocks[k][4])
+            present[rows[k], k] = True
     findex = np.arange(1, nf + 1)
     freq = findex / (nwin * dr) if listed and dr > 0 else np.full(nf, math.nan)
     return Level(level_id=ident, listed=listed, nwin=nwin, dr=dr, findex=findex, freq=freq,
-                 windows=windows, coef=coef, scale=scale,
+                 windows=windows, coef=coef, present=present, scale=scale,
                  count=np.array([b[2] for b in blocks[:nf]], dtype=np.int64))
 
 
