@@ -531,15 +531,15 @@ class Band:
         return math.degrees(math.asin(min(1.0, self.zyx_err / abs(self.zyx))))
 
 
-def bands_of(nf: int, nwindows: int, width: float = 1.25, min_rows: int = 8):
-    """Bands of neighbouring frequency indices 1..nf: (first, last), 1-based.
+def bands_of(first: int, nf: int, nwindows: int, width: float = 1.25, min_rows: int = 8):
+    """Bands of neighbouring frequency indices first..nf: (first, last), 1-based.
 
     A band reaches from index k to about width * k (so bands have about the
     same relative width, ten to a decade for 1.25), and takes further indices
     until it has at least min_rows rows (windows times indices) for the two
     unknowns of each fit. A short rest at the end joins the last band.
     """
-    out, k = [], 1
+    out, k = [], first
     while k <= nf:
         last = max(k, int(math.floor(k * width)))
         while (last - k + 1) * nwindows < min_rows and last < nf:
@@ -596,9 +596,10 @@ def impedance(fc: FcFile, width: float = 1.25, min_rows: int = 8, roles: dict | 
     for i, lev in enumerate(usable):
         start = 1
         if not all_levels and i + 1 < len(usable):
-            start = int(np.searchsorted(lev.freq, usable[i + 1].freq[-1] * (1 + 1e-6), side="right")) + 1
-        for k0, k1 in bands_of(lev.coef.shape[1] - start + 1, len(lev.windows), width, min_rows):
-            k0, k1 = k0 + start - 1, k1 + start - 1
+            # The header keeps dr to 4 digits: frequencies of two levels that
+            # should coincide may differ by a few parts in 10^4.
+            start = int(np.searchsorted(lev.freq, usable[i + 1].freq[-1] * (1 + 1e-3), side="right")) + 1
+        for k0, k1 in bands_of(start, lev.coef.shape[1], len(lev.windows), width, min_rows):
             c = lev.coef[:, k0 - 1:k1, :].reshape(-1, fc.header.nch).astype(np.complex128)
             c = c[np.all(np.isfinite(c[:, [ex, ey, hx, hy]]), axis=1)]
             if len(c) < 3:
