@@ -63,8 +63,8 @@ and frequency of the band: Ex = Zxx Hx + Zxy Hy and Ey = Zyx Hx + Zyy Hy. With E
 in mV/km and H in nT the apparent resistivity is rhoa = 0.2 T |Z|^2 (ohm m, T
 the period in seconds) and the phase arg Z in degrees. The channels are taken
 as measured: no rotation, the declination of the header is not applied.
-Noise in H biases |Z| low (by the squared coherence of the band, roughly);
-the coherence given with each band shows where that matters.
+Noise in H biases |Z| low, roughly by the band's squared coherence (the
+fraction of the power of E that H explains), which is given with each band.
 """
 
 from __future__ import annotations
@@ -481,8 +481,9 @@ class Band:
 
     ``*_err`` are standard errors from the least-squares residuals (for Z the
     complex standard deviation, for rhoa 2 |dZ|/|Z| rhoa, for the phase
-    asin(|dZ|/|Z|)); ``coh_x``/``coh_y`` the multiple coherence of Ex and Ey
-    with (Hx, Hy); ``n`` the rows of the fit (windows times frequencies).
+    asin(|dZ|/|Z|)); ``coh_x``/``coh_y`` the squared multiple coherence of
+    Ex and Ey with (Hx, Hy), the fraction of their power the fit explains;
+    ``n`` the rows of the fit (windows times frequencies).
     """
     level_id: int
     findex: tuple                 # first and last frequency index of the band
@@ -537,7 +538,7 @@ def bands_of(first: int, nf: int, nwindows: int, width: float = 1.25, min_rows: 
     A band reaches from index k to about width * k (so bands have about the
     same relative width, ten to a decade for 1.25), and takes further indices
     until it has at least min_rows rows (windows times indices) for the two
-    unknowns of each fit. A short rest at the end joins the last band.
+    unknowns of each fit. A short rest at the end joins the band before it.
     """
     out, k = [], first
     while k <= nf:
@@ -553,7 +554,7 @@ def bands_of(first: int, nf: int, nwindows: int, width: float = 1.25, min_rows: 
 
 
 def _fit(e, hx, hy):
-    """Least squares e = z1 hx + z2 hy: (z1, z2), standard error of each, coherence."""
+    """Least squares e = z1 hx + z2 hy: (z1, z2), standard error of each, squared coherence."""
     a = np.stack([hx, hy], axis=1)
     z, _, rank, _ = np.linalg.lstsq(a, e, rcond=None)
     if rank < 2 or len(e) <= 2:

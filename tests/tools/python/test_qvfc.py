@@ -57,7 +57,7 @@ def generator_impedance(a, f):
 
 def test_apparent_resistivity_and_phase_of_the_sample_station(sample_f5):
     bands = qvfc.impedance(qvfc.read(sample_f5))
-    # Where E is explained by H (coherence near 1) the data determine Z;
+    # Where E is explained by H (squared coherence near 1) the data determine Z;
     # above a few Hz the magnetometer's 0.01 nT noise floor takes over and
     # biases |Z| low, at the lowest frequencies the few windows do.
     rho_dev, phi_dev, periods = [], [], []
