@@ -40,6 +40,6 @@ if [ "$status" -ne 0 ]; then
 fi
 
 echo "reading the file back ..."
-"$build/fcdump" "$work/sample_qel.f5" | tail -6
+"$build/fcdump" "$work/sample_qel.f5" | tail -12
 rows=$("$build/fcdump" --csv "$work/sample_qel.f5" | wc -l)
 echo "coefficients read back: $((rows - 1))"

@@ -30,7 +30,28 @@ std::string fmt(const char* f, double v) {
 
 }  // namespace
 
-void print_fc_summary(const FcReader& fc, std::ostream& out) {
+namespace {
+
+// Unit of a channel's coefficients. The program multiplies every channel by
+// its scale factor, 1/S for a magnetic channel and 1/(S G km of line) for an
+// electric one (identifier beginning with E), where S counts per unit; with
+// the usual S per nT and per mV that is nT and mV/km. The taper has unit
+// energy and the response table carries sqrt(dr), so the coefficients are
+// spectral amplitudes: unit per sqrt(Hz).
+std::string coefficient_unit(const std::string& chid) {
+  const bool electric = !chid.empty() && (chid[0] == 'E' || chid[0] == 'e');
+  return electric ? "mV/km/sqrt(Hz)" : "nT/sqrt(Hz)";
+}
+
+std::string range(const std::string& a, const std::string& b) { return a == b ? a : a + " to " + b; }
+
+std::string left(const std::string& s, int w) {
+  return static_cast<int>(s.size()) >= w ? s + " " : s + std::string(w - s.size(), ' ');
+}
+
+}  // namespace
+
+void print_fc_summary(FcReader& fc, std::ostream& out) {
   const FcHeader& h = fc.header();
   out << "Fourier-coefficient file " << fc.name() << "\n";
   out << "  size            " << fc.size() << " bytes in records of " << fc.record_length() << " bytes\n";
@@ -38,10 +59,11 @@ void print_fc_summary(const FcReader& fc, std::ostream& out) {
   out << "  levels listed   " << h.nlevels << " of " << fc.body_levels() << " (identifiers " << fc.levoff() + 1
       << " to " << fc.levoff() + fc.body_levels() << ")\n";
   out << "  nfmx            " << h.nfmx << " frequency blocks per level\n";
-  out << "  channel   id      orient    tilt\n";
+  out << "  channel   id      orient    tilt   coefficients in\n";
   for (int c = 0; c < h.nch; ++c)
     out << "  " << padded(std::to_string(c + 1), 7) << "   " << h.chid[c] << padded(fmt("%.1f", h.orient[c]), 8)
-        << padded(fmt("%.2f", h.tilt[c]), 8) << "\n";
+        << padded(fmt("%.2f", h.tilt[c]), 8) << "   " << coefficient_unit(h.chid[c]) << "\n";
+  out << "  (units: scale factors in counts per mV on E... channels, per nT on the others)\n";
   out << "  latitude        " << fmt("%.4f", h.lat) << "\n";
   out << "  longitude       " << fmt("%.4f", h.lon) << "\n";
   if (fc.header_complete()) out << "  declination     " << fmt("%.4f", h.decl) << "\n";
@@ -64,6 +86,41 @@ void print_fc_summary(const FcReader& fc, std::ostream& out) {
         << padded(i ? fmt("%.6g", h.dr[i]) : "-", 14) << padded(std::to_string(h.nfmx), 9)
         << padded(std::to_string(with_data), 11) << padded(std::to_string(windows), 9)
         << padded(std::to_string(records), 9) << "\n";
+  }
+
+  // Frequency index F of a level lies at F / (nwin dr) Hz. The indices with
+  // coefficients, their frequencies and periods, and the windows stored.
+  out << "\n  level  findex   frequencies (Hz)          periods (s)               window numbers\n";
+  std::vector<FcCoefRecord> recs;
+  for (int l = 0; l < fc.body_levels(); ++l) {
+    const int id = fc.levoff() + 1 + l;
+    const int i = fc.listed(id);
+    int first_f = 0, last_f = 0;
+    bool any_window = false;
+    int wmin = 0, wmax = 0;
+    for (std::size_t b = l * nfmx; b < (l + 1) * nfmx; ++b) {
+      if (blocks[b].n == 0) continue;
+      if (first_f == 0) first_f = blocks[b].findex;
+      last_f = blocks[b].findex;
+      fc.read_records(blocks[b], recs);
+      for (const FcCoefRecord& r : recs) {
+        if (!any_window || r.window < wmin) wmin = r.window;
+        if (!any_window || r.window > wmax) wmax = r.window;
+        any_window = true;
+      }
+    }
+    std::string findex = "-", freqs = "-", periods = "-", windows = "-";
+    if (first_f > 0) {
+      findex = first_f == last_f ? std::to_string(first_f) : std::to_string(first_f) + "-" + std::to_string(last_f);
+      windows = range(std::to_string(wmin), std::to_string(wmax));
+      const double df = i ? 1.0 / (double(h.nwin[i]) * h.dr[i]) : 0.0;  // hertz per index
+      if (i && std::isfinite(df) && df > 0) {
+        freqs = range(fmt("%.6g", first_f * df), fmt("%.6g", last_f * df));
+        periods = range(fmt("%.6g", 1.0 / (first_f * df)), fmt("%.6g", 1.0 / (last_f * df)));
+      }
+    }
+    out << "  " << padded(std::to_string(id), 5) << padded(findex, 8) << "   " << left(freqs, 26) << left(periods, 26)
+        << windows << "\n";
   }
 }
 

@@ -11,8 +11,11 @@
 
 namespace qv {
 
-// Header fields and one line per level of the body.
-void print_fc_summary(const FcReader& fc, std::ostream& out);
+// Header fields with the unit of each channel's coefficients, one line per
+// level of the body (blocks, windows, records), then per level the frequency
+// indices with coefficients, their frequencies and periods, and the range of
+// window numbers. Reads every block's records.
+void print_fc_summary(FcReader& fc, std::ostream& out);
 
 // One CSV line per coefficient: level, frequency index, frequency in hertz
 // (F / (nwin dr); empty when the level is not listed), window number,

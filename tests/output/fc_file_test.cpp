@@ -524,6 +524,11 @@ TEST_F(FcFolder, FcDumpPrintsTheHeaderTableAndCsv) {
   EXPECT_THAT(s, HasSubstr("     11      32             1        3          3        2        6\n"));
   EXPECT_THAT(s, HasSubstr("     12       -             -        3          0        0        0\n"));
   EXPECT_THAT(s, HasSubstr("     13      16             8        3          2        1        2\n"));
+  // Units from the identifiers; frequencies F / (nwin dr), periods, window numbers.
+  EXPECT_THAT(s, HasSubstr("   hy        90.0    0.00   nT/sqrt(Hz)\n"));
+  EXPECT_THAT(s, HasSubstr("     11     1-3   0.03125 to 0.09375        32 to 10.6667             5 to 6\n"));
+  EXPECT_THAT(s, HasSubstr("     12       -   -                         -                         -\n"));
+  EXPECT_THAT(s, HasSubstr("     13     1-2   0.0078125 to 0.015625     128 to 64                 7\n"));
 
   std::ostringstream csv;
   EXPECT_EQ(fcdump_main({"--csv", path}, csv, err), 0);

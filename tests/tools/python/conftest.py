@@ -1,0 +1,39 @@
+"""Fixtures of the Python companions' tests: the repository, the build and a
+fresh Fourier-coefficient file of the bundled sample station.
+
+CTest sets QV_BUILD_DIR; run by hand (``/usr/bin/python3 -m pytest -q
+tests/tools/python``) the build is taken from ``build/``.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[3]
+sys.path.insert(0, str(ROOT / "tools"))
+
+
+@pytest.fixture(scope="session")
+def build_dir():
+    d = Path(os.environ.get("QV_BUILD_DIR", ROOT / "build"))
+    for prog in ("qel_vort", "fcdump"):
+        if not (d / prog).exists():
+            pytest.fail(f"{d / prog} is missing: build the project first (or set QV_BUILD_DIR)")
+    return d
+
+
+@pytest.fixture(scope="session")
+def sample_f5(build_dir, tmp_path_factory):
+    """sample_qel.f5 written by a run of the README command in a copy of the station."""
+    station = tmp_path_factory.mktemp("sample_station")
+    src = ROOT / "examples" / "sample_station"
+    for name in ("paths.cfg", "decset.cfg", "pwset.cfg", "sample_qel.sp", "sample_qel.bin"):
+        shutil.copy(src / name, station / name)
+    run = subprocess.run([str(build_dir / "qel_vort"), "-f:sample_qel.bin"], cwd=station,
+                         stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    assert run.returncode == 0, run.stdout + run.stderr
+    return station / "sample_qel.f5"
