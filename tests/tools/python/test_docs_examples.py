@@ -147,6 +147,7 @@ def test_example_station_runs(tmp_path):
     pz_line = sp[sp.index(next(l for l in sp if l.startswith("pz"))) + 1]
     code, h = response_at(rows, 5, 1, findex)
     assert code == "pz" and abs(h - pole_zero(pz_line, 10.0)) < 1e-3 * abs(h)
+    assert abs(abs(h) - abs(COIL_AT_10HZ)) < 0.01 * abs(COIL_AT_10HZ)
 
 
 def test_response_table_examples_give_their_response(tmp_path):
@@ -175,6 +176,9 @@ def test_response_table_examples_give_their_response(tmp_path):
         else:
             want = COIL_AT_10HZ
         assert abs(h - want) < 0.01 * abs(want), "%s (%s): %s at 10 Hz, expected %s" % (rel, code, h, want)
+        # and the poles and zeros describe the coil the tables do (their 200 Hz pole aside)
+        assert abs(abs(h) - abs(COIL_AT_10HZ)) < 0.01 * abs(COIL_AT_10HZ), "%s (%s): |H| = %g at 10 Hz" % (
+            rel, code, abs(h))
 
 
 @pytest.mark.parametrize("station", sorted(s for s, files in EXAMPLES.items()

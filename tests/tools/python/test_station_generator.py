@@ -33,7 +33,7 @@ def guide_windows(n_input, lv, factor):
     (10, 6, "Hx,Hy,Hz,Ex,Ey", 150),
     (128, 1, "Ex,Ey,Hx,Hy,Hz", 120),
     (1000, 1 / 6, "Ex,Ey,Hx,Hy", 120),
-])
+], ids=["10Hz-6h", "128Hz-1h", "1000Hz-10min"])
 def test_generated_station_processes_its_recording(tmp_path, rate, hours, channels, max_windows):
     qel_vort, fcdump = program("qel_vort"), program("fcdump")
     folder = tmp_path / "st"
@@ -73,12 +73,17 @@ def test_generated_station_processes_its_recording(tmp_path, rate, hours, channe
 
     # The sinusoid's harmonic stands out on level 2, where it was put.
     dump = run([fcdump, "--csv", str(fc)], cwd=folder)
-    amp = {}
+    amp, freq = {}, {}
     for row in csv.DictReader(io.StringIO(dump.stdout)):
         if int(row["level"]) == levoff + 2 and int(row["channel"]) == 1:
             k = int(row["findex"])
             amp.setdefault(k, []).append(math.hypot(float(row["re"]), float(row["im"])))
+            freq[k] = float(row["freq_hz"])
     mean = {k: sum(v) / len(v) for k, v in amp.items()}
     peak = max(mean, key=mean.get)
     assert peak == 10, "the %.4g Hz sinusoid peaks at harmonic %d of level 2" % (f0, peak)
     assert mean[10] > 10 * max(mean[k] for k in (7, 13))
+    # The file's frequencies come from the system parameter file's sample
+    # interval (its header rounds dr to 4 digits).
+    assert abs(freq[10] - f0) < 1e-3 * f0, "harmonic 10 of level 2 is labelled %g Hz, the sinusoid is at %g Hz" % (
+        freq[10], f0)
