@@ -11,8 +11,9 @@
 namespace qv {
 
 // Applies the options left to right; a later option overwrites what an earlier
-// one set; arguments that match no option are ignored. "-b" with a non-digit
-// and "-p:" with a text that is not a number raise an Error.
+// one set; arguments that match no option are ignored. "-b" with a non-digit,
+// "-p:" with a text that is not a number and "--max-sets" without "=" and a
+// whole number from 1 up raise an Error.
 RunOptions parse_options(const std::vector<std::string>& args, Console& con);
 
 // The seven banner lines.

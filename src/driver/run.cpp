@@ -105,7 +105,7 @@ void end_of_run_write(RunState& st, FcFileWriter& writer) {
   average_amplitudes(st.amplitudes, st.setup, st.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
   writer.write_header(make_fc_header(st.nch, st.setup, st.dr, st.sp));
-  writer.write_blocks(st.setup.nd, st.setup.levoff, st.sets, st.store, st.amplitudes);
+  writer.write_blocks(st.setup.nd, st.setup.levoff, st.store, st.amplitudes);
   writer.commit();
 }
 
@@ -127,7 +127,7 @@ int run_main(const std::vector<std::string>& args, Console& con) {
   return 1;
 }
 
-int run(const std::vector<std::string>& args, Console& con) {
+int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_budget) {
   flush_denormals();
   const std::int64_t start = clock_count();
   con.say(start, kClockRate);
@@ -148,7 +148,10 @@ int run(const std::vector<std::string>& args, Console& con) {
   st->nch = in.acq.nch;
   st->threshold = in.acq.threshold;
   st->powerline_hz = opts.powerline;
+  st->max_sets = opts.max_sets;
+  st->spill_budget = spill_budget;
   FcFileWriter writer(in.files.fc, st->nch, con);
+  st->spill_path = writer.path() + ".spill";
   st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);
   settle_channels(*st, opts, in.files, in.acq.nch, con);
   ask_position(in.files.sp, *st, con);
