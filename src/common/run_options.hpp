@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "common/limits.hpp"
+
 namespace qv {
 
 struct RunOptions {
@@ -14,6 +16,7 @@ struct RunOptions {
   std::string ts_name;            // time-series file name from "-f:"
   float powerline = 60.0f;        // powerline fundamental, Hz
   int single_digit = 2;           // set by "-b"; no further effect
+  int max_sets = NSMAX;           // windows stored before processing stops ("--max-sets=")
 };
 
 }  // namespace qv

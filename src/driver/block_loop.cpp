@@ -17,17 +17,17 @@ namespace qv {
 
 namespace {
 
-void report_set_limit(Console& con) {
+void report_set_limit(int max_sets, Console& con) {
   char field[16];
-  std::snprintf(field, sizeof field, "%6d", NSMAX);
+  std::snprintf(field, sizeof field, "%6d", max_sets);
   con.blank();
   con.say("!!! Number of processed sets reached");
   con.say("     maximum number of allowed sets !!!");
   con.say("     The program will finish processing now");
   con.say(std::string("     To process all data change NSMAX =") + field);
   con.say("     in file PARAMS1 !!!");
-  // This build sets the limit when it is compiled; say how.
-  con.say("     (rebuild with cmake -DQV_NSMAX=<sets> to raise it)");
+  // The limit is an option of this program; say which.
+  con.say("     (raise it with the option --max-sets=<sets>)");
 }
 
 // A time shift of a window that single precision cannot turn into phases:
@@ -102,14 +102,13 @@ bool process_window(RunState& st, int lev, Console& con) {
     return false;
   }
   const int m = transform_window(st, lev, number, w, x);
-  store_fc(st.store, x, m);
+  store_fc(st.store, st.setup.levoff + lev, number, x, m);
   accumulate_amplitudes(x, st.setup.lev[lev].nfreq, st.amplitudes.lev[lev].data());
   ++st.level_sets[lev];
   if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++st.list2_sets[lev];
-  st.sets.push_back(SetRecord{st.setup.levoff + lev, m, number});
   ++st.nsets;
-  if (st.nsets >= NSMAX) {
-    report_set_limit(con);
+  if (st.nsets >= st.max_sets) {
+    report_set_limit(st.max_sets, con);
     return true;
   }
   return false;

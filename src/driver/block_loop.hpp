@@ -13,7 +13,7 @@ namespace qv {
 enum class LoopEnd {
   end_of_data,   // the reader reported the end (or an empty block)
   bad_mark,      // status -2: excess records or a wrong time mark
-  set_limit,     // NSMAX windows stored
+  set_limit,     // the set limit of the run reached
   other_status,  // any other status
 };
 

@@ -1,5 +1,7 @@
 #include "driver/options.hpp"
 
+#include <climits>
+
 #include "common/error.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
@@ -61,6 +63,26 @@ void warn_unknown(const std::string& a, const std::string& previous, Console& co
             << (h.empty() ? std::string("qel_vort -h lists the options") : h) << '\n';
 }
 
+// "--max-sets=N": the windows a run stores before it stops, a whole number
+// of at least 1. Memory does not grow with it: coefficients beyond the
+// run's memory budget wait in a temporary file.
+void apply_max_sets(std::string_view a, RunOptions& o) {
+  std::string_view rest = a.substr(std::string_view("--max-sets").size());
+  const bool equals = !rest.empty() && rest[0] == '=';
+  if (equals) rest.remove_prefix(1);
+  long long n = 0;  // held below 10 * INT_MAX + 10 while the digits come
+  bool digits = !rest.empty();
+  for (char c : rest) {
+    if (c < '0' || c > '9') digits = false;
+    else if (n <= INT_MAX) n = n * 10 + (c - '0');
+  }
+  if (!equals || !digits || n < 1 || n > INT_MAX)
+    throw Error("option \"" + std::string(a) + "\": expected the largest number of windows to store after " +
+                "--max-sets=, a whole number from 1 to " + std::to_string(INT_MAX) + ", found '" + std::string(rest) +
+                "'");
+  o.max_sets = static_cast<int>(n);
+}
+
 }  // namespace
 
 RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
@@ -68,6 +90,10 @@ RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
   std::string previous;
   for (const std::string& full : args) {
     std::string_view a = std::string_view(full).substr(0, kArgWidth);
+    if (starts(a, "--max-sets")) {
+      apply_max_sets(full, o);
+      continue;
+    }
     // Two-character options first, in table order, then three-character ones.
     if (starts(a, "-b")) {
       apply_b(a, o);

@@ -13,8 +13,8 @@ namespace qv {
 // Applies the options left to right; a later option overwrites what an earlier
 // one set; arguments that match no option are ignored, each with a warning
 // on the error output that names it (and, where it helps, what was meant).
-// "-b" with a non-digit and "-p:" with a text that is not a number raise an
-// Error.
+// "-b" with a non-digit, "-p:" with a text that is not a number and
+// "--max-sets" without "=" and a whole number from 1 up raise an Error.
 RunOptions parse_options(const std::vector<std::string>& args, Console& con);
 
 // The seven banner lines.

@@ -107,7 +107,7 @@ void end_of_run_write(RunState& st, FcFileWriter& writer) {
   average_amplitudes(st.amplitudes, st.setup, st.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
   writer.write_header(make_fc_header(st.nch, st.setup, st.dr, st.sp));
-  writer.write_blocks(st.setup.nd, st.setup.levoff, st.sets, st.store, st.amplitudes);
+  writer.write_blocks(st.setup.nd, st.setup.levoff, st.store, st.amplitudes);
   writer.commit();
 }
 
@@ -130,7 +130,7 @@ int run_main(const std::vector<std::string>& args, Console& con) {
   return 1;
 }
 
-int run(const std::vector<std::string>& args, Console& con) {
+int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_budget) {
   flush_denormals();
   const std::int64_t start = clock_count();
   con.say(start, kClockRate);
@@ -151,7 +151,10 @@ int run(const std::vector<std::string>& args, Console& con) {
   st->nch = in.acq.nch;
   st->threshold = in.acq.threshold;
   st->powerline_hz = opts.powerline;
+  st->max_sets = opts.max_sets;
+  st->spill_budget = spill_budget;
   FcFileWriter writer(in.files.fc, st->nch, con);
+  st->spill_path = writer.path() + ".spill";
   st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);
   settle_channels(*st, opts, in.files, in.acq.nch, con);
   warn_interval_mismatch(st->sp, in.acq, opts, in.files, con);
@@ -167,7 +170,7 @@ int run(const std::vector<std::string>& args, Console& con) {
                 ") cannot be used; see the message above");
   prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
 
-  progress_start(st->progress, con.err(), is_terminal(con.err()), NSMAX);
+  progress_start(st->progress, con.err(), is_terminal(con.err()), st->max_sets);
   const LoopOutcome done = process_blocks(*st, *in.reader, con);
   progress_end(st->progress);
   switch (done.end) {
@@ -186,7 +189,7 @@ int run(const std::vector<std::string>& args, Console& con) {
   report_second_list(*st, con);
   in.reader.reset();  // closes the time-series file
   end_of_run_write(*st, writer);
-  report_run_end(*st, in.acq, done.end, NSMAX, con);
+  report_run_end(*st, in.acq, done.end, st->max_sets, con);
   report_run_time(start, con);
   return 0;
 }

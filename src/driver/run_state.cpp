@@ -34,9 +34,7 @@ void allocate_run_arrays(RunState& st) {
   }
   response_table_allocate(st.response, s);
   amplitude_allocate(st.amplitudes, s);
-  output_store_allocate(st.store, NSMAX, st.nfmx, st.nch);
-  st.sets.clear();
-  st.sets.reserve(NSMAX);
+  output_store_allocate(st.store, s, st.nch, st.max_sets, st.spill_budget, st.spill_path);
   reset_offsets(st.offsets);
 }
 

@@ -58,7 +58,9 @@ struct RunState {
   ResponseTable response;
   AmplitudeSums amplitudes;
   OutputStore store;
-  std::vector<SetRecord> sets;  // one record per stored window, at most NSMAX
+  int max_sets = NSMAX;  // windows stored before processing stops
+  std::int64_t spill_budget = spill_budget_default;  // bytes of coefficients kept in memory
+  std::string spill_path;  // the temporary file beside the output that takes the rest
 
   // Counters.
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
@@ -72,7 +74,7 @@ struct RunState {
 // run, from nch, the level tables and the system parameters in st: nfmx and
 // the sample interval of every level; every array, sized from the run's
 // set-up (levels, window lengths, channels, nfmx) with the compile-time
-// limits as maxima; the response table; the bad-record lists; the window grid
+// limits as maxima, the output store within st.spill_budget; the response table; the bad-record lists; the window grid
 // of every level (start-time report on the error output); the
 // "TIME_INTERVAL (sec)" line; the FFT and taper of every level. time_int is
 // the start of the data in microseconds after the reference time, sampfreq

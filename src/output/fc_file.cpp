@@ -1,9 +1,13 @@
 #include "output/fc_file.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <sys/types.h>
 #include <vector>
 
 #include "common/binary.hpp"
@@ -95,6 +99,7 @@ void FcFileWriter::write_header(const FcHeader& h) {
   const std::string text = fc_header_text(h);
   buf.replace(0, std::min(text.size(), buf.size()), text, 0, std::min(text.size(), buf.size()));
   put(reinterpret_cast<const unsigned char*>(buf.data()), static_cast<std::size_t>(20 * reclen_));
+  file_pos_ = 20 * reclen_;
   header_done_ = true;
 }
 
@@ -112,83 +117,220 @@ void FcFileWriter::log_overflow(int id, int findex, float reduced_real, int row,
     throw Error("cannot write the diagnostic file \"" + log_tmp_ + "\" (" + reason() + ")");
 }
 
-void FcFileWriter::write_blocks(int nd, int levoff, std::span<const SetRecord> sets, const OutputStore& store,
-                                const AmplitudeSums& amp) {
+void FcFileWriter::put_at(std::int64_t offset, const unsigned char* bytes, std::size_t n) {
+  if (offset != file_pos_ && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
+    throw Error("cannot write the Fourier-coefficient file \"" + tmp_ + "\" at byte offset " + std::to_string(offset) +
+                " (" + reason() + ")");
+  file_pos_ = offset;
+  put(bytes, n);
+  file_pos_ += static_cast<std::int64_t>(n);
+}
+
+namespace {
+
+// An overflow line waiting for its place: level identifier, frequency index,
+// the real part as reduced so far (its bits), row and channel.
+constexpr std::size_t kLogEntryBytes = 20;
+constexpr std::size_t kLogEntries = 4096;  // entries per read or write of the scratch file
+
+}  // namespace
+
+void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp) {
   if (!header_done_ || blocks_done_)
     throw Error("Fourier-coefficient file \"" + path_ + "\": blocks written out of order");
   if (nd < 0 || nd > ndmx) throw Error("Fourier-coefficient file: impossible level count " + std::to_string(nd));
-  const std::size_t nsets = sets.size();
+  if (store.windows > 0 && (store.nd != nd || store.levoff != levoff || store.nch < nch_))
+    throw Error("Fourier-coefficient file: the store holds levels " + std::to_string(store.levoff + 1) + " to " +
+                std::to_string(store.levoff + store.nd) + " of " + std::to_string(store.nch) +
+                " channels, the file levels " + std::to_string(levoff + 1) + " to " + std::to_string(levoff + nd) +
+                " of " + std::to_string(nch_));
+  const std::int64_t L = reclen_;
 
-  // Work arrays, sized once from the number of stored windows: the first,
-  // last and current row of each window, and one block's records.
-  std::vector<std::int64_t> first(nsets), last(nsets), cur(nsets);
-  std::vector<std::size_t> gathered(nsets);
-  std::vector<unsigned char> rec((nsets + 2) * static_cast<std::size_t>(reclen_));
-
-  std::int64_t row = 0;
-  for (std::size_t s = 0; s < nsets; ++s) {
-    if (sets[s].ncoef < 0 || sets[s].ncoef > nfmx_)
-      throw Error("Fourier-coefficient file: set " + std::to_string(s + 1) + " claims " +
-                  std::to_string(sets[s].ncoef) + " coefficients (at most " + std::to_string(nfmx_) + ")");
-    first[s] = row;
-    row += sets[s].ncoef;
-    last[s] = row - 1;
-  }
-  if (row > store.pos)
-    throw Error("Fourier-coefficient file: the set table refers to " + std::to_string(row) +
-                " stored rows, the store holds " + std::to_string(store.pos));
-  if (nsets > 0 && row > 0 && store.nch < nch_)
-    throw Error("Fourier-coefficient file: the store holds " + std::to_string(store.nch) + " channels, the file " +
-                std::to_string(nch_));
-
-  const std::size_t L = static_cast<std::size_t>(reclen_);
+  // The blocks that receive records: frequency indices 1..top[lev] of every
+  // level. Their record counts follow from the windows the store counted
+  // by coefficient count: a window of m coefficients has a row in the
+  // blocks F = 1..m. Per such block (index first[lev] + F - 1) its records'
+  // count, the byte offset of its first record and the records written.
+  std::array<int, ndmx + 1> top{};
+  std::array<std::size_t, ndmx + 2> first{};
   for (int lev = 1; lev <= nd; ++lev) {
-    const int id = levoff + lev;
-    std::size_t ng = 0;
-    for (std::size_t s = 0; s < nsets; ++s)
-      if (sets[s].level_id == id && sets[s].ncoef > 0) {
-        gathered[ng++] = s;
-        cur[s] = first[s];
-      }
-    for (int F = 1; F <= nfmx_; ++F) {
-      std::fill(rec.begin(), rec.begin() + 2 * L, 0);
-      float scale[nchmx];
-      for (int c = 0; c < nch_; ++c) scale[c] = mean_amplitude(amp, lev, F, c);
-
-      int n = 0;
-      for (std::size_t g = 0; g < ng; ++g) {
-        const std::size_t s = gathered[g];
-        const std::int64_t r = cur[s];
-        if (r > last[s] || store.findex[r] != F) continue;
-        ++cur[s];
-        ++n;
-        unsigned char* p = &rec[(n + 1) * L];
-        put_i32le(p, sets[s].window);
-        const float* re = &store.re[r * store.nch];
-        const float* im = &store.im[r * store.nch];
-        for (int c = 0; c < nch_; ++c) {
-          // Scaled by the level's mean amplitude so that the 13-bit mantissa
-          // resolves every coefficient relative to the typical size at its
-          // frequency. A part that is exactly zero stays zero: on a dead
-          // channel every coefficient and so the mean amplitude is 0, and 0/0
-          // would turn true zeros into unpackable values.
-          const float x = re[c] == 0.0f ? 0.0f : re[c] * 1000.0f / scale[c];
-          const float y = im[c] == 0.0f ? 0.0f : im[c] * 1000.0f / scale[c];
-          bool overflow = false;
-          float xt1 = 0;
-          const std::uint32_t w = pack_fc(x, y, overflow, &xt1);
-          if (overflow) log_overflow(id, F, xt1, n, c + 1);
-          put_u32le(p + 4 + 4 * c, w);
-        }
-      }
-      put_i32le(&rec[0], id);
-      put_i32le(&rec[4], F);
-      put_i32le(&rec[8], n);
-      for (int c = 0; c < nch_; ++c) put_f32le(&rec[L + 4 * c], scale[c]);
-      put(rec.data(), (static_cast<std::size_t>(n) + 2) * L);
+    if (lev <= store.nd) {
+      const std::vector<std::int64_t>& hist = store.ncoef_windows[lev];
+      for (std::size_t m = static_cast<std::size_t>(nfmx_) + 1; m < hist.size(); ++m)
+        if (hist[m] > 0)
+          throw Error("Fourier-coefficient file: a window of level " + std::to_string(levoff + lev) + " holds " +
+                      std::to_string(m) + " coefficients (at most " + std::to_string(nfmx_) + ")");
+      top[lev] = std::min(nfmx_, store.max_coef[lev]);
+    }
+    first[lev + 1] = first[lev] + static_cast<std::size_t>(top[lev]);
+  }
+  const std::size_t nblocks = first[nd + 1];
+  std::vector<std::int64_t> count(nblocks), start(nblocks), written(nblocks, 0), overflowing(nblocks, 0);
+  for (int lev = 1; lev <= nd; ++lev) {
+    std::int64_t windows = 0;  // with at least F coefficients
+    for (int F = static_cast<int>(store.ncoef_windows[lev].size()) - 1; F >= 1; --F) {
+      windows += store.ncoef_windows[lev][F];
+      if (F <= top[lev]) count[first[lev] + F - 1] = windows;
     }
   }
+
+  // Every block's first two records, in file order, leaving room for its
+  // coefficient records.
+  std::vector<unsigned char> head(2 * static_cast<std::size_t>(L));
+  std::int64_t pos = 20 * L;
+  for (int lev = 1; lev <= nd; ++lev) {
+    const int id = levoff + lev;
+    for (int F = 1; F <= nfmx_; ++F) {
+      const std::size_t b = first[lev] + F - 1;
+      const std::int64_t n = F <= top[lev] ? count[b] : 0;
+      if (n > INT32_MAX)
+        throw Error("Fourier-coefficient file: block of level " + std::to_string(id) + " and frequency index " +
+                    std::to_string(F) + " would hold " + std::to_string(n) + " records");
+      std::fill(head.begin(), head.end(), 0);
+      put_i32le(&head[0], id);
+      put_i32le(&head[4], F);
+      put_i32le(&head[8], static_cast<std::int32_t>(n));
+      for (int c = 0; c < nch_; ++c) put_f32le(&head[L + 4 * c], mean_amplitude(amp, lev, F, c));
+      put_at(pos, head.data(), head.size());
+      if (F <= top[lev]) start[b] = pos + 2 * L;
+      pos += (2 + n) * L;
+    }
+  }
+
+  // The coefficient records, chunk by chunk of the store in processing order:
+  // each block's records of a chunk are packed and written as one run behind
+  // those of the chunks before. Overflow lines come out block by block within
+  // a chunk; when the store had to spill there is more than one chunk, and
+  // the lines wait in a scratch file for their order (level, frequency, row).
+  const bool deferred = output_store_spilled(store);
+  std::vector<unsigned char> log_buf(deferred ? kLogEntries * kLogEntryBytes : 0);
+  std::size_t log_buffered = 0;
+  std::int64_t log_entries = 0;
+  auto flush_log = [&] {
+    if (log_buffered == 0) return;
+    if (!log_spill_.is_open()) log_spill_.open(path_ + ".log.spill");
+    log_spill_.write_at(log_entries * static_cast<std::int64_t>(kLogEntryBytes), log_buf.data(),
+                        log_buffered * kLogEntryBytes);
+    log_entries += static_cast<std::int64_t>(log_buffered);
+    log_buffered = 0;
+  };
+
+  const std::size_t stage_records = std::max<std::size_t>(1, (std::size_t(1) << 16) / static_cast<std::size_t>(L));
+  std::vector<unsigned char> stage(stage_records * static_cast<std::size_t>(L));
+  const int nlev = std::min(nd, store.nd);
+  output_store_rewind(store);
+  while (output_store_next_chunk(store)) {
+    for (int lev = 1; lev <= nlev; ++lev) {
+      const std::span<const std::size_t> recs = chunk_level_records(store, lev);
+      if (recs.empty()) continue;
+      const int id = levoff + lev;
+      for (int F = 1; F <= top[lev]; ++F) {
+        const std::size_t b = first[lev] + F - 1;
+        float scale[nchmx];
+        for (int c = 0; c < nch_; ++c) scale[c] = mean_amplitude(amp, lev, F, c);
+        std::int64_t row = written[b];  // records of the block so far
+        std::int64_t staged_from = row;
+        std::size_t staged = 0;
+        for (const std::size_t at : recs) {
+          const SetRecord set = stored_set(store, at);
+          if (set.ncoef < F) continue;
+          const std::uint32_t* w = stored_row(store, at, F);
+          unsigned char* p = &stage[staged * static_cast<std::size_t>(L)];
+          put_i32le(p, set.window);
+          ++row;
+          for (int c = 0; c < nch_; ++c) {
+            const float re = std::bit_cast<float>(w[c]);
+            const float im = std::bit_cast<float>(w[store.nch + c]);
+            // Scaled by the level's mean amplitude so that the 13-bit mantissa
+            // resolves every coefficient relative to the typical size at its
+            // frequency. A part that is exactly zero stays zero: on a dead
+            // channel every coefficient and so the mean amplitude is 0, and 0/0
+            // would turn true zeros into unpackable values.
+            const float x = re == 0.0f ? 0.0f : re * 1000.0f / scale[c];
+            const float y = im == 0.0f ? 0.0f : im * 1000.0f / scale[c];
+            bool overflow = false;
+            float xt1 = 0;
+            const std::uint32_t word = pack_fc(x, y, overflow, &xt1);
+            if (overflow) {
+              if (!deferred) {
+                log_overflow(id, F, xt1, static_cast<int>(row), c + 1);
+              } else {
+                unsigned char* e = &log_buf[log_buffered * kLogEntryBytes];
+                put_i32le(e, id);
+                put_i32le(e + 4, F);
+                put_f32le(e + 8, xt1);
+                put_i32le(e + 12, static_cast<std::int32_t>(row));
+                put_i32le(e + 16, c + 1);
+                ++overflowing[b];
+                if (++log_buffered == kLogEntries) flush_log();
+              }
+            }
+            put_u32le(p + 4 + 4 * c, word);
+          }
+          if (++staged == stage_records) {
+            put_at(start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
+            staged_from = row;
+            staged = 0;
+          }
+        }
+        put_at(start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
+        written[b] = row;
+      }
+    }
+  }
+  for (std::size_t b = 0; b < nblocks; ++b)
+    if (written[b] != count[b])
+      throw Error("Fourier-coefficient file: a block of " + std::to_string(count[b]) + " records received " +
+                  std::to_string(written[b]) + " from the store");
+  flush_log();
+  if (log_entries > 0) order_overflow_lines(log_entries, overflowing, first, levoff);
   blocks_done_ = true;
+}
+
+// The overflow lines of a run that spilled lie in the scratch file in the
+// order they were met, chunk after chunk. Those of one block form one run
+// per chunk; the runs move behind the entries to their block's place, and
+// the lines are then written in file order.
+void FcFileWriter::order_overflow_lines(std::int64_t entries, const std::vector<std::int64_t>& per_block,
+                                        const std::array<std::size_t, ndmx + 2>& first, int levoff) {
+  const std::int64_t E = static_cast<std::int64_t>(kLogEntryBytes);
+  std::vector<std::int64_t> next(per_block.size());
+  std::int64_t at = entries;  // the ordered entries follow the unordered ones
+  for (std::size_t b = 0; b < per_block.size(); ++b) {
+    next[b] = at;
+    at += per_block[b];
+  }
+  std::vector<unsigned char> buf(kLogEntries * kLogEntryBytes);
+  auto block_of = [&](const unsigned char* e) {
+    const std::int64_t lev = std::int64_t(get_i32le(e)) - levoff;
+    const int F = get_i32le(e + 4);
+    if (lev < 1 || lev > ndmx || F < 1 || first[lev] + static_cast<std::size_t>(F) > first[lev + 1])
+      throw Error("the temporary file \"" + log_spill_.path() + "\" of overflow lines does not hold what was written");
+    return first[lev] + static_cast<std::size_t>(F) - 1;
+  };
+  for (std::int64_t done = 0; done < entries;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(entries - done, kLogEntries));
+    log_spill_.read_at(done * E, buf.data(), n * kLogEntryBytes);
+    for (std::size_t i = 0; i < n;) {
+      const std::size_t b = block_of(&buf[i * kLogEntryBytes]);
+      std::size_t j = i + 1;
+      while (j < n && block_of(&buf[j * kLogEntryBytes]) == b) ++j;
+      log_spill_.write_at(next[b] * E, &buf[i * kLogEntryBytes], (j - i) * kLogEntryBytes);
+      next[b] += static_cast<std::int64_t>(j - i);
+      i = j;
+    }
+    done += static_cast<std::int64_t>(n);
+  }
+  for (std::int64_t done = 0; done < entries;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(entries - done, kLogEntries));
+    log_spill_.read_at((entries + done) * E, buf.data(), n * kLogEntryBytes);
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned char* e = &buf[i * kLogEntryBytes];
+      log_overflow(get_i32le(e), get_i32le(e + 4), get_f32le(e + 8), get_i32le(e + 12), get_i32le(e + 16));
+    }
+    done += static_cast<std::int64_t>(n);
+  }
+  log_spill_.close();
 }
 
 void FcFileWriter::commit() {

@@ -9,14 +9,17 @@
 // an exception) leaves the previous result as it was and no partial file.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "common/amplitude_sums.hpp"
 #include "common/console.hpp"
 #include "output/fc_header.hpp"
 #include "output/output_store.hpp"
+#include "output/temp_file.hpp"
 
 namespace qv {
 
@@ -39,12 +42,13 @@ class FcFileWriter {
 
   // The blocks (write_fc_blocks), after write_header: levels levoff+1 ..
   // levoff+nd of the set-up (also those switched off or without windows),
-  // frequency indices 1..nfmx of the header. sets is the set table in
-  // processing order, store the coefficients it refers to, amp the averaged
-  // amplitude sums. Coefficients that cannot be packed are written as the
-  // sentinel word and reported in "<file name>.log".
-  void write_blocks(int nd, int levoff, std::span<const SetRecord> sets, const OutputStore& store,
-                    const AmplitudeSums& amp);
+  // frequency indices 1..nfmx of the header. store holds the windows in
+  // processing order and is read back once, chunk by chunk; amp are the
+  // averaged amplitude sums. Every block's size and place follow from the
+  // store's counts, so each chunk's records of a block are written straight
+  // to their place. Coefficients that cannot be packed are written as the
+  // sentinel word and reported in "<file name>.log", in file order.
+  void write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp);
 
   // Closes the file and renames it (and its .log, if any) over the old ones.
   // An old .log of an earlier run is removed when this run had no overflow.
@@ -58,11 +62,16 @@ class FcFileWriter {
 
  private:
   void put(const unsigned char* bytes, std::size_t n);
+  void put_at(std::int64_t offset, const unsigned char* bytes, std::size_t n);
   void log_overflow(int id, int findex, float reduced_real, int row, int channel);
+  void order_overflow_lines(std::int64_t entries, const std::vector<std::int64_t>& per_block,
+                            const std::array<std::size_t, ndmx + 2>& first, int levoff);
 
   std::string path_, tmp_, log_tmp_;
   std::FILE* file_ = nullptr;
   std::FILE* log_ = nullptr;
+  std::int64_t file_pos_ = 0;  // where the next put writes
+  TempFile log_spill_;         // overflow lines of a spilled run, before they are ordered
   int nch_ = 0;        // channels per record (final count)
   int nfmx_ = 0;
   int reclen_ = 0;     // bytes per record

@@ -71,9 +71,12 @@ class BlockLoop : public testing::Test {
     out.str("");
   }
 
-  std::vector<int> window_numbers() const {
+  // The stored windows' numbers, read back from the output store.
+  std::vector<int> window_numbers() {
     std::vector<int> n;
-    for (const SetRecord& s : st.sets) n.push_back(s.window);
+    output_store_rewind(st.store);
+    while (output_store_next_chunk(st.store))
+      for (std::size_t at : chunk_level_records(st.store, 1)) n.push_back(stored_set(st.store, at).window);
     return n;
   }
 
@@ -135,7 +138,7 @@ TEST_F(BlockLoop, GapStartsANewStretchOnTheSameGrid) {
   for (int k = 1; k <= 15; ++k) expected.push_back(k);
   for (int k = 64; k < 64 + 15; ++k) expected.push_back(k);
   EXPECT_EQ(window_numbers(), expected);
-  EXPECT_EQ(st.store.pos, 30 * 2);  // coefficients of the new stretch appended
+  EXPECT_EQ(st.store.rows, 30 * 2);  // coefficients of the new stretch appended
 }
 
 TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
@@ -143,7 +146,7 @@ TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
   ScriptedReader reader(script, true);
   EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::set_limit);
   EXPECT_EQ(st.nsets, NSMAX);
-  EXPECT_EQ(static_cast<int>(st.sets.size()), NSMAX);
+  EXPECT_EQ(st.store.windows, NSMAX);
   char limit[16];
   std::snprintf(limit, sizeof limit, "%6d", NSMAX);
   EXPECT_EQ(out.str(), "\n !!! Number of processed sets reached\n"
@@ -151,7 +154,7 @@ TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
                        "      The program will finish processing now\n"
                        "      To process all data change NSMAX =" +
                            std::string(limit) + "\n      in file PARAMS1 !!!\n"
-                       "      (rebuild with cmake -DQV_NSMAX=<sets> to raise it)\n");
+                       "      (raise it with the option --max-sets=<sets>)\n");
 }
 
 }  // namespace

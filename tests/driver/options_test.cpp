@@ -56,6 +56,8 @@ TEST(Options, DefaultsAndValues) {
   RunOptions d = parse_options({}, none.con);
   EXPECT_FLOAT_EQ(d.powerline, 60.0f);
   EXPECT_FALSE(d.name_given);
+  EXPECT_EQ(d.max_sets, 600);
+  EXPECT_EQ(parse_options({"--max-sets=2147483647", "-a"}, none.con).max_sets, 2147483647);
 }
 
 TEST(Options, FileNameIsUsedWhole) {
@@ -71,6 +73,9 @@ TEST(Options, BadValuesEndTheRun) {
   EXPECT_THROW(parse_options({"-bx"}, cap.con), Error);
   EXPECT_THROW(parse_options({"-p:fifty"}, cap.con), Error);
   EXPECT_THROW(parse_options({"-p:"}, cap.con), Error);
+  for (const char* bad : {"--max-sets", "--max-sets=", "--max-sets=-5", "--max-sets=+5", "--max-sets=2147483648",
+                          "--max-sets=99999999999999999999", "--max-sets=1e3", "--max-sets= 5", "--max-sets5"})
+    EXPECT_THROW(parse_options({bad}, cap.con), Error) << bad;
 }
 
 TEST(Banner, SevenLinesByteForByte) {

@@ -19,7 +19,8 @@
 //                   that the case holds). The runner puts a file of known
 //                   bytes there first, as an earlier run would have left it;
 //                   the failed run must leave it byte for byte and no
-//                   <name>.part or <name>.log.part beside it
+//                   <name>.part or <name>.log.part beside it, nor a
+//                   temporary <name>.spill or <name>.log.spill
 //   repeat          optional: lines "<file> <count> <text>": <text> (the rest
 //                   of the line after one blank) is appended <count> times to
 //                   that station file after it is copied, for inputs too large
@@ -200,7 +201,7 @@ TEST_P(StationCase, RunsAsExpected) {
   if (status != 0) {
     if (!fcname.empty()) {
       EXPECT_EQ(read_file(folder / fcname), kEarlierFcFile) << "the failed run changed " << fcname;
-      for (const char* tmp : {".part", ".log.part"})
+      for (const char* tmp : {".part", ".log.part", ".spill", ".log.spill"})
         EXPECT_FALSE(fs::exists(folder / (fcname + tmp))) << "the failed run left " << fcname << tmp;
       std::erase(files, fcname);
     }

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -61,18 +62,19 @@ float vim(int c, int k, int w) { return (0.5f * k - 0.3f * c * w) * 1e-3f; }
 
 // A small run of two channels: level 11 (32 samples of 1 s, nfreq 3), level
 // 12 switched off, level 13 (16 samples of 8 s, nfreq 2). Windows in
-// processing order: level 11 #5, level 13 #7, level 11 #6.
+// processing order: level 11 #5, level 13 #7, level 11 #6. On a dead
+// channel 2 every coefficient of channel 2 is zero.
 struct SmallRun {
   DecSetup setup;
   std::array<float, ndmx + 1> dr{0.0f, 1.0f, 4.0f, 8.0f};
   SystemParameters sp;
   OutputStore store;
   AmplitudeSums amp;
-  std::vector<SetRecord> sets;
   std::array<int, ndmx + 1> count{};
   int nch = 2;
+  bool dead_channel_2 = false;
 
-  SmallRun() {
+  explicit SmallRun(bool dead_second = false) : dead_channel_2(dead_second) {
     setup.nd = 3;
     setup.levoff = 10;
     setup.lev[1].nwin = 32;
@@ -87,7 +89,7 @@ struct SmallRun {
     sp.lat = 12.5f;
     sp.lon = 240.25f;
     sp.decl = -3.125f;
-    output_store_allocate(store, 10, 3, nch);
+    output_store_allocate(store, setup, nch, 10, spill_budget_default, "");
     amplitude_allocate(amp, setup);
     add(1, 5);
     add(3, 7);
@@ -99,12 +101,12 @@ struct SmallRun {
     const int m = setup.lev[lev].nfreq;
     for (int k = 1; k <= m; ++k)
       for (int c = 0; c < nch; ++c) {
-        win[wre(c, k)] = vre(c, k, w);
-        win[wim(c, k)] = vim(c, k, w);
+        const bool dead = dead_channel_2 && c == 1;
+        win[wre(c, k)] = dead ? 0.0f : vre(c, k, w);
+        win[wim(c, k)] = dead ? 0.0f : vim(c, k, w);
       }
-    store_fc(store, view(win, nch), m);
+    store_fc(store, setup.levoff + lev, w, view(win, nch), m);
     accumulate_amplitudes(view(win, nch), m, amp.lev[lev].data());
-    sets.push_back({setup.levoff + lev, m, w});
     ++count[lev];
   }
   FcHeader header() const { return make_fc_header(nch, setup, dr, sp); }
@@ -116,7 +118,7 @@ struct SmallRun {
     int n = nch;
     FcFileWriter w(path, n, con);
     w.write_header(header());
-    w.write_blocks(setup.nd, setup.levoff, sets, store, amp);
+    w.write_blocks(setup.nd, setup.levoff, store, amp);
     if (commit) w.commit();
   }
 };
@@ -164,7 +166,7 @@ TEST_F(FcFolder, FcHeaderRecordLengthsAndLostDeclination) {
     EXPECT_EQ(w.record_length(), 24);
     OutputStore empty;
     AmplitudeSums amp;
-    w.write_blocks(0, 0, {}, empty, amp);
+    w.write_blocks(0, 0, empty, amp);
     w.commit();
   }
   EXPECT_EQ(fs::file_size(dir + "/five.f5"), 480u);
@@ -192,7 +194,7 @@ TEST_F(FcFolder, FcHeaderRecordLengthsAndLostDeclination) {
     w.write_header(h4);
     OutputStore empty;
     AmplitudeSums amp;
-    w.write_blocks(9, 0, {}, empty, amp);
+    w.write_blocks(9, 0, empty, amp);
     w.commit();
   }
   const std::vector<unsigned char> b = bytes_of(dir + "/four.f4");
@@ -418,11 +420,10 @@ TEST_F(FcFolder, FcFileOverflowsGoToALogCreatedOnlyWhenNeeded) {
 
 TEST_F(FcFolder, FcFileDeadChannelPacksZerosWithoutDiagnostics) {
   const std::string path = fresh_dir() + "/site.f2";
-  SmallRun run;
   // Channel 2 of every stored row is zero, so are its mean amplitudes.
-  for (std::int64_t r = 0; r < run.store.pos; ++r) run.store.re[r * 2 + 1] = run.store.im[r * 2 + 1] = 0.0f;
+  SmallRun run(true);
   for (int l : {1, 3})
-    for (std::size_t i = 1; i < run.amp.lev[l].size(); i += nchmx) run.amp.lev[l][i] = 0.0f;
+    for (std::size_t i = 1; i < run.amp.lev[l].size(); i += nchmx) ASSERT_EQ(run.amp.lev[l][i], 0.0f);
   run.write(path);
   EXPECT_FALSE(fs::exists(path + ".log"));
   const std::vector<unsigned char> b = bytes_of(path);
@@ -433,24 +434,65 @@ TEST_F(FcFolder, FcFileDeadChannelPacksZerosWithoutDiagnostics) {
   EXPECT_EQ(im, 0.0f);
 }
 
-TEST(OutputStore, RowsHoldTheWindowsInProcessingOrder) {
-  OutputStore s;
-  output_store_allocate(s, 2, 4, 3);
-  EXPECT_EQ(s.rows, 8);
+// Windows of two levels (4 and 1 coefficients of 3 channels) read back in
+// processing order, from memory and, with no budget, through the temporary
+// file in chunks of at most the largest window, which cut the records that
+// do not fit whole.
+TEST_F(FcFolder, OutputStoreGivesTheWindowsBackInProcessingOrder) {
+  DecSetup setup;
+  setup.nd = 2;
+  setup.levoff = 4;
+  setup.lev[1].nfreq = 4;
+  setup.lev[2].nfreq = 1;
   std::vector<float> win(wld * 10, 0.0f);
-  for (int k = 1; k <= 4; ++k)
-    for (int c = 0; c < nchmx; ++c) {
-      win[wre(c, k)] = 10.0f * k + c;
-      win[wim(c, k)] = -10.0f * k - c;
+  auto fill = [&](float base) {
+    for (int k = 1; k <= 4; ++k)
+      for (int c = 0; c < nchmx; ++c) {
+        win[wre(c, k)] = base + 10.0f * k + c;
+        win[wim(c, k)] = -base - 10.0f * k - c;
+      }
+  };
+  const std::string spill = fresh_dir() + "/st.f3.spill";
+  for (std::int64_t budget : {spill_budget_default, std::int64_t(0)}) {
+    OutputStore s;
+    output_store_allocate(s, setup, 3, 100, budget, spill);
+    EXPECT_EQ(s.capacity, budget == 0 ? 3u + 4 * 6 : 100u * (3 + 4 * 6));
+    for (int w = 1; w <= 7; ++w) {
+      fill(100.0f * w);
+      if (w % 3 == 0)
+        store_fc(s, 6, w, view(win, 2), 1);  // level 2, two of the store's channels
+      else
+        store_fc(s, 5, w, view(win, 3), 4);
     }
-  store_fc(s, view(win, 3), 4);
-  store_fc(s, view(win, 2), 3);
-  EXPECT_EQ(s.pos, 7);
-  EXPECT_EQ(s.findex[5], 2);
-  EXPECT_EQ(s.re[5 * 3 + 1], 21.0f);
-  EXPECT_EQ(s.im[5 * 3 + 1], -21.0f);
-  EXPECT_EQ(s.re[5 * 3 + 2], 0.0f);  // beyond the window's channels
-  EXPECT_THROW(store_fc(s, view(win, 3), 2), Error);  // only one row left
+    EXPECT_THROW(store_fc(s, 6, 8, view(win, 3), 2), Error);  // level 2 keeps one coefficient
+    EXPECT_THROW(store_fc(s, 7, 8, view(win, 3), 1), Error);  // no level 3
+    EXPECT_EQ(s.windows, 7);
+    EXPECT_EQ(s.rows, 5 * 4 + 2);
+    EXPECT_EQ(s.ncoef_windows[1], (std::vector<std::int64_t>{0, 0, 0, 0, 5}));
+    EXPECT_EQ(s.ncoef_windows[2], (std::vector<std::int64_t>{0, 2}));
+    EXPECT_EQ(output_store_spilled(s), budget == 0);
+    EXPECT_FALSE(fs::exists(spill));  // its name is gone from the folder while it is open
+
+    std::vector<int> order[3];
+    int chunks = 0;
+    output_store_rewind(s);
+    while (output_store_next_chunk(s)) {
+      ++chunks;
+      for (int lev : {1, 2})
+        for (std::size_t at : chunk_level_records(s, lev)) {
+          const SetRecord set = stored_set(s, at);
+          EXPECT_EQ(set.level_id, 4 + lev);
+          order[lev].push_back(set.window);
+          const std::uint32_t* row = stored_row(s, at, set.ncoef);
+          EXPECT_EQ(std::bit_cast<float>(row[1]), 100.0f * set.window + 10.0f * set.ncoef + 1) << set.window;
+          EXPECT_EQ(std::bit_cast<float>(row[3 + 1]), -100.0f * set.window - 10.0f * set.ncoef - 1);
+          EXPECT_EQ(std::bit_cast<float>(row[2]), lev == 2 ? 0.0f : 100.0f * set.window + 10.0f * set.ncoef + 2);
+        }
+    }
+    EXPECT_EQ(order[1], (std::vector<int>{1, 2, 4, 5, 7}));
+    EXPECT_EQ(order[2], (std::vector<int>{3, 6}));
+    EXPECT_EQ(chunks, budget == 0 ? 7 : 1);
+  }
 }
 
 // Files that are not Fourier-coefficient files, made from a good one.

@@ -106,7 +106,7 @@ constexpr Target station_targets[] = {
 
 // Fourier-coefficient files (final or temporary) in a folder.
 std::vector<fs::path> fc_files(const fs::path& dir) {
-  static const std::regex fc(".*\\.f[0-9](\\.part)?");
+  static const std::regex fc(".*\\.f[0-9](\\.part|\\.spill)?");
   std::vector<fs::path> found;
   for (const auto& e : fs::directory_iterator(dir))
     if (std::regex_match(e.path().filename().string(), fc)) found.push_back(e.path());
