@@ -88,6 +88,47 @@ bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) 
   return true;
 }
 
+// The phase factor exp(+i w (L - m)) of the filter response at frequency
+// index k, w = dw k: one expression for the per-level table and for a
+// window without one, so that both give the same bits.
+std::complex<float> pw_phase(float dw, int k, int L, int m) {
+  const float w = dw * static_cast<float>(k);
+  return std::exp(std::complex<float>(0.0f, w * static_cast<float>(L - m)));
+}
+
+// (a + i b) / (c + i d) in double precision, the quotient std::complex<double>
+// gives: the C runtime's division (Smith's method with scaling, libgcc's
+// __divdc3). Its operands here are single-precision values, and for finite
+// ones with a divisor other than 0 what that routine does reduces to the
+// plain Smith division below: its scaling steps multiply all four operands by
+// one power of two, which changes no rounding where nothing can overflow or
+// underflow (products of single-precision values cannot in double), and its
+// other order of operations for a ratio below the smallest normal number is
+// taken only for a ratio of exactly 0, where it gives the same value and
+// sign. So the same bits come without a library call per coefficient. Any
+// other operand takes the library's path.
+inline void divide(float a, float b, float c, float d, double& x, double& y) {
+  if (!(std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d)) ||
+      (c == 0.0f && d == 0.0f)) [[unlikely]] {
+    const std::complex<double> q = std::complex<double>(a, b) / std::complex<double>(c, d);
+    x = q.real();
+    y = q.imag();
+    return;
+  }
+  const double ad = a, bd = b, cd = c, dd = d;
+  if (std::fabs(cd) < std::fabs(dd)) {
+    const double ratio = cd / dd;
+    const double denom = cd * ratio + dd;
+    x = (ad * ratio + bd) / denom;
+    y = (bd * ratio - ad) / denom;
+  } else {
+    const double ratio = dd / cd;
+    const double denom = dd * ratio + cd;
+    x = (bd * ratio + ad) / denom;
+    y = (bd - ad * ratio) / denom;
+  }
+}
+
 // y(t) = sum_{m<L} h(m) x(t + L-1 - m), t = 0..n-1, in increasing t: output t
 // needs samples t..t+L-1 only, none of them overwritten yet.
 void apply_filter(float* window, int c, int n, int L, const float* hc) {
@@ -134,8 +175,14 @@ void prewhiten(const WindowArray& win, int n, const std::array<bool, nchmx>& pwd
   }
 }
 
+void pw_phase_table(int nfreq, int L, int n, std::complex<float>* table) {
+  const float dw = twopi / static_cast<float>(n);
+  for (int k = 1; k <= nfreq; ++k)
+    for (int m = 1; m <= L; ++m) table[std::int64_t(k - 1) * L + (m - 1)] = pw_phase(dw, k, L, m);
+}
+
 void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<float>* response, const PwFilters& h,
-                          int L, int n, const std::array<bool, nchmx>& pwdiff) {
+                          int L, int n, const std::array<bool, nchmx>& pwdiff, const std::complex<float>* phases) {
   if (L < 1 || L > pwlenmx) {
     throw Error("correct_coefficients: filter length " + std::to_string(L) + " is outside 1.." +
                 std::to_string(pwlenmx));
@@ -149,11 +196,15 @@ void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<
   float* window = win.data();
   const float dw = twopi / static_cast<float>(n);  // radians per frequency index
   // exp(+i w (L - m)) for m = 1..L, shared by all channels of a frequency.
-  std::array<std::complex<float>, pwlenmx> e{};
+  std::array<std::complex<float>, pwlenmx> own{};
   for (int k = 1; k <= nfreq; ++k) {
-    const float w = dw * static_cast<float>(k);
+    const std::complex<float>* e = own.data();
     if (L >= 2) {
-      for (int m = 1; m <= L; ++m) e[m - 1] = std::exp(std::complex<float>(0.0f, w * static_cast<float>(L - m)));
+      if (phases) {
+        e = phases + std::int64_t(k - 1) * L;
+      } else {
+        for (int m = 1; m <= L; ++m) own[m - 1] = pw_phase(dw, k, L, m);
+      }
     }
     for (int c = 0; c < nch; ++c) {
       float hr = 1.0f;
@@ -171,9 +222,10 @@ void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<
       const std::complex<float> r = response[std::int64_t(k - 1) * nchmx + c];
       const float pr = *re * r.real() - *im * r.imag();
       const float pi = *re * r.imag() + *im * r.real();
-      const std::complex<double> f = std::complex<double>(pr, pi) / std::complex<double>(hr, hi);
-      *re = static_cast<float>(f.real());
-      *im = static_cast<float>(f.imag());
+      double fr, fi;
+      divide(pr, pi, hr, hi, fr, fi);
+      *re = static_cast<float>(fr);
+      *im = static_cast<float>(fi);
     }
   }
 }
