@@ -26,7 +26,7 @@ struct PwFilters {
 struct PwWork {
   static constexpr int pmax = pwlenmx - 1;
   static constexpr int npacked = pmax * (pmax + 1) / 2;
-  std::array<double, pmax + 1> lag{};  // lag sums r(0..p) as accumulated
+  std::array<std::array<double, pmax + 1>, nchmx> lag{};  // per channel, lag sums r(0..p) as accumulated
   std::array<float, pmax + 1> r{};    // lag sums r(0..p), then divided by n
   std::array<float, npacked> a{};     // normal matrix, lower triangle packed by rows
   std::array<float, npacked> g{};     // its Cholesky factor, same packing
