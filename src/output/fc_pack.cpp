@@ -3,11 +3,20 @@
 #include <cmath>
 #include <limits>
 
-#include "common/rounding.hpp"
 
 namespace qv {
 
 namespace {
+
+// Nearest integer of v, halves away from zero (what nint gives), for
+// |v| < 2^23 without a library call: the conversion truncates toward zero and
+// v minus that whole part is exact (both lie in one binade or the part is 0),
+// so comparing it with one half decides the rounding as round() does.
+int nearest(float v) {
+  const int i = static_cast<int>(v);
+  const float f = v - static_cast<float>(i);
+  return i + (f >= 0.5f ? 1 : 0) - (f <= -0.5f ? 1 : 0);
+}
 
 // Mantissa of a reduced part, |t| < 1. 4096 t - 0.5 is formed in single
 // precision like the rest of the packing; for t just above -1 that sum rounds
@@ -15,10 +24,24 @@ namespace {
 // field, so the result is held to the 13-bit range.
 int mantissa(float t) {
   const float v = 4096.0f * t - 0.5f;
-  int m = nint(v);
+  int m = nearest(v);
   if (m < -4096) m = -4096;
   if (m > 4095) m = 4095;
   return m;
+}
+
+// The reduction one step at a time: divide by 10 while the magnitude is 1 or
+// more; -1 after an eighth division, or for NaN.
+int reduce_stepwise(float x, float& t) {
+  t = x;
+  if (std::isnan(x)) return -1;
+  int e = 0;
+  while (std::fabs(t) >= 1.0f) {
+    t = t / 10.0f;
+    ++e;
+    if (e > 7) return -1;
+  }
+  return e;
 }
 
 double pow10(int e) {
@@ -28,15 +51,23 @@ double pow10(int e) {
 
 }  // namespace
 
+// The same result as reduce_stepwise without a loop whose length the data
+// decide. A correctly rounded division by 10 never decreases as its operand
+// grows, and 10^i / 10 = 10^(i-1) exactly for i <= 7, so the part after i
+// divisions has a magnitude of 1 or more exactly when |x| >= 10^i: the number
+// of divisions follows from comparisons with |x|. The divisions themselves
+// are all made, one after the other as before, and the right one is taken.
+// Parts of 10^7 or more (and NaN) go the stepwise way, which also gives the
+// part as reduced so far for the overflow report.
 int reduce_fc_part(float x, float& t) {
-  t = x;
-  if (std::isnan(x)) return -1;
-  int e = 0;
-  while (std::fabs(t) >= 1.0f) {
-    t = t / 10.0f;
-    ++e;
-    if (e > 7) return -1;
-  }
+  const float a = std::fabs(x);
+  if (!(a < 1.0e7f)) return reduce_stepwise(x, t);
+  const int e = (a >= 1.0f) + (a >= 10.0f) + (a >= 100.0f) + (a >= 1.0e3f) + (a >= 1.0e4f) + (a >= 1.0e5f) +
+                (a >= 1.0e6f);
+  float step[8];
+  step[0] = x;
+  for (int i = 1; i < 8; ++i) step[i] = step[i - 1] / 10.0f;
+  t = step[e];
   return e;
 }
 
