@@ -33,6 +33,15 @@ struct FreeField {
 bool parse_int(std::string_view tok, std::int64_t& v);
 bool parse_real(std::string_view tok, double& v);
 bool parse_real(std::string_view tok, float& v);
+// Reads a real written as plain decimal digits with an optional '-' and
+// point ("-1234.56", "15", "0.001"), the way recordings write their samples,
+// from [b, e) without the general parser. Returns the end of the number when
+// it is followed by e or a value separator (blank, comma, tab, carriage
+// return), with v the float nearest to the number, as parse_real gives it;
+// nullptr, v untouched, for any other text and for numbers outside the range
+// this way takes (more than 9 digits, or digits above 2^24 as a whole number),
+// which are left to parse_real.
+const char* parse_plain_decimal(const char* b, const char* e, float& v);
 // Splits the values of a text into tokens (blank, comma, tab separated).
 // Returns the number of tokens stored into out (at most out.size()).
 int split_values(std::string_view text, std::span<std::string_view> out);

@@ -51,7 +51,18 @@ inline Row splat(float v) { return Row{f4{v, v, v, v}, f2{v, v}}; }
 
 inline Row operator+(Row x, Row y) { return Row{x.a + y.a, x.b + y.b}; }
 inline RowD operator+(RowD x, RowD y) { return RowD{{x.v[0] + y.v[0], x.v[1] + y.v[1], x.v[2] + y.v[2]}}; }
+inline RowD operator-(RowD x, RowD y) { return RowD{{x.v[0] - y.v[0], x.v[1] - y.v[1], x.v[2] - y.v[2]}}; }
 inline RowD operator*(RowD x, RowD y) { return RowD{{x.v[0] * y.v[0], x.v[1] * y.v[1], x.v[2] * y.v[2]}}; }
+inline RowD operator/(RowD x, RowD y) { return RowD{{x.v[0] / y.v[0], x.v[1] / y.v[1], x.v[2] / y.v[2]}}; }
+inline RowD splat(double v) { return RowD{{d2{v, v}, d2{v, v}, d2{v, v}}}; }
+inline double lane(const RowD& x, int c) { return x.v[c / 2][c % 2]; }
+
+// Six doubles rounded to float.
+inline Row narrow(const RowD& x) {
+  return Row{f4{static_cast<float>(x.v[0][0]), static_cast<float>(x.v[0][1]), static_cast<float>(x.v[1][0]),
+                static_cast<float>(x.v[1][1])},
+             f2{static_cast<float>(x.v[2][0]), static_cast<float>(x.v[2][1])}};
+}
 inline Row operator-(Row x, Row y) { return Row{x.a - y.a, x.b - y.b}; }
 inline Row operator*(Row x, Row y) { return Row{x.a * y.a, x.b * y.b}; }
 
@@ -76,6 +87,13 @@ inline RowMask mask_of(const std::array<bool, nchmx>& in_use) {
   for (int c = 0; c < 2; ++c) m.b[c] = in_use[c + 4] ? -1 : 0;
   return m;
 }
+
+// Slots where x < y, or x >= y (all bits set), as a mask.
+inline RowMask less(Row x, Row y) { return RowMask{x.a < y.a, x.b < y.b}; }
+inline RowMask at_least(Row x, Row y) { return RowMask{x.a >= y.a, x.b >= y.b}; }
+inline RowMask operator&(const RowMask& x, const RowMask& y) { return RowMask{x.a & y.a, x.b & y.b}; }
+inline RowMask operator|(const RowMask& x, const RowMask& y) { return RowMask{x.a | y.a, x.b | y.b}; }
+inline RowMask operator~(const RowMask& x) { return RowMask{~x.a, ~x.b}; }
 
 // Writes the slots of the mask from v and leaves the others as they are
 // (their bits are copied back unchanged).
