@@ -79,39 +79,6 @@ bool parse_int(std::string_view tok, std::int64_t& v) {
   return true;
 }
 
-// The digits, taken as a whole number M with f of them after the point, give
-// the number M / 10^f. With M <= 2^24 and f <= 9 both M and 10^f are floats
-// exactly, and one division, correctly rounded as every IEEE division is,
-// gives the float nearest to M / 10^f; the general parser gives the nearest
-// float too, so the two agree for every such text. (Neither meets a tie: a
-// quotient M / 10^f that is a binary fraction has M / 5^f below 2^22 as its
-// digits, so it is a float itself.)
-const char* parse_plain_decimal(const char* b, const char* e, float& v) {
-  static constexpr float pow10[10] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f};
-  auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned('0'); };
-  const char* p = b;
-  const bool negative = p < e && *p == '-';
-  if (negative) ++p;
-  // Whole number of all digits; more than 9 of them are refused below, so
-  // its wrapping around for longer ones does not matter.
-  std::uint32_t m = 0;
-  const char* const first = p;
-  for (; p < e && digit(*p) < 10; ++p) m = m * 10 + digit(*p);
-  const long whole_digits = p - first;
-  long after_point = 0;
-  if (p < e && *p == '.') {
-    const char* const point = ++p;
-    for (; p < e && digit(*p) < 10; ++p) m = m * 10 + digit(*p);
-    after_point = p - point;
-    if (after_point == 0) return nullptr;
-  }
-  if (whole_digits == 0 || whole_digits + after_point > 9 || m > (std::uint32_t(1) << 24)) return nullptr;
-  if (p < e && !is_separator(*p)) return nullptr;
-  const float q = static_cast<float>(m) / pow10[after_point];
-  v = negative ? -q : q;
-  return p;
-}
-
 bool parse_real(std::string_view tok, double& v) { return parse_real_as(tok, v); }
 bool parse_real(std::string_view tok, float& v) { return parse_real_as(tok, v); }
 
