@@ -3,7 +3,6 @@
 #include <cmath>
 #include <limits>
 
-
 namespace qv {
 
 namespace {
@@ -44,13 +43,6 @@ int reduce_stepwise(float x, float& t) {
   return e;
 }
 
-double pow10(int e) {
-  static constexpr double p[8] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7};
-  return p[e];
-}
-
-}  // namespace
-
 // The same result as reduce_stepwise without a loop whose length the data
 // decide. A correctly rounded division by 10 never decreases as its operand
 // grows, and 10^i / 10 = 10^(i-1) exactly for i <= 7, so the part after i
@@ -59,7 +51,7 @@ double pow10(int e) {
 // are all made, one after the other as before, and the right one is taken.
 // Parts of 10^7 or more (and NaN) go the stepwise way, which also gives the
 // part as reduced so far for the overflow report.
-int reduce_fc_part(float x, float& t) {
+inline int reduce_part(float x, float& t) {
   const float a = std::fabs(x);
   if (!(a < 1.0e7f)) return reduce_stepwise(x, t);
   const int e = (a >= 1.0f) + (a >= 10.0f) + (a >= 100.0f) + (a >= 1.0e3f) + (a >= 1.0e4f) + (a >= 1.0e5f) +
@@ -71,11 +63,20 @@ int reduce_fc_part(float x, float& t) {
   return e;
 }
 
+double pow10(int e) {
+  static constexpr double p[8] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7};
+  return p[e];
+}
+
+}  // namespace
+
+int reduce_fc_part(float x, float& t) { return reduce_part(x, t); }
+
 std::uint32_t pack_fc(float x, float y, bool& overflow, float* reduced_real) {
   float tr = 0, ti = 0;
-  const int er = reduce_fc_part(x, tr);
+  const int er = reduce_part(x, tr);
   if (reduced_real) *reduced_real = tr;
-  const int ei = er < 0 ? -1 : reduce_fc_part(y, ti);
+  const int ei = er < 0 ? -1 : reduce_part(y, ti);
   if (er < 0 || ei < 0) {
     overflow = true;
     return fc_sentinel;
