@@ -65,31 +65,27 @@ int first_window_start(std::int64_t f, int K, const LevelSetup& ls) {
   return static_cast<int>(nearest);
 }
 
-// One output value of every channel of the decimation filter over the 2h-1
-// slots around a centre. Only values below the threshold are used; the taps
-// used are renormalised to unit gain at zero frequency. More than h-1 missing
-// values give a missing output. The channels go along side by side, each
-// summing its taps in order; a value not used adds 0 to the channel's sums,
-// which changes no bit of them (a sum started at +0 is never -0, and x + 0 is
-// x for every other x), so no channel waits on another's branches.
-inline void filter_values(const float* data, const int* slots, const float* taps, int ntaps, int nch, int h,
-                          float threshold, float missing, float* out) {
-  float wsum[nchmx] = {};
-  float csum[nchmx] = {};
-  int nmiss[nchmx] = {};
+// One output value of the decimation filter over the 2h-1 slots around a
+// centre. Only values below the threshold are used; the taps used are
+// renormalised to unit gain at zero frequency. More than h-1 missing values
+// give a missing output.
+inline float filter_value(const float* data, const int* slots, const float* taps, int ntaps, int nch, int c,
+                          int h, float threshold, float missing) {
+  float wsum = 0;
+  float csum = 0;
+  int nmiss = 0;
   for (int t = 0; t < ntaps; ++t) {
-    const float* row = data + std::size_t(slots[t]) * nch;
-    const float tap = taps[t];
-    for (int c = 0; c < nch; ++c) {
-      const float v = row[c];
-      const bool used = v < threshold;
-      wsum[c] += used ? tap * v : 0.0f;
-      csum[c] += used ? tap : 0.0f;
-      nmiss[c] += used ? 0 : 1;
+    const float v = data[std::size_t(slots[t]) * nch + c];
+    if (v < threshold) {
+      wsum += taps[t] * v;
+      csum += taps[t];
+    } else {
+      ++nmiss;
     }
   }
   // Taps that cancel over the values present give no usable estimate.
-  for (int c = 0; c < nch; ++c) out[c] = (nmiss[c] > h - 1 || csum[c] == 0.0f) ? missing : wsum[c] / csum[c];
+  if (nmiss > h - 1 || csum == 0.0f) return missing;
+  return wsum / csum;
 }
 
 // The windows of a level must be taken after every block: new samples may not
@@ -152,7 +148,8 @@ void decimate_level(Cascade& c, const DecSetup& s, int lev) {
         slots[t] = slot;
         if (++slot == L) slot = 0;
       }
-      filter_values(src.data.data(), slots, taps, ntaps, nch, h, c.threshold, missing, o);
+      for (int ch = 0; ch < nch; ++ch)
+        o[ch] = filter_value(src.data.data(), slots, taps, ntaps, nch, ch, h, c.threshold, missing);
     }
     centre += D;
     if (centre >= L) centre -= L;
