@@ -70,7 +70,9 @@ bool copy_window(const LevelBuffer& b, int nch_buf, int nch, int p, int len, con
   }
   if (!missing) {
     for (int t = 0, q = p; t < len; ++t) {
-      std::copy_n(&b.data[std::size_t(q) * nch_buf], nch, window + widx(0, t));
+      const float* row = &b.data[std::size_t(q) * nch_buf];
+      float* dst = window + widx(0, t);
+      for (int ch = 0; ch < nch; ++ch) dst[ch] = row[ch];
       if (++q == L) q = 0;
     }
     return true;
