@@ -26,9 +26,10 @@
 #                     example a binary kept from before a change)
 #   QV_EXTRA_ARGS=..  more arguments for every qel_vort run
 # Every window of the recording must be processed, so the set limit must be
-# raised: a qel_vort that knows --max-sets gets --max-sets=1000000, otherwise
-# the build's set limit (cmake -DQV_NSMAX) must be large enough; a run that
-# stops at the limit ends the script with a message.
+# raised: a qel_vort that knows --max-sets (its --help or its binary names the
+# option) gets --max-sets=1000000, otherwise the build's set limit (cmake
+# -DQV_NSMAX, which a build the script configures sets to 10^6) must be large
+# enough; a run that stops at the limit ends the script with a message.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,7 +49,9 @@ vort=${QV_VORT:-$build/qel_vort}
 vort=$(cd "$(dirname "$vort")" && pwd)/$(basename "$vort")
 
 extra=()
-if "$vort" --help </dev/null 2>&1 | grep -q -- '--max-sets'; then extra+=(--max-sets=1000000); fi
+if "$vort" --help </dev/null 2>&1 | grep -q -- '--max-sets' || grep -aq -- '--max-sets' "$vort"; then
+  extra+=(--max-sets=1000000)
+fi
 # shellcheck disable=SC2206  # split the extra arguments at blanks
 extra+=(${QV_EXTRA_ARGS:-})
 

@@ -36,7 +36,7 @@ void lag_group(const float* window, int n, int j, PwWork& w) {
     for (int g = 0; g < G; ++g) s[g] = s[g] + a * rows::widen(window + (t + j + g) * wld);
   }
   for (int g = 0; g < G; ++g)
-    for (int c = 0; c < nchmx; ++c) w.lag[c][j + g] = s[g].v[c / 2][c % 2];
+    for (int c = 0; c < nchmx; ++c) w.lag[c][j + g] = rows::lane(s[g], c);
 }
 
 void lag_sums(const float* window, int n, int p, PwWork& w) {

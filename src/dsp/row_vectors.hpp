@@ -4,7 +4,7 @@
 // does the IEEE operation that a loop over one channel would do on the same
 // operands (the build does not fuse multiply-adds), so the results are those
 // of the one-channel loops to the bit. Slots of channels that are not in use
-// go along and are never written: stores take them from the row as it was.
+// go along in the arithmetic; a store writes them back with the bits they had.
 #pragma once
 
 #include <array>
@@ -48,21 +48,7 @@ inline Row load(const float* p) {
 }
 
 inline Row splat(float v) { return Row{f4{v, v, v, v}, f2{v, v}}; }
-
 inline Row operator+(Row x, Row y) { return Row{x.a + y.a, x.b + y.b}; }
-inline RowD operator+(RowD x, RowD y) { return RowD{{x.v[0] + y.v[0], x.v[1] + y.v[1], x.v[2] + y.v[2]}}; }
-inline RowD operator-(RowD x, RowD y) { return RowD{{x.v[0] - y.v[0], x.v[1] - y.v[1], x.v[2] - y.v[2]}}; }
-inline RowD operator*(RowD x, RowD y) { return RowD{{x.v[0] * y.v[0], x.v[1] * y.v[1], x.v[2] * y.v[2]}}; }
-inline RowD operator/(RowD x, RowD y) { return RowD{{x.v[0] / y.v[0], x.v[1] / y.v[1], x.v[2] / y.v[2]}}; }
-inline RowD splat(double v) { return RowD{{d2{v, v}, d2{v, v}, d2{v, v}}}; }
-inline double lane(const RowD& x, int c) { return x.v[c / 2][c % 2]; }
-
-// Six doubles rounded to float.
-inline Row narrow(const RowD& x) {
-  return Row{f4{static_cast<float>(x.v[0][0]), static_cast<float>(x.v[0][1]), static_cast<float>(x.v[1][0]),
-                static_cast<float>(x.v[1][1])},
-             f2{static_cast<float>(x.v[2][0]), static_cast<float>(x.v[2][1])}};
-}
 inline Row operator-(Row x, Row y) { return Row{x.a - y.a, x.b - y.b}; }
 inline Row operator*(Row x, Row y) { return Row{x.a * y.a, x.b * y.b}; }
 
@@ -72,6 +58,21 @@ inline RowD widen(const float* p) {
   RowD r;
   for (int i = 0; i < 3; ++i) r.v[i] = d2{p[2 * i], p[2 * i + 1]};
   return r;
+}
+
+inline RowD splat(double v) { return RowD{{d2{v, v}, d2{v, v}, d2{v, v}}}; }
+inline RowD operator+(RowD x, RowD y) { return RowD{{x.v[0] + y.v[0], x.v[1] + y.v[1], x.v[2] + y.v[2]}}; }
+inline RowD operator-(RowD x, RowD y) { return RowD{{x.v[0] - y.v[0], x.v[1] - y.v[1], x.v[2] - y.v[2]}}; }
+inline RowD operator*(RowD x, RowD y) { return RowD{{x.v[0] * y.v[0], x.v[1] * y.v[1], x.v[2] * y.v[2]}}; }
+inline RowD operator/(RowD x, RowD y) { return RowD{{x.v[0] / y.v[0], x.v[1] / y.v[1], x.v[2] / y.v[2]}}; }
+// Slot c.
+inline double lane(const RowD& x, int c) { return x.v[c / 2][c % 2]; }
+
+// Six doubles rounded to float.
+inline Row narrow(const RowD& x) {
+  return Row{f4{static_cast<float>(x.v[0][0]), static_cast<float>(x.v[0][1]), static_cast<float>(x.v[1][0]),
+                static_cast<float>(x.v[1][1])},
+             f2{static_cast<float>(x.v[2][0]), static_cast<float>(x.v[2][1])}};
 }
 
 // Slots c < nch, or the slots flagged in use.

@@ -57,7 +57,7 @@ void remove_mean(const WindowArray& w, int m) {
   rows::RowD sum{};
   for (std::int64_t t = 0; t < m; ++t) sum = sum + rows::widen(x + widx(0, t));
   float mean[nchmx] = {};
-  for (int c = 0; c < nch; ++c) mean[c] = static_cast<float>(sum.v[c / 2][c % 2] / m);
+  for (int c = 0; c < nch; ++c) mean[c] = static_cast<float>(rows::lane(sum, c) / m);
   const rows::Row mean_row = rows::load(mean);
   const rows::RowMask in_use = rows::mask_first(nch);
   for (std::int64_t t = 0; t < m; ++t) rows::store(x + widx(0, t), rows::load(x + widx(0, t)) - mean_row, in_use);
