@@ -64,8 +64,10 @@ int transform_window(RunState& st, int lev, int number, const ExtractedWindow& w
   apply_taper(x, n, st.taper_flag[lev], st.taper[lev].data());
   multichannel_fft(x, n, st.fft_work, st.fft[lev]);
   const int m = ls.nfreq;
-  correct_coefficients(x, m, st.response.lev[lev].data(), st.pw_filters, L, n, st.setup.pwdiff[lev]);
-  shift_grid(st.grid_residual_s, x, m, st.dr[lev], n);
+  const std::vector<std::complex<float>>& phases = st.pw_phases[lev];
+  correct_coefficients(x, m, st.response.lev[lev].data(), st.pw_filters, L, n, st.setup.pwdiff[lev],
+                       phases.empty() ? nullptr : phases.data());
+  shift_grid(st.grid_residual_s, x, m, st.dr[lev], n, &st.grid_phases[lev]);
   if (st.sp.drift_flag) {
     // Clock drift accumulates with time: shift by the drift at the window centre.
     float centre = static_cast<float>(w.first_mark + w.last_mark) * 0.5f * st.dr[1];

@@ -38,6 +38,25 @@ void allocate_run_arrays(RunState& st) {
   reset_offsets(st.offsets);
 }
 
+// The per-level factors every window shares (see RunState). A phase table
+// of more than 2^20 factors (8 MB; a set-up with very many coefficients and a
+// long pre-whitening filter) is not kept.
+void prepare_window_tables(RunState& st) {
+  constexpr std::int64_t max_phases = std::int64_t(1) << 20;
+  for (int lev = 1; lev <= ndmx; ++lev) {
+    st.pw_phases[lev].clear();
+    st.grid_phases[lev] = PhaseFactors{};
+    if (lev > st.setup.nd) continue;
+    const LevelSetup& ls = st.setup.lev[lev];
+    if (ls.nfreq < 1) continue;
+    if (ls.pwlen >= 2 && std::int64_t(ls.nfreq) * ls.pwlen <= max_phases) {
+      st.pw_phases[lev].resize(static_cast<std::size_t>(ls.nfreq) * ls.pwlen);
+      pw_phase_table(ls.nfreq, ls.pwlen, ls.nwin, st.pw_phases[lev].data());
+    }
+    phase_factors(st.grid_residual_s, ls.nfreq, st.dr[lev], ls.nwin, st.grid_phases[lev]);
+  }
+}
+
 }  // namespace
 
 void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir,
@@ -49,6 +68,7 @@ void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std:
   st.grid = align_start_time(st.setup, time_int, sampfreq, con);
   // The residual is counted in input samples; the phase shift wants seconds.
   st.grid_residual_s = st.grid.grid_residual * st.sp.dt;
+  prepare_window_tables(st);
   con.say("TIME_INTERVAL (sec)", static_cast<float>(static_cast<double>(time_int) / 1.0e6));
 }
 

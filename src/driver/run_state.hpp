@@ -3,10 +3,12 @@
 #pragma once
 
 #include <array>
+#include <complex>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "calibration/phase_shift.hpp"
 #include "calibration/response_table.hpp"
 #include "calibration/system_parameters.hpp"
 #include "common/limits.hpp"
@@ -55,6 +57,11 @@ struct RunState {
   std::array<bool, ndmx + 1> taper_flag{};
   PwFilters pw_filters;
   PwWork pw_work;
+  // What every window of a level shares, worked out once: the phase factors
+  // of the pre-whitening response (pw_phase_table; empty for a table too
+  // large to keep, then formed per window) and of the grid shift.
+  std::array<std::vector<std::complex<float>>, ndmx + 1> pw_phases;
+  std::array<PhaseFactors, ndmx + 1> grid_phases;
   ResponseTable response;
   AmplitudeSums amplitudes;
   OutputStore store;

@@ -60,6 +60,23 @@ bool median_of_neighbourhood(const LevelBuffer& b, int nch, int ch, int q, const
 bool copy_window(const LevelBuffer& b, int nch_buf, int nch, int p, int len, const LevelSetup& ls, float threshold,
                  float* window) {
   const int L = b.slots;
+  // Nearly every window has no missing sample: look for one first, and
+  // without one copy the rows as they are.
+  bool missing = false;
+  for (int t = 0, q = p; t < len; ++t) {
+    const float* row = &b.data[std::size_t(q) * nch_buf];
+    for (int ch = 0; ch < nch; ++ch) missing |= row[ch] > threshold;
+    if (++q == L) q = 0;
+  }
+  if (!missing) {
+    for (int t = 0, q = p; t < len; ++t) {
+      const float* row = &b.data[std::size_t(q) * nch_buf];
+      float* dst = window + widx(0, t);
+      for (int ch = 0; ch < nch; ++ch) dst[ch] = row[ch];
+      if (++q == L) q = 0;
+    }
+    return true;
+  }
   int q = p;
   for (int t = 0; t < len; ++t) {
     const float* row = &b.data[std::size_t(q) * nch_buf];

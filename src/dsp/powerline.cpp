@@ -7,6 +7,7 @@
 #include "common/error.hpp"
 #include "common/limits.hpp"
 #include "common/math_constants.hpp"
+#include "dsp/row_vectors.hpp"
 
 namespace qv {
 
@@ -14,10 +15,10 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-// The two loops over all harmonics or samples run in vector registers; on
-// machines with AVX2 a second build of them takes four doubles at a time.
-// Vector lanes do the same IEEE operations as scalar code (no fused
-// multiply-add), so both builds give the same bits.
+// The loops over the rows of a segment run in vector registers; on machines
+// with AVX2 a second build of them may take four doubles at a time. Vector
+// lanes do the same IEEE operations as scalar code (no fused multiply-add),
+// so both builds give the same bits.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define QV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -126,64 +127,78 @@ void build_factor(PowerlineFit& fit, int w, int K, float fpl, float dt, Console&
       s[t] = two_cos * s[t - 1] - s[t - 2];
     }
   }
-  fit.x.resize(nblk);
 }
 
-// Solves L L^T beta = r in place (forward, then back substitution).
-void solve(const PowerlineFit& fit, int P, double* r) {
+// The fit works on all channel slots of a segment's rows at once
+// (row_vectors.hpp): every step below does, lane by lane, the double-precision
+// operations of the one-channel fit, so each channel gets the bits it would
+// get alone. Lanes of channels that are not fitted go along and are not
+// written.
+
+// Solves L L^T beta = r in place (forward, then back substitution), every
+// lane with the same factor.
+void solve(const PowerlineFit& fit, int P, rows::RowD* r) {
   const auto& L = fit.factor;
   for (int a = 0; a < P; ++a) {
-    double sum = r[a];
-    for (int k = 0; k < a; ++k) sum -= L[packed(a, k)] * r[k];
-    r[a] = sum / L[packed(a, a)];
+    rows::RowD sum = r[a];
+    for (int k = 0; k < a; ++k) sum = sum - rows::splat(L[packed(a, k)]) * r[k];
+    r[a] = sum / rows::splat(L[packed(a, a)]);
   }
   for (int a = P - 1; a >= 0; --a) {
-    double sum = r[a];
-    for (int k = a + 1; k < P; ++k) sum -= L[packed(k, a)] * r[k];
-    r[a] = sum / L[packed(a, a)];
+    rows::RowD sum = r[a];
+    for (int k = a + 1; k < P; ++k) sum = sum - rows::splat(L[packed(k, a)]) * r[k];
+    r[a] = sum / rows::splat(L[packed(a, a)]);
   }
 }
 
-// Right-hand sides of one channel: the sum of the samples, and for every
-// harmonic the sums of x cos and x sin over the fitted samples, by the
-// backward second-order (Goertzel) recurrence of all harmonics side by side.
+// Right-hand sides of the n rows from x on: the sum of the samples, and for
+// every harmonic the sums of x cos and x sin over them, by the backward
+// second-order (Goertzel) recurrence.
 QV_VECTOR_CLONES
-void right_hand_sides(const PowerlineFit& fit, const float* x, int n, double* r) {
+void right_hand_sides(const PowerlineFit& fit, const float* x, int n, rows::RowD* r) {
   const int K = fit.K;
-  double sum = 0;
-  for (int t = 0; t < n; ++t) sum += static_cast<double>(x[t]);
+  rows::RowD sum = rows::splat(0.0);
+  for (int t = 0; t < n; ++t) sum = sum + rows::widen(x + t * nchmx);
   r[0] = sum;
-  double u1[powerline_harmonics_max] = {}, u2[powerline_harmonics_max] = {}, two_cos[powerline_harmonics_max];
-  for (int k = 0; k < K; ++k) two_cos[k] = 2.0 * fit.cos_w[static_cast<std::size_t>(k)];
+  rows::RowD u1[powerline_harmonics_max], u2[powerline_harmonics_max], two_cos[powerline_harmonics_max];
+  for (int k = 0; k < K; ++k) {
+    u1[k] = u2[k] = rows::splat(0.0);
+    two_cos[k] = rows::splat(2.0 * fit.cos_w[static_cast<std::size_t>(k)]);
+  }
   for (int t = n - 1; t >= 1; --t) {
-    const double xt = x[t];
+    const rows::RowD xt = rows::widen(x + t * nchmx);
     for (int k = 0; k < K; ++k) {
-      const double u = xt + two_cos[k] * u1[k] - u2[k];
+      const rows::RowD u = xt + two_cos[k] * u1[k] - u2[k];
       u2[k] = u1[k];
       u1[k] = u;
     }
   }
-  const double x0 = x[0];
+  const rows::RowD x0 = rows::widen(x);
   for (int k = 0; k < K; ++k) {
-    r[2 * k + 1] = x0 + fit.cos_w[static_cast<std::size_t>(k)] * u1[k] - u2[k];
-    r[2 * k + 2] = fit.sin_w[static_cast<std::size_t>(k)] * u1[k];
+    r[2 * k + 1] = x0 + rows::splat(fit.cos_w[static_cast<std::size_t>(k)]) * u1[k] - u2[k];
+    r[2 * k + 2] = rows::splat(fit.sin_w[static_cast<std::size_t>(k)]) * u1[k];
   }
 }
 
-// Subtracts the fitted harmonics from x[0..n), harmonic after harmonic, every
-// correction rounded to single precision. Missing samples take no correction.
+// Subtracts the fitted harmonics from the n rows from x on, harmonic after
+// harmonic, every correction rounded to single precision, in the lanes of
+// `fitted`. A lane with a missing sample among those rows takes no
+// correction at its missing samples.
 QV_VECTOR_CLONES
-void subtract_harmonics(const PowerlineFit& fit, const double* beta, float* x, int n, float threshold) {
-  const bool any_missing = std::any_of(x, x + n, [&](float v) { return v >= threshold; });
+void subtract_harmonics(const PowerlineFit& fit, const rows::RowD* beta, float* x, int n, float threshold,
+                        const rows::RowMask& fitted) {
+  const rows::Row limit = rows::splat(threshold);
+  rows::RowMask missing{};  // lanes with a missing sample
+  for (int t = 0; t < n; ++t) missing = missing | rows::at_least(rows::load(x + t * nchmx), limit);
   for (int k = 0; k < fit.K; ++k) {
-    const double bc = beta[2 * k + 1], bs = beta[2 * k + 2];
+    const rows::RowD bc = beta[2 * k + 1], bs = beta[2 * k + 2];
     const double* c = &fit.cos_t[static_cast<std::size_t>(k) * nblk];
     const double* s = &fit.sin_t[static_cast<std::size_t>(k) * nblk];
-    if (!any_missing) {
-      for (int t = 0; t < n; ++t) x[t] -= static_cast<float>(bc * c[t] + bs * s[t]);
-    } else {
-      for (int t = 0; t < n; ++t)
-        if (x[t] < threshold) x[t] -= static_cast<float>(bc * c[t] + bs * s[t]);
+    for (int t = 0; t < n; ++t) {
+      float* row = x + t * nchmx;
+      const rows::Row v = rows::load(row);
+      const rows::Row corrected = v - rows::narrow(bc * rows::splat(c[t]) + bs * rows::splat(s[t]));
+      rows::store(row, corrected, fitted & (~missing | rows::less(v, limit)));
     }
   }
 }
@@ -201,19 +216,22 @@ void fit_and_subtract(SampleBlock& blk, int nch, int s1, int s2, int s3, float f
   const int P = 2 * K + 1;
   const int n2 = s2 - s1 + 1, n3 = s3 - s1 + 1;
   if (fit.w != n2 || fit.K != K || fit.fpl != fpl || fit.dt != dt) build_factor(fit, n2, K, fpl, dt, con);
-  float* x = fit.x.data();
+  float* x = blk.real.data() + static_cast<std::ptrdiff_t>(s1 - 1) * nchmx;
+  // A missing sample would enter the fit as a huge value and spread a
+  // sinusoid over the segment: such a channel is left as it is here.
+  std::array<bool, nchmx> fitted{};
+  bool any = false;
   for (int c = 0; c < nch; ++c) {
-    float* column = blk.real.data() + static_cast<std::ptrdiff_t>(s1 - 1) * nchmx + c;
-    for (int t = 0; t < n3; ++t) x[t] = column[static_cast<std::ptrdiff_t>(t) * nchmx];
-    // A missing sample would enter the fit as a huge value and spread a
-    // sinusoid over the segment: such a channel is left as it is here.
-    if (std::any_of(x, x + n2, [&](float v) { return v >= threshold; })) continue;
-    double beta[powerline_params_max];
-    right_hand_sides(fit, x, n2, beta);
-    solve(fit, P, beta);
-    subtract_harmonics(fit, beta, x, n3, threshold);
-    for (int t = 0; t < n3; ++t) column[static_cast<std::ptrdiff_t>(t) * nchmx] = x[t];
+    fitted[c] = true;
+    for (int t = 0; t < n2; ++t)
+      if (x[t * nchmx + c] >= threshold) fitted[c] = false;
+    any = any || fitted[c];
   }
+  if (!any) return;
+  rows::RowD beta[powerline_params_max];
+  right_hand_sides(fit, x, n2, beta);
+  solve(fit, P, beta);
+  subtract_harmonics(fit, beta, x, n3, threshold, rows::mask_of(fitted));
 }
 
 int filter_powerline(SampleBlock& blk, int nch, float fpl, float dt, float threshold, PowerlineFit& fit,

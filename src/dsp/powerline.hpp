@@ -21,8 +21,9 @@ inline constexpr int powerline_params_max = 2 * powerline_harmonics_max + 1;
 // The least-squares set-up of one segment length: the Cholesky factor of the
 // normal matrix (it depends only on the segment length, the harmonics and the
 // sample interval, so every channel and every segment of that length shares
-// it) and the work arrays of the fit. Kept by the run and rebuilt only when
-// the segment length, powerline frequency or sample interval changes.
+// it) and the cosines and sines of the harmonics at every sample offset. Kept
+// by the run and rebuilt only when the segment length, powerline frequency or
+// sample interval changes.
 struct PowerlineFit {
   int w = 0;  // segment length the factor belongs to; 0 before the first fit
   int K = 0;  // harmonics fitted
@@ -30,7 +31,6 @@ struct PowerlineFit {
   std::array<double, powerline_params_max*(powerline_params_max + 1) / 2> factor{};  // packed lower triangle
   std::array<double, powerline_harmonics_max> cos_w{}, sin_w{};  // cos and sin of each harmonic's step
   std::vector<double> cos_t, sin_t;  // per harmonic, cos and sin of every sample offset of a block
-  std::vector<float> x;              // one channel's samples of the segment, contiguous
 };
 
 // Result of filter_powerline.

@@ -6,6 +6,7 @@
 
 #include "common/error.hpp"
 #include "common/math_constants.hpp"
+#include "dsp/row_vectors.hpp"
 
 namespace qv {
 namespace {
@@ -18,33 +19,53 @@ void first_difference(float* window, int c, int n) {
   for (std::int64_t t = 0; t < n; ++t) window[widx(c, t)] = window[widx(c, t + 1)] - window[widx(c, t)];
 }
 
+// Lag sums r(j) = sum_{t<n} x(t) x(t+j), j = 0..p, of every channel slot of
+// the window (w.lag[c][j]), accumulated in double precision (the products of
+// single-precision samples are exact there) and rounded once: a long window
+// would otherwise lose the low bits of its power to the running sum. The
+// channels of a sample row lie side by side, so each step adds a row of
+// products to a row of running sums, and up to four lags go along together;
+// every sum still takes its terms one by one in increasing t, as a loop over
+// one channel and lag would. Slots of channels that are not fitted are summed
+// as well and not used.
+template <int G>
+void lag_group(const float* window, int n, int j, PwWork& w) {
+  rows::RowD s[G] = {};
+  for (std::int64_t t = 0; t < n; ++t) {
+    const rows::RowD a = rows::widen(window + t * wld);
+    for (int g = 0; g < G; ++g) s[g] = s[g] + a * rows::widen(window + (t + j + g) * wld);
+  }
+  for (int g = 0; g < G; ++g)
+    for (int c = 0; c < nchmx; ++c) w.lag[c][j + g] = rows::lane(s[g], c);
+}
+
+void lag_sums(const float* window, int n, int p, PwWork& w) {
+  int j = 0;
+  for (; j + 4 <= p + 1; j += 4) lag_group<4>(window, n, j, w);
+  switch (p + 1 - j) {
+    case 3: lag_group<3>(window, n, j, w); break;
+    case 2: lag_group<2>(window, n, j, w); break;
+    case 1: lag_group<1>(window, n, j, w); break;
+    default: break;
+  }
+}
+
 // Fits the prediction-error filter of order p to samples 0..n+p-1 of channel c
 // (least squares over the n predictions of samples p..n+p-1, with the normal
-// equations loaded on the diagonal by 1 % of the power) and writes it to hc.
-// Returns false, leaving hc alone, when the normal matrix is not positive
-// definite.
+// equations loaded on the diagonal by 1 % of the power), given its lag sums
+// in w.lag[c], and writes it to hc. Returns false, leaving hc alone, when the
+// normal matrix is not positive definite.
 bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) {
   auto x = [&](std::int64_t t) { return static_cast<double>(window[widx(c, t)]); };
-
-  // Lag sums r(j) = sum_{t<n} x(t) x(t+j), accumulated in double precision
-  // (the products of single-precision samples are exact there) and rounded
-  // once: a long window would otherwise lose the low bits of its power to the
-  // running sum.
-  for (int j = 0; j <= p; ++j) {
-    const float* xa = window + widx(c, 0);
-    const float* xb = window + widx(c, j);
-    double s = 0.0;
-    for (std::int64_t t = 0; t < n; ++t) s += static_cast<double>(xa[t * wld]) * xb[t * wld];
-    w.lag[j] = s;
-    w.r[j] = static_cast<float>(s);
-  }
+  const std::array<double, PwWork::pmax + 1>& lag = w.lag[c];
+  for (int j = 0; j <= p; ++j) w.r[j] = static_cast<float>(lag[j]);
 
   // A(R, C) = sum_{s<n} x(s+C) x(s+R): the lag sum of R - C with the C
   // products at the start taken out and the C products past n put in.
   for (int row = 0; row < p; ++row) {
     for (int col = 0; col <= row; ++col) {
       const int j = row - col;
-      double s = w.lag[j];
+      double s = lag[j];
       for (int t = 0; t < col; ++t) s -= x(t) * x(t + j);
       for (std::int64_t t = n; t < std::int64_t(n) + col; ++t) s += x(t) * x(t + j);
       w.a[packed(row, col)] = static_cast<float>(s);
@@ -88,16 +109,63 @@ bool fit_filter(const float* window, int c, int n, int p, float* hc, PwWork& w) 
   return true;
 }
 
-// y(t) = sum_{m<L} h(m) x(t + L-1 - m), t = 0..n-1, in increasing t: output t
-// needs samples t..t+L-1 only, none of them overwritten yet.
-void apply_filter(float* window, int c, int n, int L, const float* hc) {
-  float h[pwlenmx];  // a local copy: the window is written while the filter is read
-  for (int m = 0; m < L; ++m) h[m] = hc[m];
-  float* x = window + widx(c, 0);
+// The phase factor exp(+i w (L - m)) of the filter response at frequency
+// index k, w = dw k: one expression for the per-level table and for a
+// window without one, so that both give the same bits.
+std::complex<float> pw_phase(float dw, int k, int L, int m) {
+  const float w = dw * static_cast<float>(k);
+  return std::exp(std::complex<float>(0.0f, w * static_cast<float>(L - m)));
+}
+
+// (a + i b) / (c + i d) in double precision, the quotient std::complex<double>
+// gives: the C runtime's division (Smith's method with scaling, libgcc's
+// __divdc3). Its operands here are single-precision values, and for finite
+// ones with a divisor other than 0 what that routine does reduces to the
+// plain Smith division below: its scaling steps multiply all four operands by
+// one power of two, which changes no rounding where nothing can overflow or
+// underflow (products of single-precision values cannot in double), and its
+// other order of operations for a ratio below the smallest normal number is
+// taken only for a ratio of exactly 0, where it gives the same value and
+// sign. So the same bits come without a library call per coefficient. Any
+// other operand takes the library's path.
+inline void divide(float a, float b, float c, float d, double& x, double& y) {
+  if (!(std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d)) ||
+      (c == 0.0f && d == 0.0f)) [[unlikely]] {
+    const std::complex<double> q = std::complex<double>(a, b) / std::complex<double>(c, d);
+    x = q.real();
+    y = q.imag();
+    return;
+  }
+  const double ad = a, bd = b, cd = c, dd = d;
+  if (std::fabs(cd) < std::fabs(dd)) {
+    const double ratio = cd / dd;
+    const double denom = cd * ratio + dd;
+    x = (ad * ratio + bd) / denom;
+    y = (bd * ratio - ad) / denom;
+  } else {
+    const double ratio = dd / cd;
+    const double denom = dd * ratio + cd;
+    x = (bd * ratio + ad) / denom;
+    y = (bd - ad * ratio) / denom;
+  }
+}
+
+// y(t) = sum_{m<L} h(m) x(t + L-1 - m), t = 0..n-1, in increasing t, for the
+// channel slots with filtered[c]: output t needs samples t..t+L-1 only, none
+// of them overwritten yet. The slots of a row go along side by side, every
+// output summed over m in the same order; the other slots keep their values.
+void apply_filters(float* window, int n, int L, const PwFilters& h, const std::array<bool, nchmx>& filtered) {
+  rows::Row hm[pwlenmx];  // tap m of every slot; zero where not filtered
+  for (int m = 0; m < L; ++m) {
+    float v[nchmx];
+    for (int c = 0; c < nchmx; ++c) v[c] = filtered[c] ? h.h[c][m] : 0.0f;
+    hm[m] = rows::load(v);
+  }
+  const rows::RowMask mask = rows::mask_of(filtered);
   for (std::int64_t t = 0; t < n; ++t) {
-    float s = 0.0f;
-    for (int m = 0; m < L; ++m) s += h[m] * x[(t + L - 1 - m) * wld];
-    x[t * wld] = s;
+    rows::Row s = rows::splat(0.0f);
+    for (int m = 0; m < L; ++m) s = s + hm[m] * rows::load(window + (t + L - 1 - m) * wld);
+    rows::store(window + t * wld, s, mask);
   }
 }
 
@@ -112,13 +180,21 @@ void prewhiten(const WindowArray& win, int n, const std::array<bool, nchmx>& pwd
   win.require_samples(std::int64_t(n) + L - 1, "prewhiten");
   const int nch = win.nch();
   float* window = win.data();
+  bool any_fit = false;
+  for (int c = 0; c < nch; ++c) {
+    if (pwdiff[c] && L < 2) {
+      throw Error("prewhiten: channel " + std::to_string(c + 1) +
+                  " is first-differenced but the window has no extra sample (filter length 1)");
+    }
+    any_fit = any_fit || (!pwdiff[c] && L >= 2);
+  }
+  // The lag sums of every channel are taken before any channel is changed;
+  // each channel's filtering reads only that channel.
+  if (any_fit) lag_sums(window, n, L - 1, work);
+  std::array<bool, nchmx> filtered{};
   for (int c = 0; c < nch; ++c) {
     float* hc = h.h[c].data();
     if (pwdiff[c]) {
-      if (L < 2) {
-        throw Error("prewhiten: channel " + std::to_string(c + 1) +
-                    " is first-differenced but the window has no extra sample (filter length 1)");
-      }
       first_difference(window, c, n);
       hc[0] = 1.0f;
       hc[1] = -1.0f;
@@ -127,15 +203,22 @@ void prewhiten(const WindowArray& win, int n, const std::array<bool, nchmx>& pwd
     hc[0] = 1.0f;
     if (L < 2) continue;
     if (fit_filter(window, c, n, L - 1, hc, work)) {
-      apply_filter(window, c, n, L, hc);
+      filtered[c] = true;
     } else {
       for (int m = 1; m < L; ++m) hc[m] = 0.0f;  // identity filter, channel left as it is
     }
   }
+  if (any_fit) apply_filters(window, n, L, h, filtered);
+}
+
+void pw_phase_table(int nfreq, int L, int n, std::complex<float>* table) {
+  const float dw = twopi / static_cast<float>(n);
+  for (int k = 1; k <= nfreq; ++k)
+    for (int m = 1; m <= L; ++m) table[std::int64_t(k - 1) * L + (m - 1)] = pw_phase(dw, k, L, m);
 }
 
 void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<float>* response, const PwFilters& h,
-                          int L, int n, const std::array<bool, nchmx>& pwdiff) {
+                          int L, int n, const std::array<bool, nchmx>& pwdiff, const std::complex<float>* phases) {
   if (L < 1 || L > pwlenmx) {
     throw Error("correct_coefficients: filter length " + std::to_string(L) + " is outside 1.." +
                 std::to_string(pwlenmx));
@@ -149,11 +232,15 @@ void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<
   float* window = win.data();
   const float dw = twopi / static_cast<float>(n);  // radians per frequency index
   // exp(+i w (L - m)) for m = 1..L, shared by all channels of a frequency.
-  std::array<std::complex<float>, pwlenmx> e{};
+  std::array<std::complex<float>, pwlenmx> own{};
   for (int k = 1; k <= nfreq; ++k) {
-    const float w = dw * static_cast<float>(k);
+    const std::complex<float>* e = own.data();
     if (L >= 2) {
-      for (int m = 1; m <= L; ++m) e[m - 1] = std::exp(std::complex<float>(0.0f, w * static_cast<float>(L - m)));
+      if (phases) {
+        e = phases + std::int64_t(k - 1) * L;
+      } else {
+        for (int m = 1; m <= L; ++m) own[m - 1] = pw_phase(dw, k, L, m);
+      }
     }
     for (int c = 0; c < nch; ++c) {
       float hr = 1.0f;
@@ -171,9 +258,10 @@ void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<
       const std::complex<float> r = response[std::int64_t(k - 1) * nchmx + c];
       const float pr = *re * r.real() - *im * r.imag();
       const float pi = *re * r.imag() + *im * r.real();
-      const std::complex<double> f = std::complex<double>(pr, pi) / std::complex<double>(hr, hi);
-      *re = static_cast<float>(f.real());
-      *im = static_cast<float>(f.imag());
+      double fr, fi;
+      divide(pr, pi, hr, hi, fr, fi);
+      *re = static_cast<float>(fr);
+      *im = static_cast<float>(fi);
     }
   }
 }

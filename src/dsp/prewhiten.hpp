@@ -26,7 +26,7 @@ struct PwFilters {
 struct PwWork {
   static constexpr int pmax = pwlenmx - 1;
   static constexpr int npacked = pmax * (pmax + 1) / 2;
-  std::array<double, pmax + 1> lag{};  // lag sums r(0..p) as accumulated
+  std::array<std::array<double, pmax + 1>, nchmx> lag{};  // per channel, lag sums r(0..p) as accumulated
   std::array<float, pmax + 1> r{};    // lag sums r(0..p), then divided by n
   std::array<float, npacked> a{};     // normal matrix, lower triangle packed by rows
   std::array<float, npacked> g{};     // its Cholesky factor, same packing
@@ -47,13 +47,23 @@ struct PwWork {
 void prewhiten(const WindowArray& w, int n, const std::array<bool, nchmx>& pwdiff, int L, PwFilters& h,
                PwWork& work);
 
+// The phase factors exp(+i w (L - m)), m = 1..L, w = 2 pi k / n, that the
+// response of a filter of length L is summed from at the frequency indices
+// k = 1..nfreq of a window of n samples: the same for every window of a
+// level, so a run works them out once per level. Writes nfreq * L values,
+// entry (k - 1) * L + (m - 1), exactly as correct_coefficients forms them.
+void pw_phase_table(int nfreq, int L, int n, std::complex<float>* table);
+
 // Corrects coefficients k = 1..nfreq of every channel in place:
 // F <- (F * R) / H, with R = response[(k-1) * nchmx + c] (the level's response
 // table) and H the response of the channel's pre-whitening filter at
 // frequency index k of a window of n samples (H = 1 for a first difference,
-// which the response table accounts for, and for L = 1). Raises Error if
-// nfreq exceeds n/2 or L is outside 1..41.
+// which the response table accounts for, and for L = 1). phases, when given,
+// is the pw_phase_table of (nfreq, L, n); without it the factors are formed
+// here, with the same result. Raises Error if nfreq exceeds n/2 or L is
+// outside 1..41.
 void correct_coefficients(const WindowArray& w, int nfreq, const std::complex<float>* response, const PwFilters& h,
-                          int L, int n, const std::array<bool, nchmx>& pwdiff);
+                          int L, int n, const std::array<bool, nchmx>& pwdiff,
+                          const std::complex<float>* phases = nullptr);
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 
 #include "common/error.hpp"
 #include "common/limits.hpp"
+#include "dsp/row_vectors.hpp"
 
 namespace qv {
 namespace {
@@ -51,13 +52,15 @@ void remove_mean(const WindowArray& w, int m) {
   w.require_samples(m, "remove_mean");
   const int nch = w.nch();
   float* x = w.data();
-  std::array<double, nchmx> sum{};
-  for (std::int64_t t = 0; t < m; ++t)
-    for (int c = 0; c < nch; ++c) sum[c] += x[widx(c, t)];
-  std::array<float, nchmx> mean{};
-  for (int c = 0; c < nch; ++c) mean[c] = static_cast<float>(sum[c] / m);
-  for (std::int64_t t = 0; t < m; ++t)
-    for (int c = 0; c < nch; ++c) x[widx(c, t)] -= mean[c];
+  // All six slots of a row at once (row_vectors.hpp): every channel's sum
+  // still takes its samples one by one in increasing t.
+  rows::RowD sum{};
+  for (std::int64_t t = 0; t < m; ++t) sum = sum + rows::widen(x + widx(0, t));
+  float mean[nchmx] = {};
+  for (int c = 0; c < nch; ++c) mean[c] = static_cast<float>(rows::lane(sum, c) / m);
+  const rows::Row mean_row = rows::load(mean);
+  const rows::RowMask in_use = rows::mask_first(nch);
+  for (std::int64_t t = 0; t < m; ++t) rows::store(x + widx(0, t), rows::load(x + widx(0, t)) - mean_row, in_use);
 }
 
 void apply_taper(const WindowArray& w, int n, bool& taper_flag, float* taper_table) {

@@ -3,11 +3,19 @@
 #include <cmath>
 #include <limits>
 
-#include "common/rounding.hpp"
-
 namespace qv {
 
 namespace {
+
+// Nearest integer of v, halves away from zero (what nint gives), for
+// |v| < 2^23 without a library call: the conversion truncates toward zero and
+// v minus that whole part is exact (both lie in one binade or the part is 0),
+// so comparing it with one half decides the rounding as round() does.
+int nearest(float v) {
+  const int i = static_cast<int>(v);
+  const float f = v - static_cast<float>(i);
+  return i + (f >= 0.5f ? 1 : 0) - (f <= -0.5f ? 1 : 0);
+}
 
 // Mantissa of a reduced part, |t| < 1. 4096 t - 0.5 is formed in single
 // precision like the rest of the packing; for t just above -1 that sum rounds
@@ -15,20 +23,15 @@ namespace {
 // field, so the result is held to the 13-bit range.
 int mantissa(float t) {
   const float v = 4096.0f * t - 0.5f;
-  int m = nint(v);
+  int m = nearest(v);
   if (m < -4096) m = -4096;
   if (m > 4095) m = 4095;
   return m;
 }
 
-double pow10(int e) {
-  static constexpr double p[8] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7};
-  return p[e];
-}
-
-}  // namespace
-
-int reduce_fc_part(float x, float& t) {
+// The reduction one step at a time: divide by 10 while the magnitude is 1 or
+// more; -1 after an eighth division, or for NaN.
+int reduce_stepwise(float x, float& t) {
   t = x;
   if (std::isnan(x)) return -1;
   int e = 0;
@@ -40,14 +43,69 @@ int reduce_fc_part(float x, float& t) {
   return e;
 }
 
+// Number of divisions by 10 that bring |a| < 10^7 below 1 (see reduce_part).
+inline int divisions(float a) {
+  return (a >= 1.0f) + (a >= 10.0f) + (a >= 100.0f) + (a >= 1.0e3f) + (a >= 1.0e4f) + (a >= 1.0e5f) + (a >= 1.0e6f);
+}
+
+// The same result as reduce_stepwise without a loop whose length the data
+// decide. A correctly rounded division by 10 never decreases as its operand
+// grows, and 10^i / 10 = 10^(i-1) exactly for i <= 7, so the part after i
+// divisions has a magnitude of 1 or more exactly when |x| >= 10^i: the number
+// of divisions follows from comparisons with |x|. The divisions themselves
+// are all made, one after the other as before, and the right one is taken.
+// Parts of 10^7 or more (and NaN) go the stepwise way, which also gives the
+// part as reduced so far for the overflow report.
+inline int reduce_part(float x, float& t) {
+  const float a = std::fabs(x);
+  if (!(a < 1.0e7f)) return reduce_stepwise(x, t);
+  const int e = divisions(a);
+  float step[8];
+  step[0] = x;
+  for (int i = 1; i < 8; ++i) step[i] = step[i - 1] / 10.0f;
+  t = step[e];
+  return e;
+}
+
+// Both parts of a coefficient below 10^7 in magnitude reduced at once: the
+// real and imaginary part go through the divisions side by side, each lane
+// with the divisions of reduce_part.
+using f4 = float __attribute__((vector_size(16)));
+inline void reduce_both(float x, float y, int er, int ei, float& tr, float& ti) {
+  const f4 ten = {10.0f, 10.0f, 10.0f, 10.0f};
+  f4 step[8];
+  step[0] = f4{x, y, 0.0f, 0.0f};
+  for (int i = 1; i < 8; ++i) step[i] = step[i - 1] / ten;
+  tr = step[er][0];
+  ti = step[ei][1];
+}
+
+double pow10(int e) {
+  static constexpr double p[8] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7};
+  return p[e];
+}
+
+}  // namespace
+
+int reduce_fc_part(float x, float& t) { return reduce_part(x, t); }
+
 std::uint32_t pack_fc(float x, float y, bool& overflow, float* reduced_real) {
   float tr = 0, ti = 0;
-  const int er = reduce_fc_part(x, tr);
-  if (reduced_real) *reduced_real = tr;
-  const int ei = er < 0 ? -1 : reduce_fc_part(y, ti);
-  if (er < 0 || ei < 0) {
-    overflow = true;
-    return fc_sentinel;
+  int er, ei;
+  const float ax = std::fabs(x), ay = std::fabs(y);
+  if (ax < 1.0e7f && ay < 1.0e7f) {
+    er = divisions(ax);
+    ei = divisions(ay);
+    reduce_both(x, y, er, ei, tr, ti);
+    if (reduced_real) *reduced_real = tr;
+  } else {
+    er = reduce_part(x, tr);
+    if (reduced_real) *reduced_real = tr;
+    ei = er < 0 ? -1 : reduce_part(y, ti);
+    if (er < 0 || ei < 0) {
+      overflow = true;
+      return fc_sentinel;
+    }
   }
   overflow = false;
   const int mr = mantissa(tr);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -65,6 +68,49 @@ TEST(FreeFormat, SlashEndsAReadEarly) {
   EXPECT_EQ(r.read(a, b), ReadStatus::ok);
   EXPECT_EQ(a, 5);
   EXPECT_EQ(b, 9);
+}
+
+// The sample reader's own decimal reading must give the general parser's
+// float for every text it takes: digits M (as a whole number) and f of them
+// after the point, near 2^24, where floats are sparsest, and spread over the
+// whole range, at every f and both signs; and it must leave every other form
+// to the general parser.
+TEST(FreeFormat, PlainDecimalsGiveTheGeneralParsersFloat) {
+  int checked = 0;
+  auto check = [&](std::uint32_t m, int f) {
+    std::string digits = std::to_string(m);
+    if (static_cast<int>(digits.size()) < f + 1) digits.insert(0, static_cast<std::size_t>(f + 1) - digits.size(), '0');
+    if (static_cast<int>(digits.size()) > 9) return;
+    std::string text = f > 0 ? digits.substr(0, digits.size() - f) + "." + digits.substr(digits.size() - f) : digits;
+    for (const std::string& t : {text, "-" + text}) {
+      float fast = 0, general = 0;
+      ASSERT_EQ(parse_plain_decimal(t.data(), t.data() + t.size(), fast), t.data() + t.size()) << t;
+      ASSERT_TRUE(parse_real(t, general)) << t;
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(fast), std::bit_cast<std::uint32_t>(general)) << t;
+      ++checked;
+    }
+  };
+  for (int f = 0; f <= 8; ++f) {
+    for (std::uint32_t m = (1u << 24) - 20000; m <= (1u << 24); ++m) check(m, f);
+    for (std::uint32_t m = 0; m <= (1u << 24); m += 997) check(m, f);
+  }
+  EXPECT_GT(checked, 500000);
+
+  float v = 7.0f;
+  const std::string text = "12.5,-3 4\t0.25\r";
+  const char* p = text.data();
+  const char* e = p + text.size();
+  p = parse_plain_decimal(p, e, v);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(v, 12.5f);
+  EXPECT_EQ(parse_plain_decimal(p + 1, e, v), p + 3);  // ends at the blank
+  EXPECT_EQ(v, -3.0f);
+  for (const char* other : {"16777217", "1234567890", "0.0000000001", "1e5", "+1", ".5", "5.", "-", "", "1.2.3", "12/",
+                            "1-2", "2147483647", "0x10", "nan", "1D3"}) {
+    v = 7.0f;
+    EXPECT_EQ(parse_plain_decimal(other, other + std::strlen(other), v), nullptr) << other;
+    EXPECT_EQ(v, 7.0f);
+  }
 }
 
 TEST(TextReaderFile, StepsBackAndRewindsAcrossBufferRefills) {
