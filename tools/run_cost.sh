@@ -45,6 +45,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCHMARKS=OFF >/dev/null
 fi
 cmake --build "$build" -j2 --target qel_vort make_sample_station bare_parse >/dev/null
+build=$(cd "$build" && pwd)  # the runs take place in other folders
 vort=${QV_VORT:-$build/qel_vort}
 vort=$(cd "$(dirname "$vort")" && pwd)/$(basename "$vort")
 
