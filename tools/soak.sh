@@ -22,7 +22,7 @@ samples=$((days * 86400 * 128))
 # decimated levels add about 40 % more.
 nsmax=$((samples / 192 * 3 / 2 + 1000))
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCHMARKS=OFF >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j2 --target qel_vort make_sample_station fcdump >/dev/null
 
 echo "generating $days days ($samples scans) at 128 Hz ..."
