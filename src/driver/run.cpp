@@ -189,7 +189,7 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   report_second_list(*st, con);
   in.reader.reset();  // closes the time-series file
   end_of_run_write(*st, writer);
-  report_run_end(*st, in.acq, done.end, st->max_sets, con);
+  report_run_end(*st, in.acq, done.end, con);
   report_run_time(start, con);
   return 0;
 }

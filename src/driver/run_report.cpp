@@ -14,15 +14,10 @@ namespace {
 // derives from it.
 constexpr double kIntervalTolerance = 1.0e-5;
 
-std::string g7(double v) {
+// v with at most `digits` significant digits, as %g writes it.
+std::string fmt_g(double v, int digits) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.7g", v);
-  return buf;
-}
-
-std::string g6(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
+  std::snprintf(buf, sizeof buf, "%.*g", digits, v);
   return buf;
 }
 
@@ -48,28 +43,22 @@ std::string seconds_after_reference(double t, float dt) {
   return buf;
 }
 
-// Input samples per sample of level lev: decfac(1) * ... * decfac(lev).
-std::int64_t input_samples_per_sample(const DecSetup& s, int lev) {
-  std::int64_t k = 1;
-  for (int i = 1; i <= lev; ++i) k *= s.lev[i].decfac;
-  return k;
-}
-
-void warn_empty_level(const RunState& st, int lev, LoopEnd end, int set_limit, Console& con) {
+void warn_empty_level(const RunState& st, int lev, LoopEnd end, Console& con) {
   const LevelSetup& ls = st.setup.lev[lev];
   const RunProgress& p = st.progress;
   const std::string level = std::to_string(lev);
   std::string msg = std::string("qel_vort: warning: level ") + level + " stored no window: its window is " +
                     std::to_string(ls.nwin) + " samples of " + Console::num(st.dr[lev]) + " s = " +
-                    g7(double(ls.nwin) * double(st.dr[lev])) + " s";
+                    fmt_g(double(ls.nwin) * double(st.dr[lev]), 7) + " s";
   const std::string data = std::to_string(p.samples) + " samples of " + Console::num(st.sp.dt) + " s";
-  const std::string span = g7(double(p.samples) * double(st.sp.dt)) + " s";
+  const std::string span = fmt_g(double(p.samples) * double(st.sp.dt), 7) + " s";
   if (p.samples == 0) {
     msg += ", and no sample was processed (the data end in the first block read)";
   } else if (end == LoopEnd::set_limit) {
-    msg += std::string(", and the set limit of ") + std::to_string(set_limit) + " windows was reached after " + span +
+    msg += std::string(", and the set limit of ") + std::to_string(st.max_sets) + " windows was reached after " + span +
            " of data (" + data + ")";
-  } else if (double(ls.nwin) * double(input_samples_per_sample(st.setup, lev)) > double(p.samples)) {
+  } else if (double(ls.nwin) * double(st.setup.lev[1].decfac) * double(cumulative_factor(st.setup, lev)) >
+             double(p.samples)) {
     msg += std::string(", longer than the ") + span + " of data processed (" + data + ")";
   } else {
     msg += std::string(", and the data processed span ") + span + " (" + data + "); ";
@@ -104,18 +93,18 @@ void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, 
   if (!intervals_differ(sp.dt, acq.dr)) return;
   const double run_dt = sp.dt, rec_dt = acq.dr;
   con.err() << "qel_vort: warning: the sample interval of the system parameter file " << sp.source << ", "
-            << Console::num(sp.dt) << " s (" << g7(1.0 / run_dt) << " Hz), differs from the recording's, "
-            << Console::num(acq.dr) << " s (" << g7(1.0 / rec_dt) << " Hz) in " << recording_source(opts, files)
-            << ", by a factor of " << g6(run_dt / rec_dt) << "; the run uses the system parameter file's "
+            << Console::num(sp.dt) << " s (" << fmt_g(1.0 / run_dt, 7) << " Hz), differs from the recording's, "
+            << Console::num(acq.dr) << " s (" << fmt_g(1.0 / rec_dt, 7) << " Hz) in " << recording_source(opts, files)
+            << ", by a factor of " << fmt_g(run_dt / rec_dt, 6) << "; the run uses the system parameter file's "
             << Console::num(sp.dt) << " s for every frequency, response, phase and bad-record time, the "
             << "recording's only to place its start on the window grid\n";
 }
 
-void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, int set_limit, Console& con) {
+void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, Console& con) {
   std::string levels;
   for (int lev = 1; lev <= st.setup.nd; ++lev) {
     if (st.setup.lev[lev].nfreq < 1) continue;  // never cut into windows
-    if (st.level_sets[lev] == 0) warn_empty_level(st, lev, end, set_limit, con);
+    if (st.level_sets[lev] == 0) warn_empty_level(st, lev, end, con);
     levels += std::string(" ") + std::to_string(lev) + ":" + std::to_string(st.level_sets[lev]);
   }
   const RunProgress& p = st.progress;
@@ -137,7 +126,7 @@ void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, int
     line += "no samples processed (the data end in the first block read)";
   }
   line += levels.empty() ? ", no level is cut into windows" : std::string(", windows stored per level") + levels;
-  line += std::string(", ") + run_end(end, set_limit);
+  line += std::string(", ") + run_end(end, st.max_sets);
   con.err() << line << '\n';
 }
 

@@ -33,8 +33,8 @@ void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, 
 // samples processed in seconds after the reference time (from the start time
 // of acq, at the run's sample interval, and at the recording's as well when
 // the two differ), the number of samples processed, the windows stored per
-// level and whether the set limit, set_limit windows, or a wrong time mark
+// level and whether the set limit (st.max_sets windows) or a wrong time mark
 // ended the run.
-void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, int set_limit, Console& con);
+void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, Console& con);
 
 }  // namespace qv
