@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -72,8 +73,41 @@ struct TimeScale {
   double per_unit = 1.0;  // time marks per unit: r / dr1
 };
 
+// Marks per unit of the boundaries, r / dr1 in single precision. The
+// sample interval is a single-precision value, so the quotient is rarely
+// the rate it stands for: 1 / 0.002f is 499.99997 and 1 / 0.016f
+// 62.499996, one unit in the last place short, and a boundary on a whole
+// second would then fall one sample early, more the longer the recording.
+// Rates are whole numbers of marks per unit or short binary fractions of
+// them (62.5, 31.25, 7.8125 Hz), so a quotient within 4 units in the last
+// place of one is taken as that number: the coarsest such grid first, from
+// whole numbers down to 1/1024.
+double marks_per_unit(float r, float dr1) {
+  const float f = r / dr1;
+  if (!std::isfinite(f)) return f;
+  const double ulp = static_cast<double>(std::nextafter(std::fabs(f), INFINITY)) - std::fabs(f);
+  for (int k = 0; k <= 10; ++k) {
+    const double q = std::ldexp(1.0, k);
+    const double grid = std::round(static_cast<double>(f) * q) / q;
+    if (std::fabs(grid - f) <= 4.0 * ulp) return grid;
+  }
+  return f;
+}
+
 std::int64_t to_mark(double b, const TimeScale& ts, const std::string& path, std::int64_t line) {
-  const double m = ts.given ? std::trunc((b - ts.start_s / ts.r) * ts.per_unit) : std::trunc(b);
+  double m = std::trunc(b);
+  if (ts.given) {
+    const double offset = ts.start_s / ts.r;
+    const double exact = (b - offset) * ts.per_unit;
+    // A boundary written on a sample (13.7 s at 10 Hz, 13.4 s after a start
+    // 0.3 s past the reference) must land on that sample, not on the one
+    // before it by the rounding of the decimal fractions in double: a mark
+    // within the rounding error of the computation of a whole number is that
+    // number; any other is truncated toward zero.
+    const double whole = std::round(exact);
+    const double rounding = 64.0 * DBL_EPSILON * (std::fabs(b) + std::fabs(offset)) * std::fabs(ts.per_unit);
+    m = std::fabs(exact - whole) <= rounding ? whole : std::trunc(exact);
+  }
   if (!std::isfinite(m) || std::fabs(m) > kMarkLimit) {
     std::string msg = at_line(path, line);
     msg += "the boundary ";
@@ -189,7 +223,7 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
     // start time is, so whole-second starts give whole-second offsets.
     ts.start_s = static_cast<double>(time_int) / 1.0e6;
     ts.dr1 = static_cast<double>(dr1);
-    ts.per_unit = r / ts.dr1;
+    ts.per_unit = marks_per_unit(static_cast<float>(r), dr1);
     con.say("nseg", nseg);
   } else {
     con.say("bad-record file", path, ": no time scale r on line 2; the intervals are taken as time marks");

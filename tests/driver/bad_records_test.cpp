@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <vector>
@@ -121,6 +123,35 @@ TEST_F(BadRecordFiles, BoundariesBecomeTimeMarksOfLevelOne) {
   }
 }
 
+TEST_F(BadRecordFiles, BoundaryOnASampleLandsOnItAtEveryRate) {
+  // The sample interval arrives in single precision (0.002f is not 1/500);
+  // a boundary on a whole second, or on a sample given in decimals, must
+  // still be that sample after a month, also for data that start a
+  // fraction of a second after the reference time.
+  for (const double rate : {10.0, 20.0, 40.0, 62.5, 128.0, 250.0, 500.0, 1000.0, 4000.0}) {
+    const float dr1 = static_cast<float>(1.0 / rate);
+    for (const std::int64_t start_us : {std::int64_t(0), std::int64_t(300000)}) {
+      const double start_s = start_us / 1e6;
+      // Seconds after the reference time: whole seconds up to 30 days, and
+      // sample times written in decimals (13.7 s at 10 Hz is sample 137).
+      const double secs[] = {1, 2, 3600, 86400, 30 * 86400.0, 12 + 7 / rate};
+      std::string text = "title\n" + std::to_string(std::size(secs)) + " 1.0\n";
+      for (const double b : secs) {
+        char field[40];
+        std::snprintf(field, sizeof field, "%.15g", b + start_s);  // as a person writes it: 2592000.3
+        text += std::string(field) + " " + field + " 1\n";
+      }
+      run(text, dr1, start_us);
+      ASSERT_EQ(br.list1.count[0], static_cast<int>(std::size(secs)));
+      for (std::size_t k = 0; k < std::size(secs); ++k) {
+        // The product is a whole number or, at 62.5 Hz after 1 s, half way.
+        const auto expected = static_cast<std::int64_t>(std::floor(secs[k] * rate + 1e-6));
+        EXPECT_EQ(br.list1.interval[0][k].first, expected) << rate << " Hz, " << secs[k] << " s, start " << start_s;
+      }
+    }
+  }
+}
+
 TEST_F(BadRecordFiles, OneListAndLevelHoldsAHundredIntervals) {
   // Exactly 100 for each list and level; codes 1 and 4 share list 1, level 0.
   std::string full = "title\n300 1.0\n";
@@ -143,7 +174,7 @@ TEST_F(BadRecordFiles, MalformedFilesStopNamingFileAndLine) {
       {"t\n-1 1.0\n", "line 2: expected the number of entries nseg (a whole number, 0 or more), found '-1'"},
       {"t\n2 1.0\n1 2 1\n3 4\n", "line 5: expected the start, end and code of bad-record entry 2"},
       {"t\n1 1.0\n1 2 one\n", "line 3: expected the start, end and code of bad-record entry 1, found 'one'"},
-      {"t\n1 1e20\n1000 2 1\n", "line 3: the boundary 1000 converts to the time mark 1e+23"},
+      {"t\n1 1e20\n1000 2 1\n", "line 3: the boundary 1000 converts to the time mark 1.00000002"},
   };
   for (const auto& c : cases) EXPECT_NE(failure(c[0]).find(path + ", " + c[1]), std::string::npos) << failure(c[0]);
 }
