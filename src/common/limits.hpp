@@ -17,9 +17,6 @@ inline constexpr int nwspare = 40;       // spare samples behind a window for pr
 inline constexpr int pwlenmx = nwspare + 1;  // longest pre-whitening filter
 inline constexpr int nspanmx = 63;       // longest median neighbourhood
 inline constexpr int nbadcap = 100;      // bad-record intervals per level
-// Windows (sets) a run stores over all levels unless the command line
-// ("--max-sets=N") says otherwise.
-inline constexpr int NSMAX = 600;
 
 // Window array: channel index fastest with leading dimension nchmx. Sample t
 // (0-based) of channel c (0-based) lives at t * nchmx + c. After the transform,

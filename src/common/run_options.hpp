@@ -7,6 +7,8 @@
 
 namespace qv {
 
+inline constexpr int no_set_limit = 0;
+
 struct RunOptions {
   bool ascii = false;             // time series is a text file
   bool nims = false;              // NIMS layout
@@ -16,7 +18,10 @@ struct RunOptions {
   std::string ts_name;            // time-series file name from "-f:"
   float powerline = 60.0f;        // powerline fundamental, Hz
   int single_digit = 2;           // set by "-b"; no further effect
-  int max_sets = NSMAX;           // windows stored before processing stops ("--max-sets=")
+  // Windows (sets) stored over all levels before processing stops
+  // ("--max-sets=N"); no_set_limit: the whole recording. Coefficients leave
+  // memory for a temporary file, so a run needs no cap by default.
+  int max_sets = no_set_limit;
 };
 
 }  // namespace qv

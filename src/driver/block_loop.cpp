@@ -109,7 +109,7 @@ bool process_window(RunState& st, int lev, Console& con) {
   ++st.level_sets[lev];
   if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++st.list2_sets[lev];
   ++st.nsets;
-  if (st.nsets >= st.max_sets) {
+  if (st.max_sets != no_set_limit && st.nsets >= st.max_sets) {
     report_set_limit(st.max_sets, con);
     return true;
   }

@@ -37,7 +37,7 @@ void progress_start(RunProgress& p, std::ostream& err, bool terminal, int set_li
   p.shown = 0;
 }
 
-void progress_block(RunProgress& p, const SampleBlock& blk, int nsets) {
+void progress_block(RunProgress& p, const SampleBlock& blk, std::int64_t nsets) {
   if (blk.npts <= 0) return;
   if (p.samples == 0) p.first_index = blk.index[0];
   p.last_index = blk.index[blk.npts - 1];
@@ -46,11 +46,12 @@ void progress_block(RunProgress& p, const SampleBlock& blk, int nsets) {
   if (p.terminal) progress_update(p, nsets, std::chrono::steady_clock::now());
 }
 
-void progress_update(RunProgress& p, int nsets, std::chrono::steady_clock::time_point now) {
+void progress_update(RunProgress& p, std::int64_t nsets, std::chrono::steady_clock::time_point now) {
   if (!p.terminal || now < p.next_update) return;
   p.next_update = now + kUpdateEvery;
   std::string line = std::string("qel_vort: ") + std::to_string(p.samples) + " samples processed, " +
-                     std::to_string(nsets) + " windows stored (set limit " + std::to_string(p.set_limit) + ")";
+                     std::to_string(nsets) + " windows stored";
+  if (p.set_limit > 0) line += " (set limit " + std::to_string(p.set_limit) + ")";
   const std::size_t length = line.size();
   // Blanks over the rest of a longer earlier line; the cursor goes back to
   // the line start, so console lines written meanwhile overwrite it.

@@ -23,7 +23,7 @@ struct RunProgress {
   std::int64_t samples = 0;      // samples fed to the decimation cascade
   std::int64_t first_index = 0;  // sample number of the first of them (valid when samples > 0)
   std::int64_t last_index = 0;   // sample number of the last of them
-  int set_limit = 0;             // windows a run stores at most, shown beside the count
+  int set_limit = 0;             // windows a run stores at most, shown beside the count; 0: no limit
   std::ostream* terminal = nullptr;  // where the progress line goes; none when null
   std::chrono::steady_clock::time_point next_update{};
   std::size_t shown = 0;         // characters of the progress line now on the terminal
@@ -44,10 +44,10 @@ void progress_start(RunProgress& p, std::ostream& err, bool terminal, int set_li
 
 // Counts a block of samples as it enters the cascade; nsets is the number of
 // windows stored so far. Reads the clock only when a progress line is shown.
-void progress_block(RunProgress& p, const SampleBlock& blk, int nsets);
+void progress_block(RunProgress& p, const SampleBlock& blk, std::int64_t nsets);
 
 // Rewrites the progress line when its next update is due at now (the first
 // one a quarter second after the start, then every quarter second).
-void progress_update(RunProgress& p, int nsets, std::chrono::steady_clock::time_point now);
+void progress_update(RunProgress& p, std::int64_t nsets, std::chrono::steady_clock::time_point now);
 
 }  // namespace qv

@@ -80,8 +80,10 @@ std::string run_end(LoopEnd end, int set_limit) {
     case LoopEnd::set_limit:
       return std::string("set limit of ") + limit + " windows reached: processing stopped there";
     case LoopEnd::bad_mark:
+      if (set_limit == no_set_limit) return "stopped at an excess record or wrong time mark";
       return std::string("stopped at an excess record or wrong time mark, set limit (") + limit + ") not reached";
     default:
+      if (set_limit == no_set_limit) return "whole recording processed";
       return std::string("set limit (") + limit + ") not reached";
   }
 }

@@ -1,6 +1,7 @@
 #include "driver/run_state.hpp"
 
 #include <algorithm>
+#include <climits>
 
 namespace qv {
 
@@ -34,7 +35,9 @@ void allocate_run_arrays(RunState& st) {
   }
   response_table_allocate(st.response, s);
   amplitude_allocate(st.amplitudes, s);
-  output_store_allocate(st.store, s, st.nch, st.max_sets, st.spill_budget, st.spill_path);
+  // Without a set limit the store's buffer is as large as its budget.
+  output_store_allocate(st.store, s, st.nch, st.max_sets == no_set_limit ? INT_MAX : st.max_sets, st.spill_budget,
+                        st.spill_path);
   reset_offsets(st.offsets);
 }
 

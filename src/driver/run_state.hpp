@@ -12,6 +12,7 @@
 #include "calibration/response_table.hpp"
 #include "calibration/system_parameters.hpp"
 #include "common/limits.hpp"
+#include "common/run_options.hpp"
 #include "common/sample_block.hpp"
 #include "common/console.hpp"
 #include "common/dec_setup.hpp"
@@ -65,7 +66,7 @@ struct RunState {
   ResponseTable response;
   AmplitudeSums amplitudes;
   OutputStore store;
-  int max_sets = NSMAX;  // windows stored before processing stops
+  int max_sets = no_set_limit;  // windows stored before processing stops (no_set_limit: none)
   std::int64_t spill_budget = spill_budget_default;  // bytes of coefficients kept in memory
   std::string spill_path;  // the temporary file beside the output that takes the rest
 
@@ -73,7 +74,7 @@ struct RunState {
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
   std::array<int, ndmx + 1> list2_sets{};  // of those, the windows touching the second bad-record list
   std::array<int, ndmx + 1> level_rejected{};  // windows rejected per level (the "bad" lines)
-  int nsets = 0;                            // accepted windows over all levels
+  std::int64_t nsets = 0;                   // accepted windows over all levels
   RunProgress progress;                     // samples processed, and the progress line on a terminal
 };
 

@@ -23,7 +23,7 @@ constexpr const char* kUsage =
     "                 program asks for the name\n"
     "  -p:F           powerline fundamental F in Hz (default 60) removed with its\n"
     "                 harmonics from real-valued samples; -p:0 switches it off\n"
-    "  --max-sets=N   windows (sets) stored per run, default 600\n"
+    "  --max-sets=N   stop after N windows (sets); default: the whole recording\n"
     "  -bD, -sp, -SP  accepted, no effect (D a digit)\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"

@@ -141,14 +141,26 @@ TEST_F(BlockLoop, GapStartsANewStretchOnTheSameGrid) {
   EXPECT_EQ(st.store.rows, 30 * 2);  // coefficients of the new stretch appended
 }
 
+// 40 blocks of 256 samples: 639 windows of 16 samples.
+const std::vector<ScriptEntry> forty_blocks(40, ScriptEntry{256, block_more});
+
+TEST_F(BlockLoop, WithoutASetLimitTheWholeRecordingIsProcessed) {
+  ScriptedReader reader(forty_blocks, true);
+  EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::end_of_data);
+  EXPECT_EQ(st.nsets, 639);
+  EXPECT_EQ(st.store.windows, 639);
+  EXPECT_EQ(out.str().find("!!!"), std::string::npos) << out.str();
+}
+
 TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
-  std::vector<ScriptEntry> script(NSMAX / 16 + 3, ScriptEntry{256, block_more});
-  ScriptedReader reader(script, true);
+  constexpr int cap = 600;
+  st.max_sets = cap;
+  ScriptedReader reader(forty_blocks, true);
   EXPECT_EQ(process_blocks(st, reader, con).end, LoopEnd::set_limit);
-  EXPECT_EQ(st.nsets, NSMAX);
-  EXPECT_EQ(st.store.windows, NSMAX);
+  EXPECT_EQ(st.nsets, cap);
+  EXPECT_EQ(st.store.windows, cap);
   char limit[16];
-  std::snprintf(limit, sizeof limit, "%6d", NSMAX);
+  std::snprintf(limit, sizeof limit, "%6d", cap);
   EXPECT_EQ(out.str(), "\n !!! Number of processed sets reached\n"
                        "      maximum number of allowed sets !!!\n"
                        "      The program will finish processing now\n"

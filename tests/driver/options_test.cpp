@@ -56,7 +56,7 @@ TEST(Options, DefaultsAndValues) {
   RunOptions d = parse_options({}, none.con);
   EXPECT_FLOAT_EQ(d.powerline, 60.0f);
   EXPECT_FALSE(d.name_given);
-  EXPECT_EQ(d.max_sets, 600);
+  EXPECT_EQ(d.max_sets, no_set_limit);
   EXPECT_EQ(parse_options({"--max-sets=2147483647", "-a"}, none.con).max_sets, 2147483647);
 }
 
@@ -114,7 +114,7 @@ TEST(Usage, HelpAndVersionAnswerWithoutRunning) {
     EXPECT_EQ(run_main({"-A", request, "-f:st.asc"}, cap.con), 0) << request;
     const std::string text = cap.out.str();
     for (const char* item : {"Usage: qel_vort [options]", "-A, -KA", "-a, -ka", "-N ", "-B ", "-f:NAME", "-p:F",
-                             "--max-sets=N   windows (sets) stored per run, default 600", "-h, --help", "--version",
+                             "--max-sets=N   stop after N windows (sets); default: the whole recording", "-h, --help", "--version",
                              "<base>.sp", "decset.cfg", "pwset.cfg", "paths.cfg", "<base>.clk", "<base>.bad",
                              "sensors/", "Exit status: 0 when the Fourier-coefficient file was written, 1 otherwise."})
       EXPECT_NE(text.find(item), std::string::npos) << item;

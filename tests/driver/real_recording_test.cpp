@@ -468,8 +468,7 @@ const std::string kBp02Sp =
     "Bx\n0.0 0.0\n1000.0 0\n"
     "By\n90.0 0.0\n1000.0 0\n";
 
-// Windows without overlap, so that the whole recording fits under the 600
-// windows a run stores by default (about 378 + 94 + 47).
+// Windows without overlap (about 378 + 94 + 47 of them).
 const std::string kBp02Decset =
     "3 0\n"
     "256 0. 1 0 0 5 2 64 1\n1.0\n"
