@@ -89,8 +89,8 @@ void check_cascade(const std::string& file, const DecSetup& s) {
 
 }  // namespace
 
-int cf_decset(const std::string& decset_name, const std::string& pwset_name, int window_limit, int nch,
-              DecSetup& setup, Console& con) {
+void cf_decset(const std::string& decset_name, const std::string& pwset_name, int window_limit, int nch,
+               DecSetup& setup, Console& con) {
   TextReader f;
   if (!f.open(decset_name)) {
     con.say("ERROR OPENING DECSET FILE !");
@@ -101,7 +101,9 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
   setup.levoff = levoff;
   if (nd > ndmx) {
     con.say("error: # of dec. levels exceeds ndmx");
-    return decset_too_many_levels;
+    con.say(std::string("parameters read from cf_decset are inconsistent") + " with parameters declared in main program");
+    throw Error(decset_name + ", line 1: nd = " + std::to_string(nd) + " decimation levels; a run has at most " +
+                std::to_string(ndmx));
   }
   if (nd < 1)
     throw Error(decset_name + ", line 1: nd = " + std::to_string(nd) + " (at least one decimation level is needed)");
@@ -125,12 +127,14 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
     if (window_limit < ls.nwin) {
       con.say("nwmx ( = ", nwmx, ") not set large enough");
       con.say("decimation level = ", i, " nwin = ", ls.nwin);
-      return decset_level_too_large;
+      refuse(decset_name, i, "nwin = " + std::to_string(ls.nwin) + " samples; a window holds at most " +
+                                 std::to_string(window_limit));
     }
     if (ls.nfc > nfcmx) {
       con.say("nfcmx ( = ", nfcmx, ") not set large enough");
       con.say("decimation level = ", i, " nfc = ", ls.nfc);
-      return decset_level_too_large;
+      refuse(decset_name, i, "nfc = " + std::to_string(ls.nfc) + " filter coefficients; a level holds at most " +
+                                 std::to_string(nfcmx));
     }
     check_level(decset_name, i, ls);
     if (ls.nfc > 0) {
@@ -160,7 +164,8 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
   p.require(p.read(npw), "the number of levels");
   if (npw != nd) {
     con.say("nd set incorrectly in cf_pwset");
-    return decset_pw_level_mismatch;
+    throw Error(pwset_name + ", line 1: " + std::to_string(npw) + " pre-whitening levels, but the decimation set-up " +
+                decset_name + " has " + std::to_string(nd) + "; give one value per decimation level");
   }
   for (int i = 1; i <= nd; ++i) {
     int v = 0;
@@ -178,7 +183,6 @@ int cf_decset(const std::string& decset_name, const std::string& pwset_name, int
     setup.lev[i].pwlen = setup.pworder[i][0];
   }
   check_cascade(decset_name, setup);
-  return decset_ok;
 }
 
 }  // namespace qv

@@ -10,18 +10,13 @@
 
 namespace qv {
 
-// Status of cf_decset, as the run reports it.
-enum : int {
-  decset_ok = 0,
-  decset_too_many_levels = 1,     // nd > ndmx
-  decset_level_too_large = -1,    // nwin > window limit or nfc > nfcmx
-  decset_pw_level_mismatch = -2,  // level count of the pre-whitening file differs from nd
-};
-
-// Reads both set-up files into `setup` and writes the set-up messages.
-// Returns the status above. A missing file, an unreadable value, or a value
-// later steps cannot handle raises an Error that names file, level and value.
-int cf_decset(const std::string& decset_name, const std::string& pwset_name, int window_limit, int nch,
-              DecSetup& setup, Console& con);
+// Reads both set-up files into `setup` and writes the set-up messages. A
+// missing file, an unreadable value, more levels than a run has, a window
+// longer than window_limit, more filter coefficients than a level holds, a
+// pre-whitening file for another number of levels, or a value later steps
+// cannot handle raises an Error that names file, level and value (after the
+// console lines the run has always written for the first four).
+void cf_decset(const std::string& decset_name, const std::string& pwset_name, int window_limit, int nch,
+               DecSetup& setup, Console& con);
 
 }  // namespace qv

@@ -70,9 +70,7 @@ int response_report_main(const std::vector<std::string>& args, std::ostream& csv
     const SystemParameters sp = GETSP(sp_name, 0.0f, con);
     const int nch = sp.nch == 6 ? 5 : sp.nch;  // six declared channels: five are processed
     DecSetup setup;
-    if (cf_decset(files.decset, files.pwset, nwmx, nch, setup, con) != decset_ok)
-      throw Error("the decimation and pre-whitening set-up (" + files.decset + ", " + files.pwset +
-                  ") cannot be used; see the message above");
+    cf_decset(files.decset, files.pwset, nwmx, nch, setup, con);
     const std::array<float, ndmx + 1> dr = level_intervals(setup, sp.dt, "system parameter file " + sp_name);
     ResponseTable rt;
     response_table_allocate(rt, setup);

@@ -160,14 +160,7 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   warn_interval_mismatch(st->sp, in.acq, opts, in.files, con);
   ask_position(in.files.sp, *st, con);
 
-  int status = cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
-  if (status == decset_too_many_levels) {
-    con.say(std::string("parameters read from cf_decset are inconsistent") + " with parameters declared in main program");
-    throw Error("the decimation set-up file " + in.files.decset + " has more than 10 levels");
-  }
-  if (status != decset_ok)
-    throw Error("the decimation and pre-whitening set-up (" + in.files.decset + ", " + in.files.pwset +
-                ") cannot be used; see the message above");
+  cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
   prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
 
   progress_start(st->progress, con.err(), is_terminal(con.err()), st->max_sets);

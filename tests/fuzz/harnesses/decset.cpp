@@ -17,7 +17,7 @@ int decset(const std::uint8_t* data, std::size_t size) {
     const std::string pw = write_file(scratch() / "pwset.cfg", parts[1]);
     QuietConsole q;
     DecSetup setup;
-    if (cf_decset(dec, pw, nwmx, nch, setup, q.con) != decset_ok) return;
+    cf_decset(dec, pw, nwmx, nch, setup, q.con);
     level_intervals(setup, 0.0078125f, "st.sp");
     for (int lev = 1; lev <= setup.nd; ++lev) {
       cumulative_factor(setup, lev);
