@@ -143,7 +143,8 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
     con.say("Error Reading Binary File: " + in.acq.error_name);
     report_run_time(start, con);
     con.err() << "qel_vort: cannot read the binary file " << in.acq.error_name
-              << ": it ends before the end of its header; no Fourier-coefficient file was written\n";
+              << ": it ends before the end of its header"
+              << (in.acq.error_hint.empty() ? "" : "; " + in.acq.error_hint) << "; no Fourier-coefficient file was written\n";
     return 1;
   }
 

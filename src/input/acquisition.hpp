@@ -19,6 +19,7 @@ struct Acquisition {
   float reference_declination = 0;      // from the recorder's header, 0 when the format has none
   bool input_error = false;             // the header of a binary file could not be read
   std::string error_name;               // file named in the input-error message
+  std::string error_hint;               // what the file seems to be instead, for that message (may be empty)
 };
 
 }  // namespace qv

@@ -122,6 +122,24 @@ double time_stamp_divisor(const unsigned char* hdr, const std::string& name) {
   return d;
 }
 
+// A QEL header is binary: counts in big-endian bytes, so zero bytes and bytes
+// above 127 among its first 64. A recording that is all printable text and
+// line ends there is a text recording read without its format option.
+bool looks_like_text(const unsigned char* bytes, std::size_t n) {
+  n = std::min<std::size_t>(n, 64);
+  if (n == 0) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char c = bytes[i];
+    if (!(c == '\n' || c == '\r' || c == '\t' || (c >= 32 && c < 127))) return false;
+  }
+  return true;
+}
+
+constexpr const char* kTextHint =
+    "the file begins with text, not a QEL binary header (the format read without a format option): for a "
+    "generic ASCII recording give -A (three header lines: sample interval, start and reference time) or -a "
+    "(no header lines, the times in <base>.clk), for ASCII NIMS -N";
+
 }  // namespace
 
 QelPosition qel_position(std::string_view text, const std::string& file) {
@@ -181,16 +199,10 @@ int qel_day_number(const QelDateTime& d, float sampfreq) {
   return 0;
 }
 
-void rdhdrQEL(std::FILE* f, const std::string& name, Acquisition& acq, QelLayout& layout, Console& con) {
-  con.say("INITIALIZATION");
-  unsigned char hdr[qel::header_read];
-  if (read_up_to(f, name, 0, hdr, sizeof hdr) != sizeof hdr) {
-    acq.input_error = true;
-    acq.error_name = name;
-    acq.nch = 0;
-    return;
-  }
+namespace {
 
+void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisition& acq, QelLayout& layout,
+                     Console& con) {
   const int firmware = hdr[qel::off_firmware];
   const int fpga = hdr[qel::off_fpga];
   con.text("firmware version=" + fmt_i(firmware, 3));
@@ -256,6 +268,28 @@ void rdhdrQEL(std::FILE* f, const std::string& name, Acquisition& acq, QelLayout
   if (year < 1900.0f || year > 2020.0f)
     con.say("warning: no reference-field declination for the year", year,
             "(IGRF-11 covers 1900 to 2020); a declination of 0 in the system parameter file stays 0");
+}
+
+}  // namespace
+
+void rdhdrQEL(std::FILE* f, const std::string& name, Acquisition& acq, QelLayout& layout, Console& con) {
+  con.say("INITIALIZATION");
+  unsigned char hdr[qel::header_read];
+  const std::size_t got = read_up_to(f, name, 0, hdr, sizeof hdr);
+  const bool text = looks_like_text(hdr, got);
+  if (got != sizeof hdr) {
+    acq.input_error = true;
+    acq.error_name = name;
+    acq.error_hint = text ? kTextHint : "";
+    acq.nch = 0;
+    return;
+  }
+  try {
+    read_qel_header(hdr, name, acq, layout, con);
+  } catch (const Error& e) {
+    if (!text) throw;
+    throw Error(std::string(e.what()) + "; " + kTextHint);
+  }
 }
 
 }  // namespace qv
