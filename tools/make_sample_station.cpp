@@ -3,10 +3,10 @@
 // logger records it (QEL binary, 24-bit counts) and in the generic ASCII
 // layout (three header lines, then one line per sample: Ex Ey Hx Hy Hz).
 //
-//   make_sample_station [folder [samples [qel]]]
+//   make_sample_station FOLDER [SAMPLES [qel]]
 //
-// folder defaults to examples/sample_station, samples to 38400 (5 minutes at
-// 128 Hz). The outputs are "sample_qel.bin" and "sample.asc" in that folder;
+// FOLDER is required (the bundled station is examples/sample_station), SAMPLES
+// defaults to 38400 (5 minutes at 128 Hz). The outputs are "sample_qel.bin" and "sample.asc" in that folder;
 // with "qel" only the logger's file (for long soak recordings: it is written
 // packet by packet, so a month needs no more memory than five minutes).
 // Both carry the same physical values: the logger counts 0.01 microvolt on the
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "common/program_entry.hpp"
 #include "input/qel_writer.hpp"
 
 namespace {
@@ -238,15 +239,23 @@ void write_station(const std::string& folder, long n, bool with_text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    const bool qel_only = argc == 4 && std::string(argv[3]) == "qel";
-    if (argc > 4 || (argc == 4 && !qel_only)) throw qv::Error("usage: make_sample_station [folder [samples [qel]]]");
-    const std::string folder = argc > 1 ? argv[1] : "examples/sample_station";
-    const long n = argc > 2 ? parse_count(argv[2]) : kDefaultSamples;
-    write_station(folder, n, !qel_only);
+  static constexpr const char* kUsage =
+      "usage: make_sample_station FOLDER [SAMPLES [qel]]\n"
+      "  writes the sample station's recording, five channels at 128 Hz, into FOLDER\n"
+      "  (examples/sample_station for the bundled one): sample_qel.bin in the data\n"
+      "  logger's QEL format and sample.asc as generic ASCII; SAMPLES scans (default\n"
+      "  38400, 5 minutes); with qel only sample_qel.bin, written packet by packet.\n"
+      "  -h, --help     this text\n"
+      "  --version      the version\n";
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return qv::guarded_main({"make_sample_station", kUsage}, args, std::cout, std::cerr, [&] {
+    const bool qel_only = args.size() == 3 && args[2] == "qel";
+    if (args.empty() || args.size() > 3 || (args.size() == 3 && !qel_only)) {
+      std::cerr << kUsage;
+      return 1;
+    }
+    const long n = args.size() > 1 ? parse_count(args[1].c_str()) : kDefaultSamples;
+    write_station(args[0], n, !qel_only);
     return 0;
-  } catch (const std::exception& e) {
-    std::cerr << "make_sample_station: " << e.what() << '\n';
-    return 1;
-  }
+  });
 }

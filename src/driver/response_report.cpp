@@ -9,6 +9,7 @@
 #include "calibration/response_table.hpp"
 #include "calibration/system_parameters.hpp"
 #include "common/error.hpp"
+#include "common/program_entry.hpp"
 #include "common/text.hpp"
 #include "driver/decset.hpp"
 #include "input/open_input.hpp"
@@ -55,16 +56,28 @@ void write_table(std::ostream& csv, const ResponseTable& rt, const DecSetup& set
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kResponseTableUsage =
+    "usage: response_table [-f:]NAME\n"
+    "  run in a station's folder; NAME is the time-series file name, whose base name\n"
+    "  names the system parameter file. Prints the response table of every channel,\n"
+    "  level and frequency index, with the response of each filter, as CSV.\n"
+    "  -h, --help     this text\n"
+    "  --version      the version\n"
+    "Exit status: 0 when the table was written whole, 1 otherwise.\n";
+
+}  // namespace
+
 int response_report_main(const std::vector<std::string>& args, std::ostream& csv, Console& con) {
-  if (args.size() != 1 || args[0].empty() || args[0] == "-f:") {
-    con.err() << "usage: response_table [-f:]NAME\n"
-                 "  run in a station's folder; NAME is the time-series file name, whose base name\n"
-                 "  names the system parameter file. Prints the response table of every channel,\n"
-                 "  level and frequency index, with the response of each filter, as CSV.\n";
-    return 1;
-  }
-  const std::string name(trim(args[0].rfind("-f:", 0) == 0 ? args[0].substr(3) : args[0]));
-  try {
+  const ProgramInfo info{"response_table", kResponseTableUsage};
+  // The table goes to csv (standard output); --help and --version answer there too.
+  return guarded_main(info, args, csv, con.err(), [&] {
+    if (args.size() != 1 || args[0].empty() || args[0] == "-f:") {
+      con.err() << kResponseTableUsage;
+      return 1;
+    }
+    const std::string name(trim(args[0].rfind("-f:", 0) == 0 ? args[0].substr(3) : args[0]));
     const InputFileSet files = form_file_names(name, find_paths_file(con), 0);
     std::string sp_name = files.sp;
     const SystemParameters sp = GETSP(sp_name, 0.0f, con);
@@ -79,12 +92,9 @@ int response_report_main(const std::vector<std::string>& args, std::ostream& csv
                          [&](int c, int j, int L, int k, std::complex<double> gH) { filters[{c, j, L, k}] = gH; });
     write_table(csv, rt, setup, dr, sp, nch, filters);
     csv.flush();
-    return 0;
-  } catch (const Error& e) {
     con.out().flush();
-    con.err() << "response_table: " << e.what() << '\n';
-    return 1;
-  }
+    return 0;
+  });
 }
 
 }  // namespace qv

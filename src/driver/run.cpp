@@ -114,20 +114,7 @@ void end_of_run_write(RunState& st, FcFileWriter& writer) {
 }  // namespace
 
 int run_main(const std::vector<std::string>& args, Console& con) {
-  if (answer_info_request(args, con.out())) return 0;  // -h, --help, --version
-  try {
-    return run(args, con);
-  } catch (const Error& e) {
-    con.out().flush();
-    con.err() << "qel_vort: " << e.what() << '\n';
-  } catch (const std::bad_alloc&) {
-    con.out().flush();
-    con.err() << "qel_vort: not enough memory for the arrays of this run\n";
-  } catch (const std::exception& e) {
-    con.out().flush();
-    con.err() << "qel_vort: internal error: " << e.what() << '\n';
-  }
-  return 1;
+  return guarded_main(kQelVortInfo, args, con.out(), con.err(), [&] { return run(args, con); });
 }
 
 int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_budget) {

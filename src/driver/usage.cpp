@@ -48,24 +48,6 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-bool answer_info_request(const std::vector<std::string>& args, std::ostream& out) {
-  for (const std::string& a : args) {
-    if (a == "-h" || a == "--help") {
-      write_usage(out);
-      return true;
-    }
-    if (a == "--version") {
-      write_version(out);
-      return true;
-    }
-  }
-  return false;
-}
-
-void write_usage(std::ostream& out) { out << kUsage << std::flush; }
-
-void write_version(std::ostream& out) {
-  out << "qel_vort " << kProgramVersion << " (" << kProgramDate << ")\n" << std::flush;
-}
+const ProgramInfo kQelVortInfo{"qel_vort", kUsage};
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/error.hpp"
+#include "common/program_entry.hpp"
 #include "output/fc_pack.hpp"
 
 namespace qv {
@@ -144,32 +145,38 @@ void print_fc_csv(FcReader& fc, std::ostream& out) {
   }
 }
 
+namespace {
+
+constexpr const char* kFcdumpUsage =
+    "usage: fcdump [--csv] FILE\n"
+    "  shows the header and a table per level of a Fourier-coefficient file;\n"
+    "  with --csv every decoded coefficient (level,findex,freq_hz,window,channel,re,im)\n"
+    "  -h, --help     this text\n"
+    "  --version      the version\n"
+    "Exit status: 0 when the file was read whole, 1 otherwise.\n";
+
+}  // namespace
+
 int fcdump_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  bool csv = false;
-  std::string name;
-  if (args.size() == 1 && args[0] != "--csv") {
-    name = args[0];
-  } else if (args.size() == 2 && args[0] == "--csv") {
-    csv = true;
-    name = args[1];
-  } else {
-    err << "usage: fcdump [--csv] FILE\n"
-           "  shows the header and a table per level of a Fourier-coefficient file;\n"
-           "  with --csv every decoded coefficient "
-           "(level,findex,freq_hz,window,channel,re,im)\n";
-    return 1;
-  }
-  try {
+  const ProgramInfo info{"fcdump", kFcdumpUsage};
+  return guarded_main(info, args, out, err, [&] {
+    bool csv = false;
+    std::string name;
+    if (args.size() == 1 && args[0] != "--csv") {
+      name = args[0];
+    } else if (args.size() == 2 && args[0] == "--csv") {
+      csv = true;
+      name = args[1];
+    } else {
+      err << kFcdumpUsage;
+      return 1;
+    }
     FcReader fc(name);
     if (csv) print_fc_csv(fc, out);
     else print_fc_summary(fc, out);
     out.flush();
     return 0;
-  } catch (const Error& e) {
-    out.flush();
-    err << "fcdump: " << e.what() << "\n";
-    return 1;
-  }
+  });
 }
 
 }  // namespace qv

@@ -127,7 +127,7 @@ TEST(Usage, HelpAndVersionAnswerWithoutRunning) {
   EXPECT_EQ(run_main({"--version", "--help"}, version.con), 0);
   EXPECT_EQ(version.out.str(), "qel_vort 4.2 (2014-08-13)\n");
   std::ostringstream none;
-  EXPECT_FALSE(answer_info_request({"-f:-h", "-help", "--helpme", "-hx", "-A"}, none));
+  EXPECT_FALSE(answer_info_request(kQelVortInfo, {"-f:-h", "-help", "--helpme", "-hx", "-A"}, none));
   EXPECT_EQ(none.str(), "");
 }
 
