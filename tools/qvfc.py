@@ -291,7 +291,9 @@ def _parse_header(path: str, data: memoryview, size: int):
         for _ in range(nch):
             if not f.has(20):
                 return
-            h.chid.append(f.take(6).strip(_BLANKS))
+            # Leading blanks are kept: the program decides the kind of a
+            # channel by the identifier's first character (" Ex" is magnetic).
+            h.chid.append(f.take(6).rstrip(_BLANKS))
             h.orient.append(_real(f.take(6)))
             h.tilt.append(_real(f.take(8)))
         if not f.has(20):
@@ -433,8 +435,10 @@ def read(path) -> FcFile:
 # --- channels and units ------------------------------------------------------------
 
 def is_electric(chid: str) -> bool:
-    """True for an electric channel: the program's rule, an identifier beginning with E or e."""
-    return chid.strip()[:1] in ("E", "e")
+    """True for an electric channel: the program's rule, an identifier whose first
+    character is E or e (a leading blank makes " Ex" magnetic, as the program
+    warns when it reads the system parameter file)."""
+    return chid[:1] in ("E", "e")
 
 
 def field_unit(chid: str) -> str:

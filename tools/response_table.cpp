@@ -11,5 +11,6 @@
 
 int main(int argc, char** argv) {
   qv::Console con(std::cerr, std::cerr, std::cin);
+  con.set_program("response_table");
   return qv::response_report_main(std::vector<std::string>(argv + 1, argv + argc), std::cout, con);
 }

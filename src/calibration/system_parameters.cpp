@@ -148,6 +148,18 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
     const std::string chan = "channel " + std::to_string(i + 1);
     f.text(ch.id, kIdWidth, "the identifier of " + chan + " of " + std::to_string(nch));
     const std::string named = chan + " (" + std::string(trim(ch.id)) + ")";
+    // The first character alone decides the kind of a channel; a blank put
+    // before "Ex" by hand makes it magnetic, which nothing else would show.
+    if (ch.id[0] == ' ' || ch.id[0] == '\t') {
+      const std::string_view rest = trim(ch.id);
+      std::string what = "system parameter file " + sp.source + ", line " + std::to_string(f.line()) +
+                         ": the identifier of " + chan + ", \"" + std::string(trim_right(ch.id)) +
+                         "\", begins with a blank; only an identifier that begins with E or e is electric, so the " +
+                         "channel is taken as magnetic (its next line: orientation and tilt)";
+      if (!rest.empty() && (rest[0] == 'E' || rest[0] == 'e'))
+        what += "; write \"" + std::string(rest) + "\" from the line's first column for an electric channel";
+      con.warn(what);
+    }
     float s = 0;
     int nf = 0;
     if (ch.id[0] == 'e' || ch.id[0] == 'E') {

@@ -31,6 +31,10 @@ class Console {
   // The same on the error output.
   template <class... A>
   void say_err(const A&... items) { write_items(*err_, items...); }
+  // A warning of the program on the error output: "<program>: warning: what".
+  void warn(std::string_view what) { *err_ << program_ << ": warning: " << what << '\n'; }
+  // The program named in warnings (qel_vort unless a companion program says).
+  void set_program(const char* name) { program_ = name; }
 
   // Shows a prompt (no line end) and reads one answer line. End of input is
   // taken as an empty answer; returns false then.
@@ -65,6 +69,7 @@ class Console {
   std::ostream* out_;
   std::ostream* err_;
   std::istream* in_;
+  const char* program_ = "qel_vort";
 };
 
 }  // namespace qv

@@ -2,11 +2,14 @@
 station against the impedance its generator builds into the recording."""
 
 import math
+import re
+import shutil
 import subprocess
 
 import numpy as np
 
 import qvfc
+from conftest import ROOT
 
 
 def test_reader_gives_every_coefficient_and_window_of_fcdump(build_dir, sample_f5):
@@ -81,3 +84,26 @@ def test_apparent_resistivity_and_phase_of_the_sample_station(sample_f5):
     assert abs(np.median(rho_dev)) < 0.05
     assert np.median(np.abs(rho_dev)) < 0.06
     assert np.median(np.abs(phi_dev)) < 1.5
+
+
+def test_channel_kinds_are_the_programs_also_for_an_identifier_with_a_leading_blank(build_dir, tmp_path):
+    """A blank before "Ex" in the system parameter file makes the channel
+    magnetic for qel_vort (it warns); the reader must take it so too, and agree
+    with fcdump's unit of every channel."""
+    src = ROOT / "examples" / "sample_station"
+    for name in ("paths.cfg", "decset.cfg", "pwset.cfg", "sample_qel.bin"):
+        shutil.copy(src / name, tmp_path / name)
+    sp = (src / "sample_qel.sp").read_text().replace("\nEx\n", "\n Ex\n", 1)
+    (tmp_path / "sample_qel.sp").write_text(sp)
+    run = subprocess.run([str(build_dir / "qel_vort"), "-f:sample_qel.bin"], cwd=tmp_path,
+                         stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert 'the identifier of channel 1, " Ex", begins with a blank' in run.stderr
+
+    f5 = tmp_path / "sample_qel.f5"
+    summary = subprocess.run([str(build_dir / "fcdump"), str(f5)], capture_output=True, text=True,
+                             check=True).stdout
+    units = re.findall(r"^\s+\d+\s+.*?\s(mV/km|nT)/sqrt\(Hz\)$", summary, re.M)
+    fc = qvfc.read(f5)
+    assert fc.header.chid[0] == " Ex"
+    assert [qvfc.field_unit(c) for c in fc.header.chid] == units == ["nT", "mV/km", "nT", "nT", "nT"]
