@@ -31,7 +31,10 @@ float mean_amplitude(const AmplitudeSums& amp, int lev, int findex, int c) {
 }  // namespace
 
 FcFileWriter::FcFileWriter(const std::string& path, int& nch, Console& con)
-    : path_(path), tmp_(path + ".part"), log_tmp_(path + ".log.part") {
+    : con_(&con),
+      path_(path),
+      fc_(path, "Fourier-coefficient file"),
+      log_file_(path + ".log", "diagnostic file") {
   if (nch == 6) {
     con.say("out_pack warning: nch=", nch);
     nch = 5;
@@ -50,6 +53,10 @@ FcFileWriter::FcFileWriter(const std::string& path, int& nch, Console& con)
       throw Error("the output folder \"" + folder.string() + "\" of the Fourier-coefficient file \"" + path_ +
                   "\" is not a folder");
   }
+  if (!lock_.take(path_))
+    con.err() << "qel_vort: warning: the file system of \"" << path_
+              << "\" offers no file locks, so a second run on this output at the same time would not be "
+                 "stopped; each file it writes is still one run's, whole\n";
   const fs::file_status old = fs::status(path_, ec);
   if (old.type() == fs::file_type::directory)
     throw Error("Fourier-coefficient file \"" + path_ + "\" is a folder");
@@ -60,27 +67,23 @@ FcFileWriter::FcFileWriter(const std::string& path, int& nch, Console& con)
     throw Error("the Fourier-coefficient file \"" + path_ +
                 "\" exists and is read-only (its owner has no write permission); it is left as it is: make it " +
                 "writable or move it away to write a new one");
-  // The temporary name is private to this station's output; a stale one
-  // left by a run that was killed is simply overwritten.
-  file_ = std::fopen(tmp_.c_str(), "wb");
-  if (!file_)
-    throw Error("cannot create the Fourier-coefficient file \"" + tmp_ + "\" (" + reason() +
-                "); the output folder must exist and be writable");
-  std::remove(log_tmp_.c_str());
+  fc_.create();
+  file_ = fc_.stream();
+  // The .log goes in place before the file it describes; without overflows
+  // an earlier one is removed with it, since it would describe another file.
+  set_.add(log_file_);
+  set_.add(fc_);
 }
 
 FcFileWriter::~FcFileWriter() {
-  if (file_) std::fclose(file_);
-  if (log_) std::fclose(log_);
-  if (!committed_) {
-    std::remove(tmp_.c_str());
-    std::remove(log_tmp_.c_str());
-  }
+  if (committed_ && held_ && held_->discard_pending())
+    con_->err() << "qel_vort: warning: an interrupt came after the Fourier-coefficient file \"" << path_
+                << "\" was in place, too late to stop the run: the file is complete\n";
 }
 
 void FcFileWriter::put(const unsigned char* bytes, std::size_t n) {
   if (n && std::fwrite(bytes, 1, n, file_) != n)
-    throw Error("cannot write the Fourier-coefficient file \"" + tmp_ + "\" (" + reason() + ")");
+    throw Error("cannot write the Fourier-coefficient file \"" + path_ + "\" (" + reason() + ")");
 }
 
 void FcFileWriter::write_header(const FcHeader& h) {
@@ -105,21 +108,20 @@ void FcFileWriter::write_header(const FcHeader& h) {
 
 void FcFileWriter::log_overflow(int id, int findex, float reduced_real, int row, int channel) {
   if (!log_) {
-    log_ = std::fopen(log_tmp_.c_str(), "w");
-    if (!log_)
-      throw Error("cannot create the diagnostic file \"" + log_tmp_ + "\" (" + reason() + ")");
+    log_file_.create();
+    log_ = log_file_.stream();
   }
   ++overflows_;
   const std::string line = " id,ifreq,xt1,i,j = " + std::to_string(id) + " " + std::to_string(findex) + " " +
                            Console::num(reduced_real) + " " + std::to_string(row) + " " +
                            std::to_string(channel) + "\n";
   if (std::fputs(line.c_str(), log_) < 0)
-    throw Error("cannot write the diagnostic file \"" + log_tmp_ + "\" (" + reason() + ")");
+    throw Error("cannot write the diagnostic file \"" + log_path() + "\" (" + reason() + ")");
 }
 
 void FcFileWriter::put_at(std::int64_t offset, const unsigned char* bytes, std::size_t n) {
   if (offset != file_pos_ && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
-    throw Error("cannot write the Fourier-coefficient file \"" + tmp_ + "\" at byte offset " + std::to_string(offset) +
+    throw Error("cannot write the Fourier-coefficient file \"" + path_ + "\" at byte offset " + std::to_string(offset) +
                 " (" + reason() + ")");
   file_pos_ = offset;
   put(bytes, n);
@@ -336,33 +338,16 @@ void FcFileWriter::order_overflow_lines(std::int64_t entries, const std::vector<
 void FcFileWriter::commit() {
   if (!blocks_done_ || committed_)
     throw Error("Fourier-coefficient file \"" + path_ + "\": committed before it was complete");
-  const bool flushed = std::fflush(file_) == 0;
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!flushed || !closed)
-    throw Error("cannot write the Fourier-coefficient file \"" + tmp_ + "\" (" + reason() + ")");
-  if (log_) {
-    const bool ok = std::fclose(log_) == 0;
-    log_ = nullptr;
-    if (!ok) throw Error("cannot write the diagnostic file \"" + log_tmp_ + "\" (" + reason() + ")");
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp_, path_, ec);
-  if (ec)
-    throw Error("cannot rename \"" + tmp_ + "\" to the Fourier-coefficient file \"" + path_ + "\" (" +
-                ec.message() + ")");
+  // From here to the end of the run interrupts wait: one that has come
+  // already stops the run before anything changes; one that comes later
+  // finds the result in place and is set aside (see the destructor).
+  held_.emplace();
+  held_->let_pending_act();
+  file_ = log_ = nullptr;  // closed by the set
+  const std::vector<std::string> warnings = set_.publish();
   committed_ = true;
-  if (overflows_ > 0) {
-    std::filesystem::rename(log_tmp_, log_path(), ec);
-    if (ec) {
-      std::remove(log_tmp_.c_str());
-      throw Error("cannot rename \"" + log_tmp_ + "\" to \"" + log_path() + "\" (" + ec.message() + ")");
-    }
-  } else {
-    // A diagnostic file of an earlier run would describe a file that no
-    // longer exists.
-    std::filesystem::remove(log_path(), ec);
-  }
+  lock_.release();
+  for (const std::string& w : warnings) con_->err() << "qel_vort: warning: " << w << '\n';
 }
 
 }  // namespace qv

@@ -4,21 +4,29 @@
 // 1..nfmx one block: (D, F, n), the mean amplitudes A(1..nch), and n records
 // of window number and nch packed coefficient words.
 //
-// The new file is written under a temporary name beside the old one and
-// renamed over it only by commit(), so a run that stops early (by an error or
-// an exception) leaves the previous result as it was and no partial file.
+// The new file and its overflow list "<file>.log" are a set of staged files
+// (staged_files.hpp): private files in the output folder until commit() puts
+// them in place, the list first and the file last. A run that stops early
+// (by an error, an exception or an interrupt) leaves the previous result as
+// it was and no partial file, and a run on the same output at the same time
+// is refused by the output's lock (output_lock.hpp), held from set-up to
+// the commit.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/amplitude_sums.hpp"
 #include "common/console.hpp"
 #include "output/fc_header.hpp"
+#include "output/interrupt_cleanup.hpp"
+#include "output/output_lock.hpp"
 #include "output/output_store.hpp"
+#include "output/staged_files.hpp"
 #include "output/temp_file.hpp"
 
 namespace qv {
@@ -26,12 +34,16 @@ namespace qv {
 class FcFileWriter {
  public:
   // Set-up of the file (out_pack). nch is the channel count of the input; 6
-  // is reported ("out_pack warning: nch=") and set to 5. Creates the temporary
-  // file now, so that a folder that cannot be written stops the run before
-  // any data is processed; so do an output folder that does not exist or is
-  // not a folder, and an old file of the name whose owner may not write it.
+  // is reported ("out_pack warning: nch=") and set to 5. Takes the output's
+  // lock and creates the new file now, so that another run on the same
+  // output or a folder that cannot be written stops the run before any data
+  // is processed; so do an output folder that does not exist or is not a
+  // folder, and an old file of the name whose owner may not write it. The
+  // console takes the warnings of the set-up and of the commit.
   FcFileWriter(const std::string& path, int& nch, Console& con);
-  // Removes the temporary files unless commit() has run.
+  // Without commit(), removes every file of the run: the earlier result
+  // stays as it was. After it, an interrupt that came meanwhile is set
+  // aside with a warning: the run has done its work.
   ~FcFileWriter();
   FcFileWriter(const FcFileWriter&) = delete;
   FcFileWriter& operator=(const FcFileWriter&) = delete;
@@ -50,12 +62,14 @@ class FcFileWriter {
   // sentinel word and reported in "<file name>.log", in file order.
   void write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp);
 
-  // Closes the file and renames it (and its .log, if any) over the old ones.
-  // An old .log of an earlier run is removed when this run had no overflow.
+  // Puts the .log (if any) and then the file in place over the old ones and
+  // gives up the lock. An old .log of an earlier run is removed when this run
+  // had no overflow. Raises an Error when the set cannot be put in place;
+  // the earlier files are then as they were. What fails after the file is
+  // in place is a warning on the console.
   void commit();
 
   const std::string& path() const { return path_; }
-  const std::string& temp_path() const { return tmp_; }
   std::string log_path() const { return path_ + ".log"; }
   int record_length() const { return reclen_; }
   long overflows() const { return overflows_; }
@@ -67,9 +81,15 @@ class FcFileWriter {
   void order_overflow_lines(std::int64_t entries, const std::vector<std::int64_t>& per_block,
                             const std::array<std::size_t, ndmx + 2>& first, int levoff);
 
-  std::string path_, tmp_, log_tmp_;
-  std::FILE* file_ = nullptr;
-  std::FILE* log_ = nullptr;
+  // Declared first, ended last: from the commit to the end, interrupts wait.
+  std::optional<InterruptsHeld> held_;
+  Console* con_;
+  std::string path_;
+  OutputLock lock_;
+  StagedFile fc_, log_file_;
+  StagedSet set_;               // the .log, then the file
+  std::FILE* file_ = nullptr;   // fc_'s stream
+  std::FILE* log_ = nullptr;    // log_file_'s, once an overflow needs it
   std::int64_t file_pos_ = 0;  // where the next put writes
   TempFile log_spill_;         // overflow lines of a spilled run, before they are ordered
   int nch_ = 0;        // channels per record (final count)

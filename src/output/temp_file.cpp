@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "common/binary.hpp"
 #include "common/error.hpp"
+#include "output/private_file.hpp"
 
 namespace qv {
 
@@ -14,15 +16,24 @@ TempFile::~TempFile() { close(); }
 void TempFile::open(const std::string& path) {
   close();
   path_ = path;
-  file_ = std::fopen(path_.c_str(), "w+b");
-  if (!file_)
-    throw Error("cannot create the temporary file \"" + path_ + "\" beside the Fourier-coefficient file (" +
-                std::strerror(errno) + "); the output folder must be writable");
+  const InterruptsHeld held;  // a named file is removed or registered before a signal acts
+  PrivateFile f = create_private_file(path_, "", "temporary file");
+  file_ = ::fdopen(f.fd, "w+b");
+  if (!file_) {
+    const int e = errno;
+    ::close(f.fd);
+    if (!f.name.empty()) ::unlink(f.name.c_str());
+    throw Error("cannot open the temporary file \"" + path_ + "\" beside the Fourier-coefficient file (" +
+                std::strerror(e) + ")");
+  }
   // Reads and writes go in large pieces straight to the file; unbuffered, a
   // full disk is reported by the write that meets it.
   std::setvbuf(file_, nullptr, _IONBF, 0);
   // On a POSIX file system an open file outlives its name.
-  named_ = std::remove(path_.c_str()) != 0;
+  if (!f.name.empty() && ::unlink(f.name.c_str()) != 0) {
+    name_ = f.name;
+    guard_.set(name_);
+  }
 }
 
 void TempFile::write_at(std::int64_t offset, const void* bytes, std::size_t n) {
@@ -43,8 +54,9 @@ void TempFile::read_at(std::int64_t offset, void* bytes, std::size_t n) {
 void TempFile::close() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
-  if (named_) std::remove(path_.c_str());
-  named_ = false;
+  if (!name_.empty()) ::unlink(name_.c_str());
+  name_.clear();
+  guard_.clear();
 }
 
 }  // namespace qv

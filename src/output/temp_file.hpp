@@ -1,16 +1,19 @@
 // A scratch file of one run, beside its Fourier-coefficient file, for data
 // that a long recording makes too large to keep in memory (the coefficients
 // waiting for the sorted write, the overflow lines waiting for their order).
-// Its name is removed from the folder as soon as it is open: the open file
-// lives on until it is closed, so no run, however it ends (an error, a
-// crash, a kill), leaves it behind, and its space is given back with the
-// last close.
+// It is a private file (private_file.hpp) without a name: unnamed from the
+// start where the file system allows, else its unique name is removed as
+// soon as it is open. The open file lives on until it is closed, so no run,
+// however it ends (an error, a crash, a kill), leaves it behind, no other
+// run can meet it, and its space is given back with the last close.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "output/interrupt_cleanup.hpp"
 
 namespace qv {
 
@@ -21,9 +24,9 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  // Creates the file (a stale one of the name is overwritten) and takes its
-  // name out of the folder. Raises an Error naming the file when it cannot
-  // be created.
+  // Creates the file in the folder of `path`, which names it in messages
+  // (a named one is briefly path + ".XXXXXX"). Raises an Error naming the
+  // file when it cannot be created.
   void open(const std::string& path);
   bool is_open() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }
@@ -40,7 +43,8 @@ class TempFile {
  private:
   std::string path_;
   std::FILE* file_ = nullptr;
-  bool named_ = false;  // the name could not be removed at once: remove it at close
+  std::string name_;    // the name that could not be removed at once: removed at close
+  InterruptName guard_;  // ... or by an interrupt before
 };
 
 }  // namespace qv

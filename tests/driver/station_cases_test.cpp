@@ -18,16 +18,17 @@
 //                   write (st.f2, or out/st.f2 with an output folder "out"
 //                   that the case holds). The runner puts a file of known
 //                   bytes there first, as an earlier run would have left it;
-//                   the failed run must leave it byte for byte and no
-//                   <name>.part or <name>.log.part beside it, nor a
-//                   temporary <name>.spill or <name>.log.spill
+//                   the failed run must leave it byte for byte
 //   repeat          optional: lines "<file> <count> <text>": <text> (the rest
 //                   of the line after one blank) is appended <count> times to
 //                   that station file after it is copied, for inputs too large
 //                   to keep, such as a line longer than the text reader's
 //                   1 MiB buffer
-// A run that fails must leave no Fourier-coefficient file behind (but the one
-// of expect.fcname, unchanged). Cases with expect.csv also run through the
+// A run that fails must leave the folder as it found it: no new file of any
+// name (no Fourier-coefficient file, lock or temporary file), and the one of
+// expect.fcname unchanged. A run that succeeds adds its Fourier-coefficient
+// file and, where a coefficient could not be packed, its .log, and nothing
+// else. Cases with expect.csv also run through the
 // portable build of the transform, which must write the same file to the byte.
 //
 // QV_UPDATE_EXPECTED=1 rewrites the expect.* files of every case from what
@@ -42,6 +43,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -116,11 +118,18 @@ std::string normalised(const std::string& console) {
 
 // Fourier-coefficient files (<base>.f<channels>) the run left in its folder.
 std::vector<std::string> fc_files(const fs::path& dir) {
-  static const std::regex fc(".*\\.f[1-6](\\.part)?");
+  static const std::regex fc(".*\\.f[1-6]");
   std::vector<std::string> found;
   for (const auto& e : fs::directory_iterator(dir))
     if (std::regex_match(e.path().filename().string(), fc)) found.push_back(e.path().filename().string());
   return found;
+}
+
+// Every file and folder under dir, by its path relative to dir.
+std::set<std::string> listing(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) names.insert(fs::relative(e.path(), dir).string());
+  return names;
 }
 
 std::string fcdump(const std::vector<std::string>& args) {
@@ -151,17 +160,20 @@ TEST_P(StationCase, RunsAsExpected) {
     std::ofstream(folder / fcname, std::ios::binary) << kEarlierFcFile;
     ASSERT_EQ(read_file(folder / fcname), kEarlierFcFile) << "cannot put a file at " << fcname;
   }
+  const std::set<std::string> before = listing(folder.path());
 
   std::ostringstream out, err;
   std::istringstream in(meta("stdin"));
   int status = 0;
   std::vector<std::string> files;
+  std::set<std::string> after;
   std::string csv, summary;
   {
     const testing_support::WorkingDirectory inside(folder.path());
     Console con(out, err, in);
     status = run_main(split_args(meta("args")), con);
     files = fc_files(folder.path());
+    after = listing(folder.path());
     if (status == 0 && files.size() == 1) {
       csv = fcdump({"--csv", files[0]});
       summary = fcdump({files[0]});
@@ -201,14 +213,17 @@ TEST_P(StationCase, RunsAsExpected) {
   if (status != 0) {
     if (!fcname.empty()) {
       EXPECT_EQ(read_file(folder / fcname), kEarlierFcFile) << "the failed run changed " << fcname;
-      for (const char* tmp : {".part", ".log.part", ".spill", ".log.spill"})
-        EXPECT_FALSE(fs::exists(folder / (fcname + tmp))) << "the failed run left " << fcname << tmp;
-      std::erase(files, fcname);
     }
-    EXPECT_TRUE(files.empty()) << "a failed run left " << files[0];
+    EXPECT_EQ(after, before) << "a failed run must leave the folder as it was";
     return;
   }
   ASSERT_EQ(files.size(), 1u) << "expected exactly one Fourier-coefficient file";
+  std::set<std::string> added;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::inserter(added, added.end()));
+  std::erase_if(added, [&](const std::string& n) { return n == files[0] || n == files[0] + ".log"; });
+  EXPECT_TRUE(added.empty()) << "the run left " << *added.begin() << " besides its file";
+  EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()))
+      << "the run removed a file of its folder";
   if (fs::exists(src / "expect.csv")) {
     EXPECT_EQ(csv, read_file(src / "expect.csv"));
   }

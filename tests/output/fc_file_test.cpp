@@ -7,8 +7,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <vector>
+
+#include <unistd.h>
 
 #include "common/console.hpp"
 #include "common/error.hpp"
@@ -17,13 +21,18 @@
 #include "output/fc_file.hpp"
 #include "output/fc_pack.hpp"
 #include "output/fc_reader.hpp"
-#include "support/window_view.hpp"
+#include "output/private_file.hpp"
+#include "output/temp_file.hpp"
+#include "support/private_files.hpp"
 #include "support/station_folder.hpp"
+#include "support/window_view.hpp"
 
 namespace qv {
 namespace {
 
+using testing_support::names_in;
 using testing_support::view;
+using Names = std::vector<std::string>;
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -322,7 +331,7 @@ TEST_F(FcFolder, FcFileOldFileIsReplacedOnlyByACompleteOne) {
 
   run.write(path, false);  // writer destroyed without commit: a run that stopped early
   EXPECT_EQ(bytes_of(path), old);
-  EXPECT_FALSE(fs::exists(path + ".part"));
+  EXPECT_EQ(names_in(dir), Names{"site.f2"});
 
   try {
     std::ostringstream out, err;
@@ -335,12 +344,11 @@ TEST_F(FcFolder, FcFileOldFileIsReplacedOnlyByACompleteOne) {
   } catch (const Error&) {
   }
   EXPECT_EQ(bytes_of(path), old);
-  EXPECT_FALSE(fs::exists(path + ".part"));
+  EXPECT_EQ(names_in(dir), Names{"site.f2"});
 
   run.write(path);  // a complete run replaces it, nothing appended
   EXPECT_EQ(fs::file_size(path), 46u * 12);
-  EXPECT_FALSE(fs::exists(path + ".part"));
-  EXPECT_FALSE(fs::exists(path + ".log"));
+  EXPECT_EQ(names_in(dir), Names{"site.f2"});
 }
 
 TEST_F(FcFolder, FcFileUnwritableFolderIsFoundAtSetUp) {
@@ -384,7 +392,7 @@ TEST_F(FcFolder, FcFileReadOnlyOldFileAndMissingFolderStopTheSetUp) {
   EXPECT_EQ(bytes_of(path), old);
   EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  EXPECT_FALSE(fs::exists(path + ".part"));
+  EXPECT_EQ(names_in(dir), Names{"site.f2"});
   fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
   EXPECT_EQ(error_of(path), "no error");
 
@@ -392,6 +400,155 @@ TEST_F(FcFolder, FcFileReadOnlyOldFileAndMissingFolderStopTheSetUp) {
                                                 dir + "/out/site.f2\" does not exist");
   EXPECT_EQ(error_of(path + "/site.f2"), "the output folder \"" + path + "\" of the Fourier-coefficient file \"" +
                                              path + "/site.f2\" is not a folder");
+}
+
+// While a run writes, its files are private: unnamed where the file system
+// allows (nothing shows but the lock), else under unique names ending in
+// .part (the forced fallback). Either way the files put in place are the
+// same, and a run that stops early leaves nothing of its own. The spill file
+// never shows.
+TEST_F(FcFolder, FcFileIsPrivateUntilCommittedUnnamedOrUnderUniqueNames) {
+  const std::string dir = fresh_dir();
+  const std::string path = dir + "/site.f2";
+  SmallRun run;
+  run.amp.lev[1][0] = 1e-9f;  // two coefficients overflow: a .log as well
+  run.write(path);
+  const std::vector<unsigned char> file = bytes_of(path), log = bytes_of(path + ".log");
+  ASSERT_FALSE(log.empty());
+  const bool unnamed = testing_support::unnamed_files_in(dir);
+  const std::regex named_part("site\\.f2(\\.log)?\\.[A-Za-z0-9]{6}\\.part");
+
+  for (const bool forced : {false, true}) {
+    SCOPED_TRACE(forced ? "named files forced" : "unnamed files where possible");
+    std::optional<testing_support::NamedPrivateFiles> named;
+    if (forced) named.emplace();
+    for (const bool commit : {false, true}) {
+      std::ostringstream out, err;
+      std::istringstream in;
+      Console con(out, err, in);
+      int n = 2;
+      {
+        FcFileWriter w(path, n, con);
+        TempFile spill;
+        spill.open(path + ".spill");
+        spill.write_at(0, "spilled", 7);
+        w.write_header(run.header());
+        w.write_blocks(run.setup.nd, run.setup.levoff, run.store, run.amp);
+        Names during = names_in(dir);
+        const auto parts = std::erase_if(during, [&](const std::string& f) { return std::regex_match(f, named_part); });
+        EXPECT_EQ(parts, forced || !unnamed ? 2u : 0u) << "the file and its .log, named while written";
+        EXPECT_EQ(during, (Names{"site.f2", "site.f2.lock", "site.f2.log"}));
+        char back[7];
+        spill.read_at(0, back, 7);
+        EXPECT_EQ(std::string(back, 7), "spilled");
+        if (commit) {
+          fs::remove(path);
+          fs::remove(path + ".log");
+          w.commit();
+        }
+      }
+      // Committed: the set written anew; not: the earlier set untouched.
+      EXPECT_EQ(names_in(dir), (Names{"site.f2", "site.f2.log"}));
+      EXPECT_EQ(bytes_of(path), file);
+      EXPECT_EQ(bytes_of(path + ".log"), log);
+    }
+  }
+}
+
+// A commit that fails has changed nothing. The .log goes in place before the
+// file (the file's appearance means the set is complete), so when the .log
+// cannot replace its name the file was not touched, and when the file cannot
+// replace its name the earlier .log comes back (or, for a run without
+// overflows, the earlier .log it had set aside to remove).
+TEST_F(FcFolder, FcFileCommitThatFailsChangesNothing) {
+  const std::string dir = fresh_dir();
+  const std::string path = dir + "/site.f2";
+  const std::vector<unsigned char> old = {'o', 'l', 'd'}, old_log = {'o', 'l', 'd', ' ', 'l', 'o', 'g'};
+  SmallRun run;
+  const float amplitude = run.amp.lev[1][0];
+  // A folder takes the name of `name` between the set-up and the commit.
+  auto commit_error = [&](const std::string& name) -> std::string {
+    std::ostringstream out, err;
+    std::istringstream in;
+    Console con(out, err, in);
+    int n = 2;
+    try {
+      FcFileWriter w(path, n, con);
+      w.write_header(run.header());
+      w.write_blocks(run.setup.nd, run.setup.levoff, run.store, run.amp);
+      fs::remove(name);
+      fs::create_directory(name);
+      write_bytes(name + "/inside", old);
+      w.commit();
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+
+  run.amp.lev[1][0] = 1e-9f;  // overflow lines
+  write_bytes(path, old);
+  EXPECT_EQ(commit_error(path + ".log"), "cannot put the new diagnostic file in place: \"" + path +
+                                             ".log\" is a folder; the earlier files are left as they were");
+  EXPECT_EQ(bytes_of(path), old);
+  EXPECT_EQ(names_in(dir), (Names{"site.f2", "site.f2.log"}));
+  fs::remove_all(path + ".log");
+
+  for (const bool overflow : {true, false}) {
+    SCOPED_TRACE(overflow ? "with overflow lines" : "without");
+    run.amp.lev[1][0] = overflow ? 1e-9f : amplitude;
+    write_bytes(path + ".log", old_log);
+    EXPECT_THAT(commit_error(path), ::testing::StartsWith("cannot put the new Fourier-coefficient file in place as \"" +
+                                                         path + "\" (Is a directory); the earlier files are left"));
+    EXPECT_EQ(bytes_of(path + ".log"), old_log);
+    EXPECT_EQ(names_in(dir), (Names{"site.f2", "site.f2.log"}));
+    fs::remove_all(path);
+  }
+}
+
+// The output's lock: a second writer of the same output stops at set-up,
+// naming the file, the holder and the lock file, and changes nothing; a
+// writer of another station in the same folder is not held up; the lock
+// ends with the commit; a lock file left by a killed run is taken over.
+TEST_F(FcFolder, FcFileSecondWriterOfTheSameOutputStopsAtSetUp) {
+  const std::string dir = fresh_dir();
+  const std::string path = dir + "/site.f2";
+  const std::vector<unsigned char> old = {'o', 'l', 'd'};
+  write_bytes(path, old);
+  SmallRun run;
+  std::ostringstream out, err;
+  std::istringstream in;
+  Console con(out, err, in);
+  int n = 2;
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  auto error_of = [&](const std::string& p) -> std::string {
+    try {
+      FcFileWriter w(p, n, con);
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  {
+    FcFileWriter first(path, n, con);
+    EXPECT_EQ(error_of(path), "the Fourier-coefficient file \"" + path + "\" is being written by another run (process " +
+                                  std::to_string(::getpid()) + " on host " + host + "), which holds its lock file \"" +
+                                  path + ".lock\"; this run stops and changes nothing: run it again when the other " +
+                                  "has ended");
+    EXPECT_EQ(bytes_of(path), old);
+    EXPECT_EQ(names_in(dir), (Names{"site.f2", "site.f2.lock"}));
+    EXPECT_EQ(error_of(dir + "/other.f2"), "no error");
+    first.write_header(run.header());
+    first.write_blocks(run.setup.nd, run.setup.levoff, run.store, run.amp);
+    first.commit();
+    EXPECT_EQ(names_in(dir), Names{"site.f2"});
+    EXPECT_EQ(error_of(path), "no error");
+  }
+  EXPECT_NE(bytes_of(path), old);
+  write_bytes(path + ".lock", {'9', ' ', 'g', 'o', 'n', 'e', '\n'});
+  run.write(path);
+  EXPECT_EQ(names_in(dir), Names{"site.f2"});
 }
 
 TEST_F(FcFolder, FcFileOverflowsGoToALogCreatedOnlyWhenNeeded) {

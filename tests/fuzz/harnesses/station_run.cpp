@@ -104,9 +104,10 @@ constexpr Target station_targets[] = {
     {2, "st.bin"}, {2, "st.sp"},
 };
 
-// Fourier-coefficient files (final or temporary) in a folder.
+// Files of the run's output in a folder: a Fourier-coefficient file, or any
+// name that begins with one (its lock, its temporary files, its .log).
 std::vector<fs::path> fc_files(const fs::path& dir) {
-  static const std::regex fc(".*\\.f[0-9](\\.part|\\.spill)?");
+  static const std::regex fc(".*\\.f[0-9](\\..*)?");
   std::vector<fs::path> found;
   for (const auto& e : fs::directory_iterator(dir))
     if (std::regex_match(e.path().filename().string(), fc)) found.push_back(e.path());
@@ -137,13 +138,16 @@ int station_run(const std::uint8_t* data, std::size_t size) {
       err.find("qel_vort: not enough memory") != std::string::npos)
     finding("the run ended in a last-resort handler: " + err);
 
-  const std::vector<fs::path> left = fc_files(dir);
+  std::vector<fs::path> left = fc_files(dir);
   if (status != 0) {
     if (!left.empty()) finding("a failed run left " + left[0].filename().string() + ": " + err);
     return 0;
   }
-  if (left.size() != 1 || left[0].extension() == ".part")
-    finding("a successful run left " + std::to_string(left.size()) + " Fourier-coefficient files");
+  static const std::regex result("\\.f[0-9]");
+  std::erase_if(left, [](const fs::path& p) { return p.extension() == ".log"; });
+  if (left.size() != 1 || !std::regex_match(left[0].extension().string(), result))
+    finding("a successful run left " + std::to_string(left.size()) + " files of its output: " +
+            (left.empty() ? std::string("none") : left[0].filename().string()));
   try {
     FcReader fc(left[0].string());
     std::vector<FcCoefRecord> records;
