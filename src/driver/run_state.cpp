@@ -1,6 +1,7 @@
 #include "driver/run_state.hpp"
 
 #include <algorithm>
+#include <span>
 
 namespace qv {
 
@@ -26,12 +27,14 @@ void allocate_run_arrays(RunState& st) {
   // The window holds nwin + pwlen - 1 samples of every channel while it is
   // prepared, then its coefficients in place.
   st.window.assign(static_cast<std::size_t>(nchmx) * (nwin_max + nwspare), 0.0f);
-  fft_work_allocate(st.fft_work, nwin_max);
   for (int lev = 1; lev <= s.nd; ++lev) {
     fft_setup(s.lev[lev].nwin, st.fft[lev]);
     st.taper[lev].assign(s.lev[lev].nwin, 0.0f);
     st.taper_flag[lev] = true;
   }
+  // Sized for the longest transform of the levels: the window length, or the
+  // convolution length of a level transformed by chirp-z.
+  fft_work_allocate(st.fft_work, std::span<const FftPlan>(st.fft.data() + 1, s.nd));
   response_table_allocate(st.response, s);
   amplitude_allocate(st.amplitudes, s);
   output_store_allocate(st.store, s, st.nch, st.max_sets, st.spill_budget, st.spill_path);
