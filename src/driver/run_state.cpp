@@ -28,7 +28,15 @@ void allocate_run_arrays(RunState& st) {
   // prepared, then its coefficients in place.
   st.window.assign(static_cast<std::size_t>(nchmx) * (nwin_max + nwspare), 0.0f);
   for (int lev = 1; lev <= s.nd; ++lev) {
-    fft_setup(s.lev[lev].nwin, st.fft[lev]);
+    // Levels of one window length share its tables; the chirp-z tables of a
+    // long window take a good part of a second to make.
+    int same = 1;
+    while (same < lev && s.lev[same].nwin != s.lev[lev].nwin) ++same;
+    if (same < lev) {
+      st.fft[lev] = st.fft[same];
+    } else {
+      fft_setup(s.lev[lev].nwin, st.fft[lev]);
+    }
     st.taper[lev].assign(s.lev[lev].nwin, 0.0f);
     st.taper_flag[lev] = true;
   }

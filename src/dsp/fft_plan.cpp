@@ -117,12 +117,20 @@ std::complex<double> unit_root(std::int64_t r, std::int64_t m) {
   return {std::cos(a), std::sin(a)};
 }
 
+// exp(2 pi i r / m) for r = 0..m-1, each from its exact angle.
+std::vector<std::complex<double>> unit_roots(int m) {
+  std::vector<std::complex<double>> w(m);
+  for (int r = 0; r < m; ++r) w[r] = unit_root(r, m);
+  return w;
+}
+
 // The twiddle factors of a length m with factors 2, 3 and 5 only, in the
-// layout of rotation_twiddles, each the nearest float of its exact value:
-// the convolution of the chirp-z transform is twice the window or longer,
-// and the error of the rotations, which grows with the length, would
-// dominate its accuracy.
-void exact_twiddles(int m, const std::array<int, 15>& ifac, std::vector<float>& wsave) {
+// layout of rotation_twiddles, each the nearest float of its exact value
+// (w holds the unit roots of m): the convolution of the chirp-z transform is
+// twice the window or longer, and the error of the rotations, which grows
+// with the length, would dominate its accuracy.
+void exact_twiddles(int m, const std::array<int, 15>& ifac, const std::vector<std::complex<double>>& w,
+                    std::vector<float>& wsave) {
   wsave.assign(std::size_t(2) * m, 0.0f);
   float* wa = wsave.data();
   std::int64_t l1 = 1;
@@ -131,9 +139,9 @@ void exact_twiddles(int m, const std::array<int, 15>& ifac, std::vector<float>& 
     const std::int64_t ido = m / (l1 * ip);
     for (int j = 1; j < ip; ++j) {
       for (std::int64_t f = 0; f < ido; ++f) {
-        const std::complex<double> w = unit_root(f * j * l1 % m, m);
-        wa[f] = static_cast<float>(w.real());
-        wa[ido + f] = static_cast<float>(w.imag());
+        const std::complex<double> t = w[f * j * l1];  // f j l1 < m
+        wa[f] = static_cast<float>(t.real());
+        wa[ido + f] = static_cast<float>(t.imag());
       }
       wa += 2 * ido;
     }
@@ -141,32 +149,38 @@ void exact_twiddles(int m, const std::array<int, 15>& ifac, std::vector<float>& 
   }
 }
 
-// y(k) = sum_t x(t stride) exp(-2 pi i t k / len), k < len, in double
-// precision, for a length len with factors 2, 3 and 5 only that divides the
-// length of roots (roots(r) = exp(-2 pi i r / roots.size())). Recursive
-// decimation in time; for the chirp-z filter at set-up only.
-void dft_double(const std::complex<double>* x, std::size_t stride, std::size_t len, std::complex<double>* y,
-                const std::vector<std::complex<double>>& roots) {
-  if (len == 1) {
-    y[0] = x[0];
-    return;
-  }
-  const std::size_t r = len % 2 == 0 ? 2 : len % 3 == 0 ? 3 : 5;
-  const std::size_t q = len / r;
-  for (std::size_t j = 0; j < r; ++j) dft_double(x + j * stride, stride * r, q, y + j * q, roots);
-  // Output k + q s takes sub-transform j at k times
-  // exp(-2 pi i j k / len) exp(-2 pi i j s / r).
-  const std::size_t M = roots.size();
-  const std::size_t step = M / len;
-  std::complex<double> sub[5];
-  for (std::size_t k = 0; k < q; ++k) {
-    for (std::size_t j = 0; j < r; ++j) sub[j] = roots[step * j * k] * y[j * q + k];
-    for (std::size_t s = 0; s < r; ++s) {
-      std::complex<double> acc = sub[0];
-      for (std::size_t j = 1; j < r; ++j) acc += roots[M / r * (j * s % r)] * sub[j];
-      y[k + q * s] = acc;
+// The forward DFT of x (m values, factors ifac of radix 2 to 5, w the unit
+// roots of m) in double precision, by the self-sorting passes of the
+// single-precision transform; x is overwritten, the result is returned. For
+// the chirp-z filter at set-up only.
+std::vector<std::complex<double>> dft_double(std::vector<std::complex<double>> x, const std::array<int, 15>& ifac,
+                                             const std::vector<std::complex<double>>& w) {
+  using cd = std::complex<double>;
+  const std::int64_t m = std::int64_t(x.size());
+  std::vector<cd> c(x.size());
+  std::int64_t l1 = 1;
+  for (int q = 0; q < ifac[1]; ++q) {
+    const int ip = ifac[q + 2];
+    const std::int64_t ido = m / (l1 * ip);
+    // exp(-2 pi i j s / ip) for the butterflies.
+    cd rot[5][5];
+    for (int j = 0; j < ip; ++j)
+      for (int s = 0; s < ip; ++s) rot[j][s] = std::conj(w[m / ip * (j * s % ip)]);
+    for (std::int64_t k = 0; k < l1; ++k) {
+      for (std::int64_t i = 0; i < ido; ++i) {
+        cd in[5];
+        for (int j = 0; j < ip; ++j) in[j] = x[i + ido * (j + ip * k)];
+        for (int s = 0; s < ip; ++s) {
+          cd acc = in[0];
+          for (int j = 1; j < ip; ++j) acc += rot[j][s] * in[j];
+          c[i + ido * (k + l1 * s)] = s == 0 ? acc : acc * std::conj(w[i * s * l1]);  // i s l1 < m
+        }
+      }
     }
+    x.swap(c);
+    l1 *= ip;
   }
+  return x;
 }
 
 bool has_only_factors_2_3_5(int m) {
@@ -186,20 +200,18 @@ void chirpz_setup(int n, ChirpZ& cz) {
   while (!has_only_factors_2_3_5(m)) ++m;
   cz.m = m;
   cz.ifac = factorise(m);
-  exact_twiddles(m, cz.ifac, cz.wsave);
+  const std::vector<std::complex<double>> w = unit_roots(m);
+  exact_twiddles(m, cz.ifac, w, cz.wsave);
   cz.chirp.assign(std::size_t(2) * n, 0.0f);
   std::vector<std::complex<double>> b(m);
   for (std::int64_t t = 0; t < n; ++t) {
-    const std::complex<double> w = unit_root(t * t % (2 * std::int64_t(n)), 2 * std::int64_t(n));
-    cz.chirp[t] = static_cast<float>(w.real());
-    cz.chirp[n + t] = static_cast<float>(w.imag());
-    b[t] = w;
-    if (t > 0) b[m - t] = w;
+    const std::complex<double> c = unit_root(t * t % (2 * std::int64_t(n)), 2 * std::int64_t(n));
+    cz.chirp[t] = static_cast<float>(c.real());
+    cz.chirp[n + t] = static_cast<float>(c.imag());
+    b[t] = c;
+    if (t > 0) b[m - t] = c;
   }
-  std::vector<std::complex<double>> roots(m);
-  for (int r = 0; r < m; ++r) roots[r] = std::conj(unit_root(r, m));
-  std::vector<std::complex<double>> f(m);
-  dft_double(b.data(), 1, m, f.data(), roots);
+  const std::vector<std::complex<double>> f = dft_double(std::move(b), cz.ifac, w);
   cz.filter.assign(std::size_t(2) * m, 0.0f);
   for (int k = 0; k < m; ++k) {
     cz.filter[k] = static_cast<float>(f[k].real() / m);
