@@ -151,8 +151,7 @@ void exact_twiddles(int m, const std::array<int, 15>& ifac, const std::vector<st
 
 // The forward DFT of x (m values, factors ifac of radix 2 to 5, w the unit
 // roots of m) in double precision, by the self-sorting passes of the
-// single-precision transform; x is overwritten, the result is returned. For
-// the chirp-z filter at set-up only.
+// single-precision transform. For the chirp-z filter at set-up only.
 std::vector<std::complex<double>> dft_double(std::vector<std::complex<double>> x, const std::array<int, 15>& ifac,
                                              const std::vector<std::complex<double>>& w) {
   using cd = std::complex<double>;
@@ -234,15 +233,17 @@ void chirpz_setup(int n, ChirpZ& cz) {
 //    61    244:   23.5 /  7.7    3904:  125 / 190       62464: 3494 / 4753
 //    89    178:   41   /  4.0    2848:  123 / 110       45568: 2021 / 2973
 //   101    202:   80   /  6.4    3232:  139 / 128       51712: 2556 / 3455
-//   113    226:   71   /  7.3    3616:  243 / 197       57856: 2860 / 3596
+//   113    226:   82   /  5.7    3616:  169 / 166       57856: 2860 / 3596
 //   127    254:   87   /  5.7    4064:  253 / 136       65024: 4320 / 3159
 //   131    262:   86   /  6.5    4192:  244 / 161       67072: 4614 / 3696
 //   157    314:  123   /  8.6    5024:  341 / 232       80384: 7043 / 4440
 //   257    257:  340   /  7.4    4112:  575 / 210       65792: 7377 / 4897
 //
-// From p = 127 on chirp-z is the faster at every length measured; up to 113
-// the mixed-radix passes are as fast or faster for the long windows, where
-// the time goes, and they keep their exact arithmetic. (For short windows
+// (The machine was shared with other work; repeated runs varied by up to a
+// third, 57856 once giving 4416 / 3973.) From p = 127 on chirp-z is the
+// faster at every length measured; up to 113 the mixed-radix passes are as
+// fast or faster for the long windows, where the time goes, and they keep
+// their exact arithmetic. (For short windows
 // chirp-z wins from p of about 30, but there both take microseconds.) A
 // prime length itself: 127 samples take 66 us against 2.3 us, 65521 samples
 // 35 s against about 4 ms.
