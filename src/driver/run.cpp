@@ -150,6 +150,7 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
 
   cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
   prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
+  warn_chirpz_levels(*st, con);
 
   progress_start(st->progress, con.err(), is_terminal(con.err()), st->max_sets);
   const LoopOutcome done = process_blocks(*st, *in.reader, con);

@@ -102,6 +102,20 @@ void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, 
             << "recording's only to place its start on the window grid\n";
 }
 
+void warn_chirpz_levels(const RunState& st, Console& con) {
+  for (int lev = 1; lev <= st.setup.nd; ++lev) {
+    const LevelSetup& ls = st.setup.lev[lev];
+    if (ls.nfreq < 1 || !uses_chirpz(st.fft[lev])) continue;
+    const SmoothLengths near = nearest_smooth_lengths(ls.nwin);
+    con.err() << "qel_vort: warning: level " << lev << ": window length " << ls.nwin
+              << " has the largest prime factor " << largest_prime_factor(st.fft[lev])
+              << ", too large for the mixed-radix FFT: its windows are transformed by the chirp-z method, equal to "
+              << "rounding but not bit for bit; " << near.below << " and " << near.above
+              << ", the nearest lengths with factors 2, 3 and 5 only, are much faster and exact with the mixed-radix "
+              << "FFT\n";
+  }
+}
+
 void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, Console& con) {
   std::string levels;
   for (int lev = 1; lev <= st.setup.nd; ++lev) {

@@ -27,6 +27,12 @@ namespace qv {
 void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, const RunOptions& opts,
                             const InputFileSet& files, Console& con);
 
+// Warns, once at set-up for every level cut into windows (nfreq > 0) whose
+// window length has a prime factor too large for the mixed-radix FFT, that
+// its windows go through the chirp-z transform instead: the level, nwin, its
+// largest prime factor and the nearest lengths with factors 2, 3 and 5 only.
+void warn_chirpz_levels(const RunState& st, Console& con);
+
 // The end of a run that wrote its file: a warning for every level cut into
 // windows (nfreq > 0) that stored none, with its window length beside the
 // length of the data and the reason, then the summary line: the span of the

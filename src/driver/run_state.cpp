@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <span>
 
 namespace qv {
 
@@ -27,12 +28,22 @@ void allocate_run_arrays(RunState& st) {
   // The window holds nwin + pwlen - 1 samples of every channel while it is
   // prepared, then its coefficients in place.
   st.window.assign(static_cast<std::size_t>(nchmx) * (nwin_max + nwspare), 0.0f);
-  fft_work_allocate(st.fft_work, nwin_max);
   for (int lev = 1; lev <= s.nd; ++lev) {
-    fft_setup(s.lev[lev].nwin, st.fft[lev]);
+    // Levels of one window length share its tables; the chirp-z tables of a
+    // long window take a good part of a second to make.
+    int same = 1;
+    while (same < lev && s.lev[same].nwin != s.lev[lev].nwin) ++same;
+    if (same < lev) {
+      st.fft[lev] = st.fft[same];
+    } else {
+      fft_setup(s.lev[lev].nwin, st.fft[lev]);
+    }
     st.taper[lev].assign(s.lev[lev].nwin, 0.0f);
     st.taper_flag[lev] = true;
   }
+  // Sized for the longest transform of the levels: the window length, or the
+  // convolution length of a level transformed by chirp-z.
+  fft_work_allocate(st.fft_work, std::span<const FftPlan>(st.fft.data() + 1, s.nd));
   response_table_allocate(st.response, s);
   amplitude_allocate(st.amplitudes, s);
   // Without a set limit the store's buffer is as large as its budget.

@@ -39,7 +39,9 @@ void multichannel_fft(const WindowArray& w, int n, FftWork& work, const FftPlan&
                 std::to_string(plan.n));
   }
   if (n == 1) return;  // no coefficient beyond the zero frequency
-  if (work.z.size() < work_size(n) || plan.wsave.size() < std::size_t(2) * n) {
+  const bool tables_made = uses_chirpz(plan) ? plan.chirpz.chirp.size() == std::size_t(2) * n
+                                              : plan.wsave.size() >= std::size_t(2) * n;
+  if (work.z.size() < work_size(uses_chirpz(plan) ? plan.chirpz.m : n) || !tables_made) {
     throw Error("FFT: work arrays were not allocated for windows of " + std::to_string(n) + " samples");
   }
 

@@ -27,6 +27,7 @@
 // to the bit.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -229,6 +230,59 @@ QV_INLINE void store_channels(int n, int nch, const float* const (&fr)[3], const
   }
 }
 
+// x(t) times conj w(t), in place, t < count.
+QV_INLINE void times_conj(idx_t count, float* __restrict xr, float* __restrict xi, const float* __restrict wr,
+                          const float* __restrict wi) {
+#pragma GCC ivdep
+  for (idx_t t = 0; t < count; ++t) {
+    const float ur = xr[t], ui = xi[t];
+    xr[t] = ur * wr[t] + ui * wi[t];
+    xi[t] = ui * wr[t] - ur * wi[t];
+  }
+}
+
+// conj(x(t) w(t)), in place, t < count.
+QV_INLINE void conj_of_product(idx_t count, float* __restrict xr, float* __restrict xi, const float* __restrict wr,
+                               const float* __restrict wi) {
+#pragma GCC ivdep
+  for (idx_t t = 0; t < count; ++t) {
+    const float ur = xr[t], ui = xi[t];
+    xr[t] = ur * wr[t] - ui * wi[t];
+    xi[t] = -(ur * wi[t] + ui * wr[t]);
+  }
+}
+
+// The complex DFT Z of the n values (zr, zi) by the chirp-z method, with
+// b(t) = exp(i pi t^2 / n): a(t) = z(t) conj b(t), zero from n to m; A its
+// transform; G the transform of conj(A F), F the transform of b divided by m
+// (the plan's filter), so that conj G is the circular convolution of a with
+// b; and Z(k) = conj b(k) conj G(k). Both inverse steps are forward passes
+// on conjugates. (zr, zi) and (sr, si) hold m values each and are both
+// overwritten; returns the arrays whose first n values hold Z.
+template <class Build>
+QV_INLINE std::pair<const float*, const float*> chirpz_forward(int n, const ChirpZ& cz, float* zr, float* zi,
+                                                               float* sr, float* si) {
+  const int m = cz.m;
+  const float* br = cz.chirp.data();
+  const float* bi = br + n;
+  times_conj(n, zr, zi, br, bi);
+  std::fill(zr + n, zr + m, 0.0f);
+  std::fill(zi + n, zi + m, 0.0f);
+  // The passes leave their result in either pair of arrays; the products go
+  // back in place and the next transform runs from there.
+  const bool a_in_z = forward<Build>(m, cz.ifac, 0, zr, zi, sr, si, cz.wsave.data()).first == zr;
+  float* ar = a_in_z ? zr : sr;
+  float* ai = a_in_z ? zi : si;
+  float* tr = a_in_z ? sr : zr;
+  float* ti = a_in_z ? si : zi;
+  conj_of_product(m, ar, ai, cz.filter.data(), cz.filter.data() + m);
+  const bool g_in_a = forward<Build>(m, cz.ifac, 0, ar, ai, tr, ti, cz.wsave.data()).first == ar;
+  float* gr = g_in_a ? ar : tr;
+  float* gi = g_in_a ? ai : ti;
+  conj_of_product(n, gr, gi, br, bi);
+  return {gr, gi};
+}
+
 // The transform of one window, all steps inlined into it, with the groups of
 // the build (see the build types in fft_portable.cpp and fft_avx2.cpp).
 template <class Build>
@@ -240,6 +294,25 @@ QV_INLINE void transform_window(int n, int nch, float* window, float* z, const F
   const bool lone = nch % 2 == 1;
   const float* fr[3] = {};
   const float* fi[3] = {};
+  if (plan.chirpz.m > 0) {
+    // The pairs as always, each complex transform by chirp-z in arrays of
+    // the convolution length.
+    const int m = plan.chirpz.m;
+    float* zr[3] = {};
+    float* zi[3] = {};
+    for (int p = 0; p < np; ++p) {
+      const PairArrays pa = pair_arrays(z, m, p);
+      zr[p] = pa.zr;
+      zi[p] = pa.zi;
+    }
+    load_channels<Build>(n, np, window, lone, zr, zi);
+    for (int p = 0; p < np; ++p) {
+      const PairArrays pa = pair_arrays(z, m, p);
+      std::tie(fr[p], fi[p]) = chirpz_forward<Build>(n, plan.chirpz, pa.zr, pa.zi, pa.sr, pa.si);
+    }
+    store_channels<Build>(n, nch, fr, fi, window);
+    return;
+  }
   if constexpr (Build::has_window_first_pass) {
     // Where the build can, the first pass takes its inputs from the window
     // rows, and the sequences are never stored as such.

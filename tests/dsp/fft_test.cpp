@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -76,11 +77,12 @@ std::complex<double> coefficient(const std::vector<float>& w, int c, int k) {
 // the worst deviation from the direct sum over the frequency indices ks,
 // relative to the RMS coefficient of the channel. Also checks that nothing
 // outside the coefficients changed.
-double worst_relative_error(int n, const std::vector<int>& nchs, const std::vector<int>& ks, unsigned seed = 1) {
+double worst_relative_error(int n, const std::vector<int>& nchs, const std::vector<int>& ks, unsigned seed = 1,
+                            FftMethod method = FftMethod::automatic) {
   FftPlan plan;
-  fft_setup(n, plan);
+  fft_setup(n, plan, method);
   FftWork work;
-  fft_work_allocate(work, n);
+  fft_work_allocate(work, std::span<const FftPlan>(&plan, 1));
   const std::vector<float> before = noise_window(n, seed);
 
   const DirectDft dft(n);
@@ -159,6 +161,56 @@ TEST(FftSetup, FactorsInPassOrderWithTwoFirst) {
   }
 }
 
+TEST(FftSetup, ChirpZExactlyForALargestPrimeFactorAboveTheThreshold) {
+  // 113 is the largest prime the mixed-radix passes keep; 127 the next.
+  ASSERT_EQ(chirpz_prime_threshold, 113);
+  const struct {
+    int n;
+    int p;
+    bool chirpz;
+  } cases[] = {
+      {113, 113, false}, {226, 113, false}, {113 * 4096, 113, false}, {7 * 65536, 7, false}, {524288, 2, false},
+      {127, 127, true},  {254, 127, true},  {3 * 131, 131, true},     {65521, 65521, true},  {524287, 524287, true},
+  };
+  for (const auto& tc : cases) {
+    FftPlan p;
+    fft_setup(tc.n, p);
+    EXPECT_EQ(largest_prime_factor(p), tc.p) << "n=" << tc.n;
+    EXPECT_EQ(uses_chirpz(p), tc.chirpz) << "n=" << tc.n;
+    if (!tc.chirpz) {
+      EXPECT_EQ(p.wsave.size(), std::size_t(2) * tc.n);
+      continue;
+    }
+    // The convolution: the shortest length of 2n - 1 values or more whose
+    // factors are all 2, 3 and 5.
+    const int m = p.chirpz.m;
+    EXPECT_GE(m, 2 * tc.n - 1);
+    EXPECT_LT(nearest_smooth_lengths(m).below, 2 * tc.n - 1) << "n=" << tc.n;
+    EXPECT_EQ(p.chirpz.ifac[0], m);
+    for (int q = 0; q < p.chirpz.ifac[1]; ++q) EXPECT_LE(p.chirpz.ifac[q + 2], 5) << "n=" << tc.n;
+  }
+  // The forced methods, for any length.
+  FftPlan p;
+  fft_setup(65521, p, FftMethod::mixed_radix);
+  EXPECT_FALSE(uses_chirpz(p));
+  fft_setup(68, p, FftMethod::chirp_z);
+  EXPECT_TRUE(uses_chirpz(p));
+  EXPECT_EQ(p.chirpz.m, 135);
+  EXPECT_TRUE(p.wsave.empty());
+}
+
+TEST(FftSetup, NearestLengthsWithFactorsTwoThreeFive) {
+  const struct {
+    int n, below, above;
+  } cases[] = {{2, 0, 3}, {7, 6, 8}, {127, 125, 128}, {254, 250, 256}, {2042, 2025, 2048}, {65521, 64800, 65536},
+               {262139, 259200, 262144}, {524287, 518400, 524288}};
+  for (const auto& tc : cases) {
+    const SmoothLengths s = nearest_smooth_lengths(tc.n);
+    EXPECT_EQ(s.below, tc.below) << "n=" << tc.n;
+    EXPECT_EQ(s.above, tc.above) << "n=" << tc.n;
+  }
+}
+
 TEST(FftSetup, LengthOneMakesNoTablesAndOutOfRangeIsRefused) {
   FftPlan p;
   fft_setup(1, p);
@@ -208,6 +260,38 @@ TEST_P(MultichannelFft, LargeLengthsMatchDirectSumAtSampledFrequencies) {
     const double err = worst_relative_error(n, {3}, sampled_frequencies(n, 16));
     EXPECT_LT(err, tolerance(n)) << "n=" << n;
     RecordProperty("worst_rel_error_n" + std::to_string(n), sci(err));
+  }
+}
+
+// The chirp-z transform rounds in single precision through two transforms of
+// the convolution and three products with exact tables; its error grows
+// only slowly with n.
+double chirpz_tolerance(int n) { return 1e-6 + 2e-8 * std::sqrt(double(n)); }
+
+TEST_P(MultichannelFft, ChirpZMatchesDirectSumForOddAndEvenChannelCounts) {
+  // Primes just above the threshold and far above it, alone and with small
+  // factors (2 p, 3 p: even and odd n, with and without a Nyquist term).
+  for (int n : {127, 254, 393, 1021, 2042}) {
+    const double err = worst_relative_error(n, {1, 2, 3, 4, 5, 6}, all_frequencies(n), 200 + n);
+    EXPECT_LT(err, chirpz_tolerance(n)) << "n=" << n;
+    RecordProperty("chirpz_worst_rel_error_n" + std::to_string(n), sci(err));
+  }
+  // Forced onto short lengths and lengths the mixed-radix passes take, down
+  // to a convolution of three values.
+  for (int n : {2, 3, 4, 5, 8, 12, 17, 64, 100}) {
+    const double err = worst_relative_error(n, {1, 2, 5}, all_frequencies(n), 300 + n, FftMethod::chirp_z);
+    EXPECT_LT(err, chirpz_tolerance(n)) << "n=" << n << " (forced)";
+  }
+}
+
+TEST_P(MultichannelFft, LongPrimeLengthsKeepSinglePrecisionAccuracy) {
+  // Where the chirp angles were rounded before their reduction, or the
+  // twiddles of the long convolution came from rotations, these would be off
+  // by 1e-4 and more.
+  for (int n : {65521, 262139}) {
+    const double err = worst_relative_error(n, {3}, sampled_frequencies(n, 12));
+    EXPECT_LT(err, chirpz_tolerance(n)) << "n=" << n;
+    RecordProperty("chirpz_worst_rel_error_n" + std::to_string(n), sci(err));
   }
 }
 
@@ -370,7 +454,10 @@ TEST(FftBuilds, SameBitsInEveryBuildAndAsOneButterflyAtATime) {
   // reference for the AVX2 build.
   std::vector<int> lengths;
   for (int n = 2; n <= 64; ++n) lengths.push_back(n);
-  for (int n : {77, 100, 120, 162, 243, 256, 486, 896, 960, 1000, 1001, 1024, 7680, 8192}) lengths.push_back(n);
+  // Lengths transformed by chirp-z (127, 254, 393, 2042) are compared
+  // between the builds.
+  for (int n : {77, 100, 120, 127, 162, 243, 254, 256, 393, 486, 896, 960, 1000, 1001, 1024, 2042, 7680, 8192})
+    lengths.push_back(n);
   const std::vector<FftPasses> builds = available_builds();
   int checked = 0;
   for (int n : lengths) {
@@ -378,7 +465,7 @@ TEST(FftBuilds, SameBitsInEveryBuildAndAsOneButterflyAtATime) {
     fft_setup(n, plan);
     const PlainTransform plain(plan);
     FftWork work;
-    fft_work_allocate(work, n);
+    fft_work_allocate(work, std::span<const FftPlan>(&plan, 1));
     for (int nch = 1; nch <= nchmx; ++nch) {
       const std::vector<float> x = noise_window(n, 1000 * n + nch);
       std::vector<std::vector<float>> got;  // one result per build, the portable one first
@@ -425,11 +512,11 @@ TEST_P(MultichannelFft, OddLengthHasNoNyquistTermAndKeepsLastSample) {
 }
 
 TEST_P(MultichannelFft, LoneLastChannelEqualsPairMember) {
-  for (int n : {96, 100, 127}) {
+  for (int n : {96, 100, 113, 127, 254}) {  // 127 and 254 by chirp-z
     FftPlan plan;
     fft_setup(n, plan);
     FftWork work;
-    fft_work_allocate(work, n);
+    fft_work_allocate(work, std::span<const FftPlan>(&plan, 1));
     const std::vector<float> x = noise_window(n, 11);
     std::vector<float> odd = x, even = x;
     multichannel_fft(view(odd, 5), n, work, plan);
@@ -476,6 +563,15 @@ TEST(MultichannelFftArguments, RefusesMismatchedPlanWorkOrWindowArray) {
   FftWork small;
   fft_work_allocate(small, 32);
   EXPECT_THROW(multichannel_fft(view(w, 2), 64, small, plan), Error);
+  // A chirp-z plan needs the work array of its convolution length, which
+  // the allocation for the plans gives it.
+  FftPlan chirp;
+  fft_setup(127, chirp);
+  fft_work_allocate(small, 127);
+  EXPECT_THROW(multichannel_fft(view(w, 2), 127, small, chirp), Error);
+  const FftPlan plans[] = {plan, chirp};
+  fft_work_allocate(small, plans);
+  EXPECT_NO_THROW(multichannel_fft(view(w, 2), 127, small, chirp));
 }
 
 }  // namespace
