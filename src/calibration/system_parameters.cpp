@@ -116,7 +116,10 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   f.values("the latitude and longitude in degrees", sp.lat, sp.lon);
   if (sp.lon < 0) sp.lon += 360.0f;
   f.values("the declination in degrees", sp.decl);
-  if (sp.decl == 0.0f) sp.decl = reference_declination;
+  if (sp.decl == 0.0f && reference_declination != 0.0f) {
+    sp.decl = reference_declination;
+    sp.decl_source = "reference field model (IGRF-11 at the recorder's position and date)";
+  }
   f.values("the number of channels", sp.nch);
   if (sp.nch < 1 || sp.nch > nchmx)
     f.fail("line " + std::to_string(f.line()) + ": expected 1 to " + std::to_string(nchmx) +
@@ -168,6 +171,8 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
                ch.tilt, gain);
       f.nonzero(length, "an electrode line length in metres of " + named);
       f.nonzero(gain, "a gain of " + named);
+      ch.line_length_m = length;
+      ch.gain = gain;
       length /= 1000.0f;  // kilometres
       f.values("the scale and the number of filters of " + named, s, nf);
       f.nonzero(s, "a scale of " + named);
@@ -177,7 +182,10 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
       f.values("the scale and the number of filters of " + named, s, nf);
       f.nonzero(s, "a scale of " + named);
       ch.scale = 1.0f / s;
+      ch.gain = 1;
+      ch.line_length_m = 0;
     }
+    ch.S = s;
     f.nonzero(ch.scale, "a scale factor 1 / (scale x gain x length in km) of " + named);
     if (nf < 0 || nf > nfiltmx)
       f.fail("line " + std::to_string(f.line()) + ": " + named + " lists " + std::to_string(nf) + " filters, at most " +

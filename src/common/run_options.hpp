@@ -1,6 +1,7 @@
 // Options of a run, set from the command line and read-only afterwards.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "common/limits.hpp"
@@ -22,6 +23,9 @@ struct RunOptions {
   // ("--max-sets=N"); no_set_limit: the whole recording. Coefficients leave
   // memory for a temporary file, so a run needs no cap by default.
   int max_sets = no_set_limit;
+  // Elevation of the station in metres ("--elevation=M"), for the metadata
+  // file; the station's files hold none.
+  std::optional<double> elevation_m;
 };
 
 }  // namespace qv

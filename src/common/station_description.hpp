@@ -20,6 +20,9 @@ struct ChannelDescription {
   float orient = 0;      // azimuth, degrees
   float tilt = 0;        // degrees
   float scale = 0;       // recorded counts to physical units
+  float S = 0;           // counts per unit, as the system parameter file gives it
+  float gain = 1;        // pre-amplifier gain G of an electric channel (1 for magnetic ones)
+  float line_length_m = 0;  // electrode line length of an electric channel, metres (0 for magnetic ones)
   int nfilt = 0;         // filters in the list
   std::array<std::string, nfiltmx> fcode{};  // filter code as written, 2 characters
   std::array<int, nfiltmx> ftype{};          // type number from the filter code
@@ -31,6 +34,7 @@ struct SystemParameters {
   std::string station;   // 20 characters, leading blanks removed
   float lat = 0, lon = 0;  // degrees; negative longitude stored + 360
   float decl = 0;        // degrees
+  std::string decl_source = "system parameter file";  // or the reference field model, or the console
   int nch = 0;           // channels declared in the file (6 handed back as 6)
   float dt = 0;          // sample interval, seconds
   float sysdelay = 0;    // system time delay, seconds

@@ -106,7 +106,8 @@ bool process_window(RunState& st, int lev, Console& con) {
   const int m = transform_window(st, lev, number, w, x);
   store_fc(st.store, st.setup.levoff + lev, number, x, m);
   accumulate_amplitudes(x, st.setup.lev[lev].nfreq, st.amplitudes.lev[lev].data());
-  ++st.level_sets[lev];
+  if (st.level_sets[lev]++ == 0) st.level_first_number[lev] = number;
+  st.level_last_number[lev] = number;
   if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++st.list2_sets[lev];
   ++st.nsets;
   if (st.max_sets != no_set_limit && st.nsets >= st.max_sets) {

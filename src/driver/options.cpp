@@ -1,6 +1,8 @@
 #include "driver/options.hpp"
 
+#include <charconv>
 #include <climits>
+#include <cmath>
 
 #include "common/error.hpp"
 #include "common/text.hpp"
@@ -83,6 +85,21 @@ void apply_max_sets(std::string_view a, RunOptions& o) {
   o.max_sets = static_cast<int>(n);
 }
 
+// "--elevation=M": the station's elevation in metres, a finite number, for
+// the metadata file (the system parameter file holds none).
+void apply_elevation(std::string_view a, RunOptions& o) {
+  std::string_view rest = a.substr(std::string_view("--elevation").size());
+  const bool equals = !rest.empty() && rest[0] == '=';
+  if (equals) rest.remove_prefix(1);
+  double v = 0;
+  const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), v);
+  if (!equals || rest.empty() || r.ec != std::errc() || r.ptr != rest.data() + rest.size() || !std::isfinite(v) ||
+      std::fabs(v) > 1.0e5)
+    throw Error("option \"" + std::string(a) + "\": expected the station's elevation in metres after " +
+                "--elevation=, a number from -100000 to 100000, found '" + std::string(rest) + "'");
+  o.elevation_m = v;
+}
+
 }  // namespace
 
 RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
@@ -92,6 +109,10 @@ RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
     std::string_view a = std::string_view(full).substr(0, kArgWidth);
     if (starts(a, "--max-sets")) {
       apply_max_sets(full, o);
+      continue;
+    }
+    if (starts(a, "--elevation")) {
+      apply_elevation(full, o);
       continue;
     }
     // Two-character options first, in table order, then three-character ones.

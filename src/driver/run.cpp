@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -14,9 +15,11 @@
 #include "calibration/system_parameters.hpp"
 #include "common/error.hpp"
 #include "common/text_reader.hpp"
+#include "common/utc_time.hpp"
 #include "driver/block_loop.hpp"
 #include "driver/decset.hpp"
 #include "driver/options.hpp"
+#include "driver/run_metadata.hpp"
 #include "driver/run_report.hpp"
 #include "driver/run_state.hpp"
 #include "driver/usage.hpp"
@@ -85,6 +88,7 @@ void ask_position(const std::string& sp_name, RunState& st, Console& con) {
   FreeField f[] = {decl, lat, lon};
   if (read_values_from(answer, f) == ReadStatus::bad_value)
     throw Error("console: expected declination, latitude and longitude in degrees, found '" + answer + "'");
+  if (decl != st.sp.decl) st.sp.decl_source = "console";
   st.sp.decl = decl;
   st.sp.lat = lat;
   st.sp.lon = lon;
@@ -103,11 +107,29 @@ void report_second_list(const RunState& st, Console& con) {
   con.blank();
 }
 
-void end_of_run_write(RunState& st, FcFileWriter& writer) {
+// The run as the metadata file names it: its command line, its folder and
+// the time the file was finished.
+RunContext run_context(const std::vector<std::string>& args) {
+  RunContext ctx;
+  ctx.command_line.push_back("qel_vort");
+  ctx.command_line.insert(ctx.command_line.end(), args.begin(), args.end());
+  std::error_code ec;
+  ctx.working_folder = std::filesystem::current_path(ec).string();
+  const auto now = std::chrono::system_clock::now();
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
+  const std::int64_t s = us / 1000000 - (us % 1000000 < 0 ? 1 : 0);
+  ctx.finished_utc = iso_utc(s, static_cast<double>(us - s * 1000000) * 1.0e-6, 3);
+  return ctx;
+}
+
+void end_of_run_write(RunState& st, FcFileWriter& writer, const OpenedInput& in, const RunOptions& opts,
+                      const std::vector<std::string>& args, LoopEnd end) {
   average_amplitudes(st.amplitudes, st.setup, st.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
   writer.write_header(make_fc_header(st.nch, st.setup, st.dr, st.sp));
   writer.write_blocks(st.setup.nd, st.setup.levoff, st.store, st.amplitudes);
+  const FcFileFacts facts{writer.path(), writer.size(), writer.hash()};
+  writer.write_metadata(run_metadata_json(st, in, opts, run_context(args), end, facts));
   writer.commit();
 }
 
@@ -170,7 +192,7 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   con.blank();
   report_second_list(*st, con);
   in.reader.reset();  // closes the time-series file
-  end_of_run_write(*st, writer);
+  end_of_run_write(*st, writer, in, opts, args, done.end);
   report_run_end(*st, in.acq, done.end, con);
   report_run_time(start, con);
   return 0;

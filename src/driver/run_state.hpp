@@ -72,6 +72,7 @@ struct RunState {
 
   // Counters.
   std::array<int, ndmx + 1> level_sets{};  // accepted windows per level
+  std::array<int, ndmx + 1> level_first_number{}, level_last_number{};  // their first and last window numbers
   std::array<int, ndmx + 1> list2_sets{};  // of those, the windows touching the second bad-record list
   std::array<int, ndmx + 1> level_rejected{};  // windows rejected per level (the "bad" lines)
   std::int64_t nsets = 0;                   // accepted windows over all levels

@@ -24,6 +24,7 @@ constexpr const char* kUsage =
     "  -p:F           powerline fundamental F in Hz (default 60) removed with its\n"
     "                 harmonics from real-valued samples; -p:0 switches it off\n"
     "  --max-sets=N   stop after N windows (sets); default: the whole recording\n"
+    "  --elevation=M  the station's elevation in metres, for the metadata file\n"
     "  -bD, -sp, -SP  accepted, no effect (D a digit)\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"

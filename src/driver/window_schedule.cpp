@@ -107,6 +107,7 @@ GridAlignment align_start_time(DecSetup& s, std::int64_t time_int, float sampfre
                 Console::num(c) + "; expected a sampling frequency from 2e-32 to 3e+38 Hz");
 
   GridAlignment g;
+  g.start_sample = c;
   std::int64_t prod = 1;  // decfac(1) * ... * decfac(lev): input samples per sample of the level
   for (int lev = 1; lev <= s.nd; ++lev) {
     LevelSetup& ls = s.lev[lev];
@@ -135,6 +136,8 @@ GridAlignment align_start_time(DecSetup& s, std::int64_t time_int, float sampfre
     g.first_window[lev] = static_cast<int>(first);
     const double m = static_cast<double>(h) * (static_cast<double>(first) - o);
     ls.ianchor = nint(m);
+    g.step[lev] = h;
+    g.first_offset[lev] = m;
     if (lev == 1) g.grid_residual = static_cast<float>(static_cast<double>(ls.ianchor) - m);
     ls.iphase = static_cast<int>(ls.ianchor % prod);
   }

@@ -19,6 +19,14 @@ namespace qv {
 struct GridAlignment {
   std::array<int, ndmx + 1> first_window{};  // grid number of the data's first window, per level 1..nd
   float grid_residual = 0;  // level 1: rebased window offset minus its exact value, input samples
+  // Per level 1..nd cut into windows, for the metadata's window times: the
+  // start sample (input samples from the time origin to the first sample),
+  // the window step h in input samples, and where the grid start of window
+  // first_window lies, input samples after the first sample (the exact value
+  // that ianchor is rounded from).
+  double start_sample = 0;
+  std::array<std::int64_t, ndmx + 1> step{};
+  std::array<double, ndmx + 1> first_offset{};
 };
 
 // Start-time alignment, once at set-up. time_int is the start of the data in

@@ -4,10 +4,27 @@
 // driver takes its set-up values from it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 namespace qv {
+
+// The recording's own clock as its header (or clock-reset file) states it,
+// for the metadata file: the run itself works with time_int, the start
+// reduced to microseconds the way it has always been (through single
+// precision for the text formats), while this is the start as written.
+struct RecordingClock {
+  bool known = false;                   // set by every header reader that succeeded
+  std::string format;                   // "QEL binary", "generic ASCII", "ASCII NIMS", "NIMS binary"
+  std::string source;                   // where the clock came from: "the header lines of st.asc", "st.clk", ...
+  std::int64_t reference_unix_s = 0;    // reference time, seconds since 1970 (UTC)
+  double start_after_reference_s = 0;   // the first sample, seconds after the reference time
+  std::int64_t first_index = 0;         // the sample number the reader gives the first sample (1 for NIMS binary)
+  bool has_fields = false;              // the clock-reset values below were read (not QEL)
+  std::array<int, 6> start_fields{};    // year month day hour minute second, as read
+  std::array<int, 6> reference_fields{};
+};
 
 struct Acquisition {
   std::int32_t msval = 2147483647;      // missing-value marker
@@ -20,6 +37,7 @@ struct Acquisition {
   bool input_error = false;             // the header of a binary file could not be read
   std::string error_name;               // file named in the input-error message
   std::string error_hint;               // what the file seems to be instead, for that message (may be empty)
+  RecordingClock clock;                 // the recording's clock as written
 };
 
 }  // namespace qv

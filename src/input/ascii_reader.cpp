@@ -76,6 +76,7 @@ void set_timing(const ClockReset& c, Acquisition& acq) {
   acq.dr = c.dr;
   acq.sampfreq = 1.0f / c.dr;
   acq.time_int = time_int(c.start, c.ref);
+  set_recording_clock(c.start, c.ref, acq.clock);
 }
 
 // Reads lines up to the first one holding a value and returns its field
@@ -147,6 +148,8 @@ void rdhdrASCII(TextReader& data, bool clock_in_headers, const std::string& clk_
     c = read_clock_reset(clk);
   }
   set_timing(c, acq);
+  acq.clock.format = "generic ASCII";
+  acq.clock.source = clock_in_headers ? "the header lines of " + data.name() : clk_name;
   con.say("Starting sample # = ", 0);
 
   acq.nch = first_data_fields(data, clock_in_headers ? "the three header lines" : "the start of the file");
@@ -192,6 +195,8 @@ void rdhdrNIMSASCII(TextReader& data, Acquisition& acq, Console& con) {
                   f[4], f[5]);
   check_clock(data, c, dr_line, start_line, data.line_number());
   set_timing(c, acq);
+  acq.clock.format = "ASCII NIMS";
+  acq.clock.source = "the '#' header lines of " + data.name();
   con.say("Starting sample # = ", 0);
 
   acq.nch = first_data_fields(data, "the '#' header lines");

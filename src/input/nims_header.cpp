@@ -77,6 +77,10 @@ void mk_off(std::FILE* f, const std::string& name, Acquisition& acq, NimsLayout&
   const DateTime start = date_time(w, 7, name, "start");
   const DateTime ref = date_time(w, 13, name, "reference");
   acq.time_int = time_int(start, ref);
+  set_recording_clock(start, ref, acq.clock);
+  acq.clock.format = "NIMS binary";
+  acq.clock.source = "the NIMS header of " + name;
+  acq.clock.first_index = 1;  // the block reader numbers the first scan 1 (itf)
 
   con.say("nscans = ", word(w, 19));
   acq.msval = word(w, 21);

@@ -9,6 +9,7 @@
 #include "common/fixed_format.hpp"
 #include "common/text.hpp"
 #include "common/text_reader.hpp"
+#include "common/utc_time.hpp"
 #include "input/qel_format.hpp"
 
 namespace qv {
@@ -239,6 +240,21 @@ void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisit
   acq.time_int = static_cast<std::int64_t>(std::trunc(ss * 1000000.0)) + std::int64_t(jday) * 86400000000LL +
                  std::int64_t(date.hour) * 3600000000LL + std::int64_t(date.minute) * 60000000LL;
   con.say("time_int (us)", acq.time_int);
+  // The day the day number counts from (qel_day_number): 1 January up to
+  // 1000 Hz, the first of the previous month (of January itself in January)
+  // below 40000 Hz, the start day above.
+  int ref_month = 1, ref_day = 1;
+  if (acq.sampfreq > 1000.0f && acq.sampfreq < 40000.0f) {
+    ref_month = date.month == 1 ? 1 : date.month - 1;
+  } else if (acq.sampfreq >= 40000.0f) {
+    ref_month = date.month;
+    ref_day = date.day;
+  }
+  acq.clock.known = true;
+  acq.clock.format = "QEL binary";
+  acq.clock.source = "the QEL header of " + name;
+  acq.clock.reference_unix_s = unix_seconds(date.year, ref_month, ref_day, 0, 0, 0);
+  acq.clock.start_after_reference_s = static_cast<double>(jday) * 86400.0 + date.hour * 3600.0 + date.minute * 60.0 + ss;
 
   acq.msval = 2147483647;
   acq.threshold = static_cast<float>(acq.msval - 10000);

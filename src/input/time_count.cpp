@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/utc_time.hpp"
 
 namespace qv {
 
@@ -56,6 +57,16 @@ std::int64_t time_int(const DateTime& start, const DateTime& ref) {
   if (!(std::fabs(micro_f) < 9.0e18f))
     throw Error("the start time lies too far from the reference time for a microsecond count");
   return static_cast<std::int64_t>(micro_f);
+}
+
+void set_recording_clock(const DateTime& start, const DateTime& ref, RecordingClock& clock) {
+  const auto seconds = [](const DateTime& t) { return unix_seconds(t[0], t[1], t[2], t[3], t[4], t[5]); };
+  clock.known = true;
+  clock.reference_unix_s = seconds(ref);
+  clock.start_after_reference_s = static_cast<double>(seconds(start) - clock.reference_unix_s);
+  clock.has_fields = true;
+  clock.start_fields = start;
+  clock.reference_fields = ref;
 }
 
 }  // namespace qv

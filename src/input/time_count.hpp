@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "input/acquisition.hpp"
+
 namespace qv {
 
 // Calendar time: year, month (1..12), day, hour, minute, second.
@@ -22,5 +24,9 @@ std::int64_t day_count(const DateTime& start, const DateTime& ref);
 // formed in single precision and multiplied by 10^6 in single precision, so
 // the result moves in steps of 8192 microseconds one day after the reference.
 std::int64_t time_int(const DateTime& start, const DateTime& ref);
+
+// The clock of the metadata from the start and reference time as read:
+// seconds since 1970 by the Gregorian calendar, the start exactly.
+void set_recording_clock(const DateTime& start, const DateTime& ref, RecordingClock& clock);
 
 }  // namespace qv

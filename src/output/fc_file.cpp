@@ -34,7 +34,8 @@ FcFileWriter::FcFileWriter(const std::string& path, int& nch, Console& con)
     : con_(&con),
       path_(path),
       fc_(path, "Fourier-coefficient file"),
-      log_file_(path + ".log", "diagnostic file") {
+      log_file_(path + ".log", "diagnostic file"),
+      meta_(path + ".json", "metadata file") {
   if (nch == 6) {
     con.say("out_pack warning: nch=", nch);
     nch = 5;
@@ -72,6 +73,7 @@ FcFileWriter::FcFileWriter(const std::string& path, int& nch, Console& con)
   // The .log goes in place before the file it describes; without overflows
   // an earlier one is removed with it, since it would describe another file.
   set_.add(log_file_);
+  set_.add(meta_);
   set_.add(fc_);
 }
 
@@ -84,6 +86,17 @@ FcFileWriter::~FcFileWriter() {
 void FcFileWriter::put(const unsigned char* bytes, std::size_t n) {
   if (n && std::fwrite(bytes, 1, n, file_) != n)
     throw Error("cannot write the Fourier-coefficient file \"" + path_ + "\" (" + reason() + ")");
+  // Every byte of the file is written once, at file_pos_.
+  hash_.add(file_pos_, bytes, n);
+  size_ = std::max(size_, file_pos_ + static_cast<std::int64_t>(n));
+}
+
+void FcFileWriter::write_metadata(const std::string& text) {
+  if (!blocks_done_ || committed_ || meta_.created())
+    throw Error("metadata file \"" + meta_.final_path() + "\" written out of order");
+  meta_.create();
+  if (std::fwrite(text.data(), 1, text.size(), meta_.stream()) != text.size())
+    throw Error("cannot write the metadata file \"" + meta_.final_path() + "\" (" + reason() + ")");
 }
 
 void FcFileWriter::write_header(const FcHeader& h) {

@@ -4,9 +4,10 @@
 // 1..nfmx one block: (D, F, n), the mean amplitudes A(1..nch), and n records
 // of window number and nch packed coefficient words.
 //
-// The new file and its overflow list "<file>.log" are a set of staged files
-// (staged_files.hpp): private files in the output folder until commit() puts
-// them in place, the list first and the file last. A run that stops early
+// The new file, its overflow list "<file>.log" and its metadata file
+// "<file>.json" are a set of staged files (staged_files.hpp): private files in
+// the output folder until commit() puts them in place, the list first, then
+// the metadata, the file last. A run that stops early
 // (by an error, an exception or an interrupt) leaves the previous result as
 // it was and no partial file, and a run on the same output at the same time
 // is refused by the output's lock (output_lock.hpp), held from set-up to
@@ -22,6 +23,7 @@
 
 #include "common/amplitude_sums.hpp"
 #include "common/console.hpp"
+#include "output/fc_hash.hpp"
 #include "output/fc_header.hpp"
 #include "output/interrupt_cleanup.hpp"
 #include "output/output_lock.hpp"
@@ -62,7 +64,17 @@ class FcFileWriter {
   // sentinel word and reported in "<file name>.log", in file order.
   void write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp);
 
-  // Puts the .log (if any) and then the file in place over the old ones and
+  // The file's size in bytes and its hash (fc_hash.hpp), formed while it
+  // was written; complete after write_blocks.
+  std::int64_t size() const { return size_; }
+  std::uint64_t hash() const { return hash_.sum; }
+
+  // The metadata file "<file>.json", after write_blocks: its text, written
+  // whole. A run that writes none has an earlier one removed at the commit,
+  // since it would describe another file.
+  void write_metadata(const std::string& text);
+
+  // Puts the .log (if any), the metadata and then the file in place over the old ones and
   // gives up the lock. An old .log of an earlier run is removed when this run
   // had no overflow. Raises an Error when the set cannot be put in place;
   // the earlier files are then as they were. What fails after the file is
@@ -86,11 +98,13 @@ class FcFileWriter {
   Console* con_;
   std::string path_;
   OutputLock lock_;
-  StagedFile fc_, log_file_;
-  StagedSet set_;               // the .log, then the file
+  StagedFile fc_, log_file_, meta_;
+  StagedSet set_;               // the .log, the metadata, then the file
   std::FILE* file_ = nullptr;   // fc_'s stream
   std::FILE* log_ = nullptr;    // log_file_'s, once an overflow needs it
   std::int64_t file_pos_ = 0;  // where the next put writes
+  std::int64_t size_ = 0;      // bytes written, up to the end of the last
+  FcHash hash_;
   TempFile log_spill_;         // overflow lines of a spilled run, before they are ordered
   int nch_ = 0;        // channels per record (final count)
   int nfmx_ = 0;

@@ -90,8 +90,8 @@ TEST(SpilledRun, TinyBudgetWritesTheFileOfARunInMemory) {
   EXPECT_TRUE(read_file(folder / "sample.f5") == file) << "the spilled run wrote another file";
   EXPECT_TRUE(read_file(folder / "sample.f5.log") == log) << "the spilled run wrote other overflow lines";
   EXPECT_EQ(names_in(folder.path()), (std::vector<std::string>{"decset.cfg", "paths.cfg", "pwset.cfg",
-                                                                "sample.asc", "sample.f5", "sample.f5.log",
-                                                                "sample.sp"}));
+                                                                "sample.asc", "sample.f5", "sample.f5.json",
+                                                                "sample.f5.log", "sample.sp"}));
 }
 
 TEST(SpilledRun, ErrorAfterSpillingLeavesNoTemporaryFileAndTheOldResult) {

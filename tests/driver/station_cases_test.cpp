@@ -220,7 +220,10 @@ TEST_P(StationCase, RunsAsExpected) {
   ASSERT_EQ(files.size(), 1u) << "expected exactly one Fourier-coefficient file";
   std::set<std::string> added;
   std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::inserter(added, added.end()));
-  std::erase_if(added, [&](const std::string& n) { return n == files[0] || n == files[0] + ".log"; });
+  ASSERT_TRUE(added.count(files[0] + ".json")) << "the run wrote no metadata file beside " << files[0];
+  std::erase_if(added, [&](const std::string& n) {
+    return n == files[0] || n == files[0] + ".log" || n == files[0] + ".json";
+  });
   EXPECT_TRUE(added.empty()) << "the run left " << *added.begin() << " besides its file";
   EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()))
       << "the run removed a file of its folder";

@@ -144,7 +144,7 @@ int station_run(const std::uint8_t* data, std::size_t size) {
     return 0;
   }
   static const std::regex result("\\.f[0-9]");
-  std::erase_if(left, [](const fs::path& p) { return p.extension() == ".log"; });
+  std::erase_if(left, [](const fs::path& p) { return p.extension() == ".log" || p.extension() == ".json"; });
   if (left.size() != 1 || !std::regex_match(left[0].extension().string(), result))
     finding("a successful run left " + std::to_string(left.size()) + " files of its output: " +
             (left.empty() ? std::string("none") : left[0].filename().string()));
