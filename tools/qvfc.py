@@ -20,6 +20,8 @@ Usage::
     lev.windows                          # window numbers, in processing order
     lev.coef.shape                       # (windows, frequencies, channels), complex64
     amp = np.nanmean(np.abs(lev.coef), axis=0)   # average amplitude spectrum
+    fc.metadata["station"]["name"]       # the metadata file beside it (None without one)
+    lev.times                            # UTC time of each window (numpy datetime64[us])
 
     roles = qvfc.channel_roles(fc.header)        # {'Ex': 0, 'Ey': 1, 'Hx': 2, ...}
     for band in qvfc.impedance(fc):              # quick single-station estimate
@@ -42,6 +44,15 @@ exponent e (0..7) and a 13-bit mantissa m standing for (m + 0.5) / 4096 * 10^e
 exponent, bits 19-31 imaginary mantissa); the coefficient is that value times
 A / 1000. The word 0x80000001 marks a coefficient that could not be packed and
 reads as NaN.
+
+The metadata file
+-----------------
+qel_vort writes ``<file>.json`` beside the file (docs/fc-file.md describes it key
+by key). ``read`` takes it when its ``fc_file`` size and hash agree with the file
+(the hash: the sum modulo 2^64 of splitmix64(j * 2^32 + w) over every 4-byte
+little-endian word w at word index j) and raises FcFormatError when they do not:
+it belongs to another run. From it every level gets the UTC time its windows'
+coefficients refer to: unix_s(N) = window1_unix_s + (N - 1) step_s.
 
 Units
 -----
@@ -77,7 +88,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 __all__ = [
-    "FcFormatError", "Header", "Level", "FcFile", "Band", "read", "decode_words",
+    "FcFormatError", "Header", "Level", "FcFile", "Band", "read", "read_metadata", "word_sum_hash", "decode_words",
     "is_electric", "field_unit", "channel_roles", "impedance",
 ]
 
@@ -140,6 +151,14 @@ class Level:
     present: np.ndarray           # bool (windows, nf): the block holds a record of the window
     scale: np.ndarray             # float32 (nf, nch)
     count: np.ndarray             # int64 (nf,)
+    unix_s: np.ndarray = None     # float64 (windows,): seconds since 1970 (UTC) of each window; None without metadata
+
+    @property
+    def times(self):
+        """UTC time of each window as numpy datetime64[us] (None without metadata)."""
+        if self.unix_s is None:
+            return None
+        return (np.round(self.unix_s * 1e6).astype(np.int64)).astype("datetime64[us]")
 
     @property
     def period(self) -> np.ndarray:
@@ -154,6 +173,7 @@ class FcFile:
     header: Header
     levoff: int                   # the body's levels are levoff+1 .. levoff+len(levels)
     levels: list                  # Level per level identifier of the body, in order
+    metadata: dict = None         # the metadata file beside it, or None
 
     def level(self, level_id: int) -> Level:
         """The level of an identifier (levoff + level number)."""
@@ -429,7 +449,57 @@ def read(path) -> FcFile:
     blocks, levoff, nbody = _index_blocks(path, data, size, h, reclen)
     nfmx = h.nfmx
     levels = [_level(raw, h, reclen, levoff + 1 + i, blocks[i * nfmx:(i + 1) * nfmx]) for i in range(nbody)]
-    return FcFile(path=path, record_length=reclen, header=h, levoff=levoff, levels=levels)
+    meta = read_metadata(path, raw)
+    if meta is not None:
+        rules = {lv["level_id"]: lv["window_time"] for lv in meta["levels"]}
+        for lev in levels:
+            rule = rules.get(lev.level_id)
+            if rule is not None:
+                lev.unix_s = rule["window1_unix_s"] + (lev.windows - 1).astype(np.float64) * rule["step_s"]
+    return FcFile(path=path, record_length=reclen, header=h, levoff=levoff, levels=levels, metadata=meta)
+
+
+def word_sum_hash(raw: bytes) -> int:
+    """The 64-bit hash of a Fourier-coefficient file that its metadata names."""
+    if len(raw) % 4:
+        raise FcFormatError("the file's size is no multiple of 4 bytes")
+    w = np.frombuffer(raw, dtype="<u4").astype(np.uint64)
+    with np.errstate(over="ignore"):
+        z = (np.arange(len(w), dtype=np.uint64) << np.uint64(32)) | w
+        z = z + np.uint64(0x9E3779B97F4A7C15)
+        z = (z ^ (z >> np.uint64(30))) * np.uint64(0xBF58476D1CE4E5B9)
+        z = (z ^ (z >> np.uint64(27))) * np.uint64(0x94D049BB133111EB)
+        z = z ^ (z >> np.uint64(31))
+        return int(np.sum(z, dtype=np.uint64))
+
+
+def read_metadata(path, raw=None):
+    """The metadata file ``<path>.json`` as a dict, or None when there is none.
+
+    Raises FcFormatError when it is not qel_vort's metadata of version 1 or
+    describes a file of another size or hash than ``path`` (raw: its bytes,
+    read when not given).
+    """
+    import json
+    meta_path = os.fspath(path) + ".json"
+    if not os.path.exists(meta_path):
+        return None
+    with open(meta_path, encoding="utf-8") as fh:
+        try:
+            meta = json.load(fh)
+        except ValueError as e:
+            raise FcFormatError(f"{meta_path}: not JSON: {e}") from None
+    if not isinstance(meta, dict) or meta.get("format") != "qel_vort fc metadata" or meta.get("version") != 1:
+        raise FcFormatError(f"{meta_path}: not a qel_vort metadata file of version 1")
+    if raw is None:
+        with open(path, "rb") as fh:
+            raw = fh.read()
+    want = meta["fc_file"]
+    got = "%016x" % word_sum_hash(raw)
+    if want["size_bytes"] != len(raw) or want["hash"] != got:
+        raise FcFormatError(f"{meta_path}: describes a file of {want['size_bytes']} bytes with hash {want['hash']}, "
+                            f"but {path} has {len(raw)} bytes and hash {got}: it belongs to another run")
+    return meta
 
 
 # --- channels and units ------------------------------------------------------------

@@ -52,7 +52,7 @@ std::string left(const std::string& s, int w) {
 
 }  // namespace
 
-void print_fc_summary(FcReader& fc, std::ostream& out) {
+void print_fc_summary(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
   const FcHeader& h = fc.header();
   out << "Fourier-coefficient file " << fc.name() << "\n";
   out << "  size            " << fc.size() << " bytes in records of " << fc.record_length() << " bytes\n";
@@ -93,6 +93,7 @@ void print_fc_summary(FcReader& fc, std::ostream& out) {
   // coefficients, their frequencies and periods, and the windows stored.
   out << "\n  level  findex   frequencies (Hz)          periods (s)               window numbers\n";
   std::vector<FcCoefRecord> recs;
+  std::string times;  // the lines of the window times, after the table
   for (int l = 0; l < fc.body_levels(); ++l) {
     const int id = fc.levoff() + 1 + l;
     const int i = fc.listed(id);
@@ -122,12 +123,29 @@ void print_fc_summary(FcReader& fc, std::ostream& out) {
     }
     out << "  " << padded(std::to_string(id), 5) << padded(findex, 8) << "   " << left(freqs, 26) << left(periods, 26)
         << windows << "\n";
+    if (meta && meta->present) {
+      const auto rule = meta->window_time.find(id);
+      std::string first = "-", last = "-";
+      if (any_window && rule != meta->window_time.end()) {
+        first = unix_to_iso(window_unix_s(rule->second, wmin), 6);
+        last = unix_to_iso(window_unix_s(rule->second, wmax), 6);
+      }
+      times += "  " + padded(std::to_string(id), 5) + "   " + left(first, 31) + last + "\n";
+    }
   }
+  if (!meta) return;
+  if (!meta->present) {
+    out << "\n  window times (UTC) not known: " << meta->why_absent << "\n";
+    return;
+  }
+  out << "\n  window times (UTC: the instant each window's coefficients refer to; from " << meta->path << ")\n";
+  out << "  level   first window                   last window\n" << times;
 }
 
-void print_fc_csv(FcReader& fc, std::ostream& out) {
+void print_fc_csv(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
   const FcHeader& h = fc.header();
-  out << "level,findex,freq_hz,window,channel,re,im\n";
+  const bool times = meta && meta->present;
+  out << "level,findex,freq_hz,window,channel,re,im" << (times ? ",start_utc" : "") << "\n";
   std::vector<FcCoefRecord> recs;
   for (const FcBlockInfo& b : fc.blocks()) {
     if (b.n == 0) continue;
@@ -136,12 +154,18 @@ void print_fc_csv(FcReader& fc, std::ostream& out) {
     const std::string freq =
         (i && h.nwin[i] > 0 && h.dr[i] > 0) ? num(static_cast<float>(b.findex / (double(h.nwin[i]) * h.dr[i]))) : "";
     const std::string prefix = std::to_string(b.level_id) + "," + std::to_string(b.findex) + "," + freq + ",";
-    for (const FcCoefRecord& r : recs)
+    const auto rule = times ? meta->window_time.find(b.level_id) : std::map<int, FcWindowTime>::const_iterator();
+    const bool timed = times && rule != meta->window_time.end();
+    for (const FcCoefRecord& r : recs) {
+      std::string when;
+      if (times) when = ',';
+      if (timed) when += unix_to_iso(window_unix_s(rule->second, r.window), 6);
       for (int c = 0; c < h.nch; ++c) {
         float re = 0, im = 0;
         decode_fc(r.word[c], b.scale[c], re, im);
-        out << prefix << r.window << "," << c + 1 << "," << num(re) << "," << num(im) << "\n";
+        out << prefix << r.window << "," << c + 1 << "," << num(re) << "," << num(im) << when << "\n";
       }
+    }
   }
 }
 
@@ -150,7 +174,8 @@ namespace {
 constexpr const char* kFcdumpUsage =
     "usage: fcdump [--csv] FILE\n"
     "  shows the header and a table per level of a Fourier-coefficient file;\n"
-    "  with --csv every decoded coefficient (level,findex,freq_hz,window,channel,re,im)\n"
+    "  with --csv every decoded coefficient (level,findex,freq_hz,window,channel,re,im,\n"
+    "  and start_utc when the metadata file FILE.json is beside it)\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"
     "Exit status: 0 when the file was read whole, 1 otherwise.\n";
@@ -172,8 +197,9 @@ int fcdump_main(const std::vector<std::string>& args, std::ostream& out, std::os
       return 1;
     }
     FcReader fc(name);
-    if (csv) print_fc_csv(fc, out);
-    else print_fc_summary(fc, out);
+    const FcMetadata meta = read_fc_metadata(name);
+    if (csv) print_fc_csv(fc, out, &meta);
+    else print_fc_summary(fc, out, &meta);
     out.flush();
     return 0;
   });

@@ -107,3 +107,32 @@ def test_channel_kinds_are_the_programs_also_for_an_identifier_with_a_leading_bl
     fc = qvfc.read(f5)
     assert fc.header.chid[0] == " Ex"
     assert [qvfc.field_unit(c) for c in fc.header.chid] == units == ["nT", "mV/km", "nT", "nT", "nT"]
+
+
+def test_metadata_gives_the_window_times_fcdump_shows_and_another_runs_is_refused(build_dir, sample_f5, tmp_path):
+    fc = qvfc.read(sample_f5)
+    assert fc.metadata["fc_file"]["name"] == "sample_qel.f5"
+    csv = subprocess.run([str(build_dir / "fcdump"), "--csv", str(sample_f5)], capture_output=True, text=True,
+                         check=True).stdout.splitlines()
+    assert csv[0].endswith(",start_utc")
+    fcdump_times = {}
+    for line in csv[1:]:
+        f = line.split(",")
+        fcdump_times[(int(f[0]), int(f[3]))] = np.datetime64(f[7].rstrip("Z"), "us")
+    for lev in fc.levels:
+        for w, t in zip(lev.windows, lev.times):
+            assert abs(t - fcdump_times[(lev.level_id, int(w))]) <= np.timedelta64(1, "us")
+
+    # A coefficient file changed after the run no longer matches its metadata.
+    changed = tmp_path / "sample_qel.f5"
+    raw = bytearray(sample_f5.read_bytes())
+    raw[20 * 24 + 2 * 24 + 5] ^= 1   # a coefficient word of the first block
+    changed.write_bytes(bytes(raw))
+    shutil.copy(str(sample_f5) + ".json", str(changed) + ".json")
+    try:
+        qvfc.read(changed)
+        raise AssertionError("the metadata of another file was taken")
+    except qvfc.FcFormatError as e:
+        assert "belongs to another run" in str(e)
+    res = subprocess.run([str(build_dir / "fcdump"), str(changed)], capture_output=True, text=True)
+    assert res.returncode == 1 and "belongs to another run" in res.stderr
