@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/error.hpp"
 #include "common/text_reader.hpp"
@@ -137,6 +138,53 @@ TEST(TextReaderFile, StepsBackAndRewindsAcrossBufferRefills) {
   r.rewind();
   ASSERT_TRUE(r.next_line(line));
   EXPECT_EQ(line, "line 1");
+}
+
+// The buffer is kept, uninitialised, from one source to the next: what an
+// earlier, longer source left in it must never show through.
+TEST(TextReaderFile, AReopenedOrMovedReaderSeesOnlyItsNewSource) {
+  const testing_support::TempFolder folder("reader");
+  const std::string long_path = (folder / "long.txt").string();
+  const std::string short_path = (folder / "short.txt").string();
+  const std::string empty_path = (folder / "empty.txt").string();
+  {
+    std::ofstream f(long_path);
+    for (int i = 0; i < 3000; ++i) f << std::string(500, 'a') << "\n";
+  }
+  std::ofstream(short_path) << "b1\nb2";
+  std::ofstream{empty_path};
+  auto lines = [](TextReader& r) {
+    std::vector<std::string> got;
+    std::string_view line;
+    while (r.next_line(line)) got.emplace_back(line);
+    return got;
+  };
+  TextReader r;
+  ASSERT_TRUE(r.open(long_path));
+  EXPECT_EQ(lines(r).size(), 3000u);
+  ASSERT_TRUE(r.open(short_path));
+  EXPECT_EQ(lines(r), (std::vector<std::string>{"b1", "b2"}));
+  r.rewind();
+  EXPECT_EQ(lines(r), (std::vector<std::string>{"b1", "b2"}));
+  ASSERT_TRUE(r.open(empty_path));
+  EXPECT_TRUE(lines(r).empty());
+  r.open_text("memory", "c1\r\nc");
+  EXPECT_EQ(lines(r), (std::vector<std::string>{"c1", "c"}));
+  r.open_text("nothing", "");
+  EXPECT_TRUE(lines(r).empty());
+
+  // Moved in the middle of a text or a file, it goes on where it was.
+  for (const bool from_file : {false, true}) {
+    TextReader a;
+    if (from_file) ASSERT_TRUE(a.open(short_path));
+    else a.open_text("memory", "b1\nb2");
+    std::string_view line;
+    ASSERT_TRUE(a.next_line(line));
+    TextReader b = std::move(a);
+    EXPECT_EQ(lines(b), std::vector<std::string>{"b2"}) << from_file;
+    b.back_lines(2);
+    EXPECT_EQ(lines(b), (std::vector<std::string>{"b1", "b2"})) << from_file;
+  }
 }
 
 TEST(TextReaderFile, OverlongLineIsAnErrorNamingTheFile) {
