@@ -1,5 +1,6 @@
 #include "common/text_reader.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -12,7 +13,10 @@ namespace qv {
 
 namespace {
 
+// The longest line a file may hold, end of line included; a file's buffer
+// starts at kFirstBuffer and doubles up to it only while a line does not fit.
 constexpr std::size_t kBufferSize = std::size_t(1) << 20;
+constexpr std::size_t kFirstBuffer = std::size_t(1) << 16;
 
 bool is_separator(char c) { return c == ' ' || c == ',' || c == '\t' || c == '\r'; }
 
@@ -142,8 +146,8 @@ bool TextReader::open(const std::string& path) {
     throw Error(msg);
   }
   in_memory_ = false;
-  reserve(kBufferSize);
-  buf_size_ = kBufferSize;
+  reserve(kFirstBuffer, 0);
+  buf_size_ = std::min(buf_capacity_, kBufferSize);
   seek_to(0, 0);
   return true;
 }
@@ -152,15 +156,17 @@ void TextReader::open_text(std::string name, std::string content) {
   close();
   name_ = std::move(name);
   in_memory_ = true;
-  reserve(content.size());
+  reserve(content.size(), 0);
   if (!content.empty()) std::memcpy(buf_.get(), content.data(), content.size());
   buf_size_ = content.size();
   seek_to(0, 0);
 }
 
-void TextReader::reserve(std::size_t n) {
+void TextReader::reserve(std::size_t n, std::size_t keep) {
   if (buf_capacity_ >= n) return;
-  buf_.reset(new char[n]);  // uninitialised: only bytes read into it are ever looked at
+  std::unique_ptr<char[]> bigger(new char[n]);  // uninitialised: only bytes read into it are ever looked at
+  if (keep > 0) std::memcpy(bigger.get(), buf_.get(), keep);
+  buf_ = std::move(bigger);
   buf_capacity_ = n;
 }
 
@@ -201,7 +207,12 @@ bool TextReader::fill() {
     end_ -= beg_;
     beg_ = 0;
   }
-  if (end_ == buf_size_) return false;
+  if (end_ == buf_size_) {
+    // The unread part of a line fills the buffer.
+    if (buf_size_ >= kBufferSize) return false;
+    reserve(std::min(2 * buf_size_, kBufferSize), end_);
+    buf_size_ = std::min(buf_capacity_, kBufferSize);
+  }
   std::size_t got = std::fread(buf_.get() + end_, 1, buf_size_ - end_, file_);
   if (got == 0) {
     eof_ = true;

@@ -187,21 +187,58 @@ TEST(TextReaderFile, AReopenedOrMovedReaderSeesOnlyItsNewSource) {
   }
 }
 
+// A line may be 1 MiB long with its end of line, wherever it lies in the
+// file; the buffer grows to it from a smaller start.
+TEST(TextReaderFile, LinesUpToTheLimitAreReadWhole) {
+  const testing_support::TempFolder folder("reader");
+  const std::string path = (folder / "long_lines.txt").string();
+  const std::string longest((1u << 20) - 1, 'x');
+  const std::string longer(200000, 'y');
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << "short\n" << longest << "\n" << longer << "\r\nlast";
+  }
+  for (int pass = 0; pass < 2; ++pass) {  // the second time with the grown buffer, after a rewind
+    TextReader r;
+    ASSERT_TRUE(r.open(path));
+    if (pass == 1) {
+      std::string_view skip;
+      while (r.next_line(skip)) {}
+      r.rewind();
+    }
+    std::string_view line;
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_EQ(line, "short");
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_TRUE(line == longest) << line.size();
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_TRUE(line == longer) << line.size();
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_EQ(line, "last");
+    EXPECT_FALSE(r.next_line(line));
+    r.back_lines(3);
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_TRUE(line == longest) << line.size();
+  }
+}
+
 TEST(TextReaderFile, OverlongLineIsAnErrorNamingTheFile) {
   const testing_support::TempFolder folder("reader");
   const std::string path = (folder / "long_line.txt").string();
   {
     std::ofstream f(path);
-    f << std::string(3u << 20, '1') << "\n";
+    f << "first\n" << std::string(1u << 20, '1') << "\n";
   }
   TextReader r;
   ASSERT_TRUE(r.open(path));
   std::string_view line;
+  ASSERT_TRUE(r.next_line(line));
   try {
     r.next_line(line);
     FAIL() << "expected an error";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("line 2: line longer than 1048576 characters"), std::string::npos) << e.what();
   }
 }
 
