@@ -1,9 +1,11 @@
 #include "common/text_reader.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "common/error.hpp"
 
@@ -11,7 +13,10 @@ namespace qv {
 
 namespace {
 
+// The longest line a file may hold, end of line included; a file's buffer
+// starts at kFirstBuffer and doubles up to it only while a line does not fit.
 constexpr std::size_t kBufferSize = std::size_t(1) << 20;
+constexpr std::size_t kFirstBuffer = std::size_t(1) << 16;
 
 bool is_separator(char c) { return c == ' ' || c == ',' || c == '\t' || c == '\r'; }
 
@@ -112,6 +117,8 @@ TextReader& TextReader::operator=(TextReader&& o) noexcept {
   o.file_ = nullptr;
   in_memory_ = o.in_memory_;
   buf_ = std::move(o.buf_);
+  buf_capacity_ = std::exchange(o.buf_capacity_, 0);
+  buf_size_ = std::exchange(o.buf_size_, 0);
   beg_ = o.beg_;
   end_ = o.end_;
   buf_offset_ = o.buf_offset_;
@@ -139,7 +146,8 @@ bool TextReader::open(const std::string& path) {
     throw Error(msg);
   }
   in_memory_ = false;
-  buf_.assign(kBufferSize, '\0');
+  reserve(kFirstBuffer, 0);
+  buf_size_ = std::min(buf_capacity_, kBufferSize);
   seek_to(0, 0);
   return true;
 }
@@ -148,8 +156,18 @@ void TextReader::open_text(std::string name, std::string content) {
   close();
   name_ = std::move(name);
   in_memory_ = true;
-  buf_.assign(content.begin(), content.end());
+  reserve(content.size(), 0);
+  if (!content.empty()) std::memcpy(buf_.get(), content.data(), content.size());
+  buf_size_ = content.size();
   seek_to(0, 0);
+}
+
+void TextReader::reserve(std::size_t n, std::size_t keep) {
+  if (buf_capacity_ >= n) return;
+  std::unique_ptr<char[]> bigger(new char[n]);  // uninitialised: only bytes read into it are ever looked at
+  if (keep > 0) std::memcpy(bigger.get(), buf_.get(), keep);
+  buf_ = std::move(bigger);
+  buf_capacity_ = n;
 }
 
 bool TextReader::is_open() const { return file_ != nullptr || in_memory_; }
@@ -158,7 +176,7 @@ void TextReader::close() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
   in_memory_ = false;
-  buf_.clear();
+  buf_size_ = 0;
   beg_ = end_ = 0;
   eof_ = false;
   line_no_ = 0;
@@ -170,7 +188,7 @@ void TextReader::seek_to(std::int64_t offset, std::int64_t line_no) {
   if (in_memory_) {
     buf_offset_ = 0;
     beg_ = static_cast<std::size_t>(offset);
-    end_ = buf_.size();
+    end_ = buf_size_;
     eof_ = true;
     return;
   }
@@ -184,13 +202,18 @@ void TextReader::seek_to(std::int64_t offset, std::int64_t line_no) {
 bool TextReader::fill() {
   if (eof_ || !file_) return false;
   if (beg_ > 0) {
-    std::memmove(buf_.data(), buf_.data() + beg_, end_ - beg_);
+    std::memmove(buf_.get(), buf_.get() + beg_, end_ - beg_);
     buf_offset_ += static_cast<std::int64_t>(beg_);
     end_ -= beg_;
     beg_ = 0;
   }
-  if (end_ == buf_.size()) return false;
-  std::size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, file_);
+  if (end_ == buf_size_) {
+    // The unread part of a line fills the buffer.
+    if (buf_size_ >= kBufferSize) return false;
+    reserve(std::min(2 * buf_size_, kBufferSize), end_);
+    buf_size_ = std::min(buf_capacity_, kBufferSize);
+  }
+  std::size_t got = std::fread(buf_.get() + end_, 1, buf_size_ - end_, file_);
   if (got == 0) {
     eof_ = true;
     return false;
@@ -205,24 +228,24 @@ bool TextReader::next_line(std::string_view& line) {
   for (;;) {
     // An empty in-memory text has no buffer at all: memchr must not see it.
     const char* p = end_ > scan ? static_cast<const char*>(
-        std::memchr(buf_.data() + scan, '\n', end_ - scan)) : nullptr;
+        std::memchr(buf_.get() + scan, '\n', end_ - scan)) : nullptr;
     if (p) {
-      std::size_t nl = static_cast<std::size_t>(p - buf_.data());
+      std::size_t nl = static_cast<std::size_t>(p - buf_.get());
       std::size_t len = nl - beg_;
       if (len > 0 && buf_[nl - 1] == '\r') --len;
-      line = std::string_view(buf_.data() + beg_, len);
+      line = std::string_view(buf_.get() + beg_, len);
       beg_ = nl + 1;
       break;
     }
     std::size_t consumed = end_ - beg_;  // bytes searched so far
     if (!fill()) {
-      if (!eof_ && end_ == buf_.size())
+      if (!eof_ && end_ == buf_size_)
         throw Error("file " + name_ + ", line " + std::to_string(line_no_ + 1) +
-                    ": line longer than " + std::to_string(buf_.size()) + " characters");
+                    ": line longer than " + std::to_string(buf_size_) + " characters");
       if (beg_ == end_) return false;  // nothing left
       std::size_t len = end_ - beg_;
       if (len > 0 && buf_[end_ - 1] == '\r') --len;
-      line = std::string_view(buf_.data() + beg_, len);
+      line = std::string_view(buf_.get() + beg_, len);
       beg_ = end_;
       break;
     }

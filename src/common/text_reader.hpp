@@ -128,13 +128,22 @@ class TextReader {
 
  private:
   bool fill();
+  void reserve(std::size_t n, std::size_t keep);
   void seek_to(std::int64_t offset, std::int64_t line_no);
 
   std::string name_;
   std::FILE* file_ = nullptr;
-  std::string text_;            // in-memory source when file_ is null
   bool in_memory_ = false;
-  std::vector<char> buf_;
+  // A file is read in chunks into the first buf_size_ bytes of buf_: 64 KiB,
+  // doubled while a line does not fit, up to the 1 MiB limit of a line. An
+  // in-memory text is copied into its first buf_size_ bytes. The storage is
+  // left uninitialised and kept from one open to the next, so an open costs
+  // only the bytes actually read: most of a station's files are a few lines
+  // long, and zero-filling a whole 1 MiB on every open cost more than reading
+  // them.
+  std::unique_ptr<char[]> buf_;
+  std::size_t buf_capacity_ = 0;   // bytes allocated at buf_
+  std::size_t buf_size_ = 0;       // bytes of buf_ the current source may use
   std::size_t beg_ = 0, end_ = 0;  // unread bytes are buf_[beg_, end_)
   std::int64_t buf_offset_ = 0;    // file offset of buf_[0]
   bool eof_ = false;

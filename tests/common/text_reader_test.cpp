@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/error.hpp"
 #include "common/text_reader.hpp"
@@ -139,21 +140,105 @@ TEST(TextReaderFile, StepsBackAndRewindsAcrossBufferRefills) {
   EXPECT_EQ(line, "line 1");
 }
 
+// The buffer is kept, uninitialised, from one source to the next: what an
+// earlier, longer source left in it must never show through.
+TEST(TextReaderFile, AReopenedOrMovedReaderSeesOnlyItsNewSource) {
+  const testing_support::TempFolder folder("reader");
+  const std::string long_path = (folder / "long.txt").string();
+  const std::string short_path = (folder / "short.txt").string();
+  const std::string empty_path = (folder / "empty.txt").string();
+  {
+    std::ofstream f(long_path);
+    for (int i = 0; i < 3000; ++i) f << std::string(500, 'a') << "\n";
+  }
+  std::ofstream(short_path) << "b1\nb2";
+  std::ofstream{empty_path};
+  auto lines = [](TextReader& r) {
+    std::vector<std::string> got;
+    std::string_view line;
+    while (r.next_line(line)) got.emplace_back(line);
+    return got;
+  };
+  TextReader r;
+  ASSERT_TRUE(r.open(long_path));
+  EXPECT_EQ(lines(r).size(), 3000u);
+  ASSERT_TRUE(r.open(short_path));
+  EXPECT_EQ(lines(r), (std::vector<std::string>{"b1", "b2"}));
+  r.rewind();
+  EXPECT_EQ(lines(r), (std::vector<std::string>{"b1", "b2"}));
+  ASSERT_TRUE(r.open(empty_path));
+  EXPECT_TRUE(lines(r).empty());
+  r.open_text("memory", "c1\r\nc");
+  EXPECT_EQ(lines(r), (std::vector<std::string>{"c1", "c"}));
+  r.open_text("nothing", "");
+  EXPECT_TRUE(lines(r).empty());
+
+  // Moved in the middle of a text or a file, it goes on where it was.
+  for (const bool from_file : {false, true}) {
+    TextReader a;
+    if (from_file) ASSERT_TRUE(a.open(short_path));
+    else a.open_text("memory", "b1\nb2");
+    std::string_view line;
+    ASSERT_TRUE(a.next_line(line));
+    TextReader b = std::move(a);
+    EXPECT_EQ(lines(b), std::vector<std::string>{"b2"}) << from_file;
+    b.back_lines(2);
+    EXPECT_EQ(lines(b), (std::vector<std::string>{"b1", "b2"})) << from_file;
+  }
+}
+
+// A line may be 1 MiB long with its end of line, wherever it lies in the
+// file; the buffer grows to it from a smaller start.
+TEST(TextReaderFile, LinesUpToTheLimitAreReadWhole) {
+  const testing_support::TempFolder folder("reader");
+  const std::string path = (folder / "long_lines.txt").string();
+  const std::string longest((1u << 20) - 1, 'x');
+  const std::string longer(200000, 'y');
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << "short\n" << longest << "\n" << longer << "\r\nlast";
+  }
+  for (int pass = 0; pass < 2; ++pass) {  // the second time with the grown buffer, after a rewind
+    TextReader r;
+    ASSERT_TRUE(r.open(path));
+    if (pass == 1) {
+      std::string_view skip;
+      while (r.next_line(skip)) {}
+      r.rewind();
+    }
+    std::string_view line;
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_EQ(line, "short");
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_TRUE(line == longest) << line.size();
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_TRUE(line == longer) << line.size();
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_EQ(line, "last");
+    EXPECT_FALSE(r.next_line(line));
+    r.back_lines(3);
+    ASSERT_TRUE(r.next_line(line));
+    EXPECT_TRUE(line == longest) << line.size();
+  }
+}
+
 TEST(TextReaderFile, OverlongLineIsAnErrorNamingTheFile) {
   const testing_support::TempFolder folder("reader");
   const std::string path = (folder / "long_line.txt").string();
   {
     std::ofstream f(path);
-    f << std::string(3u << 20, '1') << "\n";
+    f << "first\n" << std::string(1u << 20, '1') << "\n";
   }
   TextReader r;
   ASSERT_TRUE(r.open(path));
   std::string_view line;
+  ASSERT_TRUE(r.next_line(line));
   try {
     r.next_line(line);
     FAIL() << "expected an error";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("line 2: line longer than 1048576 characters"), std::string::npos) << e.what();
   }
 }
 

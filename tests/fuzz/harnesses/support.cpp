@@ -14,9 +14,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// QV_FUZZ_SCRATCH names the folder when set: tests/fuzz/run.sh gives every
+// harness of a repeatable run the same one, because the paths end up in the
+// readers' messages and comparisons, whose values steer libFuzzer's mutations.
+// Otherwise the folder gets a new name under TMPDIR.
 class ScratchFolder {
  public:
   ScratchFolder() {
+    if (const char* fixed = std::getenv("QV_FUZZ_SCRATCH"); fixed && *fixed) {
+      dir_ = fixed;
+      fs::create_directories(dir_);
+      return;
+    }
     std::string templ = (fs::temp_directory_path() / "qv_fuzz_XXXXXX").string();
     if (!::mkdtemp(templ.data())) throw std::runtime_error("cannot make a scratch folder " + templ);
     dir_ = templ;
@@ -62,6 +71,11 @@ const fs::path& scratch() {
 
 std::string write_file(const fs::path& path, std::string_view bytes) {
   if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  // A new file rather than the old one cut to nothing: ext4 writes a file out
+  // to disk when it is closed after such a cut (to protect programs that
+  // replace files that way), which made every input wait for the disk.
+  std::error_code ec;
+  fs::remove(path, ec);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();

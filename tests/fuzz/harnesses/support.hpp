@@ -44,8 +44,9 @@ class Input {
 // part (missing parts are empty). Each part keeps the line end before its cut.
 std::vector<std::string_view> split_parts(std::string_view text, std::size_t n);
 
-// A folder of this process under the temporary directory (TMPDIR), made on
-// first use and removed with everything in it when the process ends.
+// A folder of this process under the temporary directory (TMPDIR), or the
+// folder QV_FUZZ_SCRATCH names, made on first use and removed with everything
+// in it when the process ends.
 const std::filesystem::path& scratch();
 // Writes bytes to a file (its folder is made when needed) and returns the path.
 std::string write_file(const std::filesystem::path& path, std::string_view bytes);
