@@ -33,7 +33,9 @@ constexpr std::array<float, 11> taper_poly = {
 // Weights at the centres of n equal cells of [-1, 1], scaled by sqrt(2/n) so
 // that their squares sum to 1 (to within about 1/n^2). Symmetric, so only the
 // first half is evaluated; the middle weight of an odd n is written twice.
-void make_taper(int n, float* w) {
+}  // namespace
+
+void taper_weights(int n, float* w) {
   const float scale = std::sqrt(2.0f / static_cast<float>(n));
   const int half = (n + 1) / 2;
   for (int i = 1; i <= half; ++i) {
@@ -45,8 +47,6 @@ void make_taper(int n, float* w) {
     w[n - i] = p * scale;
   }
 }
-
-}  // namespace
 
 void remove_mean(const WindowArray& w, int m) {
   w.require_samples(m, "remove_mean");
@@ -67,7 +67,7 @@ void apply_taper(const WindowArray& w, int n, bool& taper_flag, float* taper_tab
   w.require_samples(n, "apply_taper");
   if (n > nwmx) throw Error("apply_taper: window length " + std::to_string(n) + " is outside 1..524288");
   if (taper_flag) {
-    make_taper(n, taper_table);
+    taper_weights(n, taper_table);
     taper_flag = false;
   }
   const int nch = w.nch();
