@@ -133,6 +133,9 @@ constexpr double kQelStampShift = 0.015625 + 1.0 - 39.0 / 16.0;
 
 const Case kCases[] = {
     {.name = "qel", .fmt = Fmt::qel, .dt = 0.0625, .start = {2024, 3, 2, 0, 10, 38}, .ref = {2024, 1, 1, 0, 0, 0}},
+    // The logger's day count takes 2100 for a leap year: the run's grid counts
+    // a day more than the calendar from 1 January to 2 March.
+    {.name = "qel_2100", .fmt = Fmt::qel, .dt = 0.0625, .start = {2100, 3, 2, 0, 10, 38}, .ref = {2100, 1, 1, 0, 0, 0}},
     // 10810 s at 0.75 s: the start lies a third of a sample off the grid.
     {.name = "ascii_header", .fmt = Fmt::ascii_header, .dt = 0.75, .start = {2026, 5, 17, 3, 0, 10},
      .ref = {2026, 5, 17, 0, 0, 0}, .levoff = 10, .bad_file = true},
@@ -321,15 +324,17 @@ struct Grid {
 };
 
 // The run counts the start in microseconds (through single precision for
-// the text formats) and multiplies that by the rate per microsecond formed
-// in single precision. Window N starts a(N) input samples after the reference on that
+// the text formats; the logger's day count takes every fourth year for a
+// leap year) and multiplies that by the rate per microsecond formed in single
+// precision. Window N starts a(N) input samples after the reference on that
 // count; its coefficients refer to the recording's own time of that sample:
 // the exact start plus its distance from the start sample, one sample less
 // for NIMS binary, whose marks count from 1.
 Grid grid_of(const Case& c, int lev) {
   const double S = start_after_reference(c);
   Grid g;
-  g.us = c.fmt == Fmt::qel ? std::llround(S * 1e6)
+  const bool julian_day = c.start[0] % 100 == 0 && c.start[0] % 400 != 0 && c.start[1] > 2;
+  g.us = c.fmt == Fmt::qel ? std::llround((S + (julian_day ? 86400 : 0)) * 1e6)
                            : static_cast<std::int64_t>(static_cast<float>(S) * 1.0e6f);
   const float rate = c.fmt == Fmt::qel ? 16.0f : 1.0f / static_cast<float>(c.dt);
   g.h = 48 * factor(lev);
