@@ -254,7 +254,12 @@ void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisit
   acq.clock.format = "QEL binary";
   acq.clock.source = "the QEL header of " + name;
   acq.clock.reference_unix_s = unix_seconds(date.year, ref_month, ref_day, 0, 0, 0);
-  acq.clock.start_after_reference_s = static_cast<double>(jday) * 86400.0 + date.hour * 3600.0 + date.minute * 60.0 + ss;
+  // The first scan by the calendar: the day number behind time_int takes
+  // every fourth year for a leap year (2100 too), the calendar does not.
+  acq.clock.start_after_reference_s =
+      static_cast<double>(unix_seconds(date.year, date.month, date.day, date.hour, date.minute, 0) -
+                          acq.clock.reference_unix_s) +
+      ss;
 
   acq.msval = 2147483647;
   acq.threshold = static_cast<float>(acq.msval - 10000);
