@@ -92,8 +92,8 @@ void write_head(const Result& r, std::ostream& out, std::int64_t file_unix_s) {
   out << "    ACQBY=\"\"\n";
   out << "    FILEBY=\"" << program << "\"\n";
   out << "    FILEDATE=" << iso_utc(file_unix_s, 0, 0).substr(0, 10) << '\n';
-  out << "    LAT=" << edi_degrees(s.latitude_deg) << '\n';
-  out << "    LONG=" << edi_degrees(s.longitude_deg) << '\n';
+  if (std::isfinite(s.latitude_deg)) out << "    LAT=" << edi_degrees(s.latitude_deg) << '\n';
+  if (std::isfinite(s.longitude_deg)) out << "    LONG=" << edi_degrees(s.longitude_deg) << '\n';
   if (s.has_elevation) out << "    ELEV=" << fixed(s.elevation_m, 2) << '\n';
   out << "    STDVERS=\"SEG 1.0\"\n";
   out << "    PROGVERS=\"" << program << "\"\n";
@@ -134,8 +134,8 @@ void write_definemeas(const Result& r, std::ostream& out) {
   out << "    MAXMEAS=9999\n";
   out << "    UNITS=M\n";
   out << "    REFTYPE=CART\n";
-  out << "    REFLAT=" << edi_degrees(s.latitude_deg) << '\n';
-  out << "    REFLONG=" << edi_degrees(s.longitude_deg) << '\n';
+  if (std::isfinite(s.latitude_deg)) out << "    REFLAT=" << edi_degrees(s.latitude_deg) << '\n';
+  if (std::isfinite(s.longitude_deg)) out << "    REFLONG=" << edi_degrees(s.longitude_deg) << '\n';
   if (s.has_elevation) out << "    REFELEV=" << fixed(s.elevation_m, 2) << '\n';
   out << '\n';
   for (const RoleId& ri : kRoleIds) {
@@ -168,6 +168,8 @@ void write_mtsect(const Result& r, std::ostream& out) {
 }  // namespace
 
 std::string edi_degrees(double deg) {
+  // No angle to state (and none whose hundredths of a second overflow).
+  if (!std::isfinite(deg) || std::fabs(deg) > 1e9) return "";
   // Hundredths of an arc second, rounded once, so that the seconds never
   // show 60.00.
   const double total = std::round(std::fabs(deg) * 360000.0);

@@ -24,12 +24,14 @@ inline constexpr double edi_empty = 1.0e32;
 // impedance blocks, the tipper blocks (when the site has Hz or a band has a
 // tipper) and >END. FILEDATE is the UTC date of file_unix_s. A value that is
 // not finite, and the tipper of a band estimated without Hz, is written as
-// edi_empty.
+// edi_empty; a position that is not finite (not known) and an elevation not
+// known are left out.
 void write_edi(const Result& result, std::ostream& out, std::int64_t file_unix_s);
 
 // -34.91348 -> "-34:54:48.53": whole degrees and minutes, seconds to two
 // decimals (rounded as a whole, so 10.999999 gives "11:00:00.00"), the sign
-// in front of the degrees even when they are 0 ("-0:30:00.00").
+// in front of the degrees even when they are 0 ("-0:30:00.00"). Empty for a
+// value that is not finite or beyond 1e9 degrees.
 std::string edi_degrees(double deg);
 
 // Seconds since 1970: the environment's SOURCE_DATE_EPOCH when it holds a

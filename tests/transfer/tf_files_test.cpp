@@ -300,6 +300,12 @@ TEST(EdiFile, DegreesAsDegreesMinutesSecondsRoundedAsAWhole) {
   EXPECT_EQ(edi_degrees(-0.000001), "0:00:00.00");      // rounds to no angle: no sign
   EXPECT_EQ(edi_degrees(45.5125), "45:30:45.00");
   EXPECT_EQ(edi_degrees(-179.999999999), "-180:00:00.00");
+  EXPECT_EQ(edi_degrees(nan), "");
+  // A site whose position is not known states none.
+  Result r = hand_worked();
+  r.site.latitude_deg = r.site.longitude_deg = nan;
+  const std::string t = edi_text(r);
+  for (const char* key : {"LAT=", "LONG=", "REFLAT=", "REFLONG="}) EXPECT_EQ(t.find(key), std::string::npos) << key;
 }
 
 TEST(EdiFile, ElectrodesLieHalfALineEachSideAlongTheirAzimuth) {
