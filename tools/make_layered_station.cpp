@@ -268,13 +268,12 @@ std::string decset_text(const std::vector<Level>& levels) {
                   " decimation levels, level identifiers 1 to " + std::to_string(nd) + "\n";
   for (const Level& lv : levels) {
     char values[128];
-    std::snprintf(values, sizeof values, "%d %d %d 0 0 %d %d %d %d", kNwin, lv.olap, lv.decfac, kNspan, kNbadmx,
-                  kNfreq, lv.level == 1 ? 1 : static_cast<int>(kTaps.size()));
+    std::snprintf(values, sizeof values, "%d %d %d 0 0 %d %d %d %d", kNwin, lv.olap, lv.decfac, kNspan, kNbadmx, kNfreq,
+                  lv.level == 1 ? 1 : static_cast<int>(kTaps.size()));
     const double f_max = kNfreq / (kNwin * lv.dr), f_useful = kUsefulHarmonic / (kNwin * lv.dr);
     t += padded(values, "level " + std::to_string(lv.level) + ": " + fmt_g(lv.rate, 6) + " Hz, windows of " +
-                            fmt_period(kNwin * lv.dr) + " every " +
-                            fmt_period(static_cast<double>(lv.step) * lv.dr) + ", periods " +
-                            fmt_period(1.0 / f_max) + " to " + fmt_period(1.0 / f_useful));
+                            fmt_period(kNwin * lv.dr) + " every " + fmt_period(static_cast<double>(lv.step) * lv.dr) +
+                            ", periods " + fmt_period(1.0 / f_max) + " to " + fmt_period(1.0 / f_useful));
     if (lv.level == 1) {
       t += padded("1.0", "level 1 is the recording itself: this filter is not used");
     } else {
@@ -380,11 +379,14 @@ constexpr long kMaxSamples = 1L << 25;  // the FFT holds two complex arrays of u
   throw Error(opt + " '" + value + "': expected " + expected);
 }
 
-double to_real(const std::string& opt, std::string_view text, const std::string& expected) {
+// A number of an option's value; a fault quotes the whole value (or `whole`,
+// when the number is one part of it).
+double to_real(const std::string& opt, std::string_view text, const std::string& expected,
+               std::string_view whole = {}) {
   double v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
-    bad_option(opt, std::string(text), expected);
+    bad_option(opt, std::string(whole.empty() ? text : whole), expected);
   return v;
 }
 
@@ -423,8 +425,8 @@ std::vector<Layer> parse_layers(const std::string& text) {
     const bool last = i + 1 == items.size();
     if (v.size() != (last ? 1u : 2u)) bad_option("--layers", text, expected);
     Layer l;
-    l.rho = to_real("--layers", trim(v[0]), expected);
-    if (!last) l.thickness = to_real("--layers", trim(v[1]), expected);
+    l.rho = to_real("--layers", trim(v[0]), expected, text);
+    if (!last) l.thickness = to_real("--layers", trim(v[1]), expected, text);
     if (!(l.rho > 0) || (!last && !(l.thickness > 0))) bad_option("--layers", text, expected);
     layers.push_back(l);
   }
@@ -444,8 +446,8 @@ DateTime parse_time(const std::string& opt, const std::string& text) {
     t[n++] = to_int<int>(opt, rest.substr(0, e), expected);
     rest.remove_prefix(e);
   }
-  if (n != 6 || t[0] < 1901 || t[0] > 2099 || t[1] < 1 || t[1] > 12 || t[3] < 0 || t[3] > 23 || t[4] < 0 ||
-      t[4] > 59 || t[5] < 0 || t[5] > 59)
+  if (n != 6 || t[0] < 1901 || t[0] > 2099 || t[1] < 1 || t[1] > 12 || t[3] < 0 || t[3] > 23 || t[4] < 0 || t[4] > 59 ||
+      t[5] < 0 || t[5] > 59)
     bad_option(opt, text, expected);
   if (civil_from_seconds(seconds_of(t)) != t) bad_option(opt, text, "a date that exists");
   return t;
@@ -455,9 +457,16 @@ Options parse_options(const std::vector<std::string>& args) {
   Options o;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string opt = args[i], value;
-    const bool flag = opt == "--force";
     if (opt.rfind("--", 0) != 0) throw Error("unexpected argument '" + opt + "' (options begin with --; see --help)");
-    if (!flag) {
+    static constexpr std::string_view kKnown[] = {
+        "--rate",        "--hours",       "--samples",     "--layers",     "--dir",      "--name",
+        "--format",      "--channels",    "--seed-source", "--seed-noise", "--noise-e",  "--noise-h",
+        "--bursts",      "--tipper",      "--start",       "--reference",  "--lat",      "--lon",
+        "--declination", "--max-windows", "--min-windows", "--force",      "--impedance"};
+    const std::string_view name = std::string_view(opt).substr(0, opt.find('='));
+    if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown))
+      throw Error("unknown option '" + std::string(name) + "' (see --help)");
+    if (opt != "--force") {
       const std::size_t eq = opt.find('=');
       if (eq != std::string::npos) {
         value = opt.substr(eq + 1);
@@ -506,15 +515,15 @@ Options parse_options(const std::vector<std::string>& args) {
       const std::string expected = "FRACTION:STD, a fraction from 0 to 1 and a standard deviation (mV/km) of 0 or more";
       const auto v = split(value, ':');
       if (v.size() != 2) bad_option(opt, value, expected);
-      o.burst_fraction = to_real(opt, trim(v[0]), expected);
-      o.burst_std = to_real(opt, trim(v[1]), expected);
+      o.burst_fraction = to_real(opt, trim(v[0]), expected, value);
+      o.burst_std = to_real(opt, trim(v[1]), expected, value);
       if (!(o.burst_fraction >= 0 && o.burst_fraction <= 1 && o.burst_std >= 0)) bad_option(opt, value, expected);
     } else if (opt == "--tipper") {
       const std::string expected = "TX,TY, two real numbers";
       const auto v = split(value, ',');
       if (v.size() != 2) bad_option(opt, value, expected);
-      o.tx = to_real(opt, trim(v[0]), expected);
-      o.ty = to_real(opt, trim(v[1]), expected);
+      o.tx = to_real(opt, trim(v[0]), expected, value);
+      o.ty = to_real(opt, trim(v[1]), expected, value);
     } else if (opt == "--start") {
       o.start = parse_time(opt, value);
     } else if (opt == "--reference") {
@@ -534,7 +543,7 @@ Options parse_options(const std::vector<std::string>& args) {
       o.force = true;
     } else if (opt == "--impedance") {
       for (std::string_view f : split(value, ',')) {
-        const double v = to_real(opt, trim(f), "frequencies in Hz above 0, separated by commas");
+        const double v = to_real(opt, trim(f), "frequencies in Hz above 0, separated by commas", value);
         if (!(v > 0)) bad_option(opt, value, "frequencies in Hz above 0, separated by commas");
         o.impedance_at.push_back(v);
       }
@@ -554,8 +563,8 @@ long recording_samples(const Options& o) {
   if (o.samples) return *o.samples;
   const double n = std::round(o.hours.value_or(24.0) * 3600.0 * o.rate);
   if (!(n >= 1 && n <= static_cast<double>(kMaxSamples)))
-    throw Error("--hours " + shortest(o.hours.value_or(24.0)) + " at " + shortest(o.rate) + " Hz gives " +
-                shortest(n) + " scans; the generator makes 1 to " + std::to_string(kMaxSamples));
+    throw Error("--hours " + shortest(o.hours.value_or(24.0)) + " at " + shortest(o.rate) + " Hz gives " + shortest(n) +
+                " scans; the generator makes 1 to " + std::to_string(kMaxSamples));
   return static_cast<long>(n);
 }
 
@@ -568,7 +577,7 @@ long recording_samples(const Options& o) {
 
 struct LoggerClock {
   std::int32_t sampfreq_field;
-  DateTime named;     // the second the header names
+  DateTime named;  // the second the header names
   std::int64_t stamp;
   DateTime reference;  // the day the header's day number counts from
 };
@@ -599,7 +608,7 @@ LoggerClock logger_clock(const Options& o) {
 
 constexpr const char* kIds[5] = {"Ex", "Ey", "Hx", "Hy", "Hz"};
 constexpr double kLineM[2] = {100.0, 90.0};  // electrode lines of Ex and Ey, m
-constexpr double kCountLimit = 4.0e6;         // largest count: inside the 24 bits of the logger
+constexpr double kCountLimit = 4.0e6;        // largest count: inside the 24 bits of the logger
 
 // Counts per unit (mV across the line, nT): the largest power of ten that
 // keeps the largest value within kCountLimit counts.
@@ -648,8 +657,8 @@ std::string sp_text(const Options& o, const std::array<double, 5>& s) {
 
 // The generated time series, in the recorded units (mV across the lines, nT).
 struct Series {
-  std::vector<cplx> h;   // Hx + i Hy
-  std::vector<cplx> e;   // line voltages of Ex + i Ey
+  std::vector<cplx> h;  // Hx + i Hy
+  std::vector<cplx> e;  // line voltages of Ex + i Ey
   std::vector<double> hz;
   std::vector<long> burst_first;  // first samples of the burst stretches
   long fft_length = 0;
@@ -715,7 +724,8 @@ Series synthesise(const Options& o, long n) {
   for (long i = 0; i < n; ++i) {
     cplx& h = s.h[static_cast<std::size_t>(i)];
     cplx& e = s.e[static_cast<std::size_t>(i)];
-    if (o.channels == 5) s.hz[static_cast<std::size_t>(i)] = o.tx * h.real() + o.ty * h.imag() + o.noise_h * nhz.gauss();
+    if (o.channels == 5)
+      s.hz[static_cast<std::size_t>(i)] = o.tx * h.real() + o.ty * h.imag() + o.noise_h * nhz.gauss();
     h += cplx(o.noise_h * nhx.gauss(), o.noise_h * nhy.gauss());
     double ex = o.noise_e * nex.gauss(), ey = o.noise_e * ney.gauss();
     while (next_burst < s.burst_first.size() && s.burst_first[next_burst] + kNwin <= i) ++next_burst;
@@ -731,11 +741,16 @@ Series synthesise(const Options& o, long n) {
 double value_of(const Series& s, long i, int c) {
   const auto k = static_cast<std::size_t>(i);
   switch (c) {
-    case 0: return s.e[k].real();
-    case 1: return s.e[k].imag();
-    case 2: return s.h[k].real();
-    case 3: return s.h[k].imag();
-    default: return s.hz[k];
+    case 0:
+      return s.e[k].real();
+    case 1:
+      return s.e[k].imag();
+    case 2:
+      return s.h[k].real();
+    case 3:
+      return s.h[k].imag();
+    default:
+      return s.hz[k];
   }
 }
 
@@ -777,8 +792,8 @@ void write_qel(const fs::path& p, const Options& o, const Series& s, long n, con
   qv::QelHeaderFields h;
   h.fpga = qv::qel::first_new_fpga;
   h.position = qv::qel_position_text(o.lat, o.lon);
-  h.date_time = qv::qel_date_time_text(clock.named[0], clock.named[1], clock.named[2], clock.named[3],
-                                       clock.named[4], clock.named[5]);
+  h.date_time = qv::qel_date_time_text(clock.named[0], clock.named[1], clock.named[2], clock.named[3], clock.named[4],
+                                       clock.named[5]);
   h.divisor = "50";
   h.sampfreq = clock.sampfreq_field;
   h.stamp = clock.stamp;
@@ -791,8 +806,8 @@ void write_qel(const fs::path& p, const Options& o, const Series& s, long n, con
   logger.close();
 }
 
-nlohmann::ordered_json model_json(const Options& o, const std::vector<std::string>& args, long n,
-                                  const Series& s, const std::array<double, 5>& scale, const DateTime& reference,
+nlohmann::ordered_json model_json(const Options& o, const std::vector<std::string>& args, long n, const Series& s,
+                                  const std::array<double, 5>& scale, const DateTime& reference,
                                   const std::string& recording, const std::vector<Level>& levels) {
   using J = nlohmann::ordered_json;
   J layers = J::array();
@@ -833,53 +848,54 @@ nlohmann::ordered_json model_json(const Options& o, const std::vector<std::strin
   J command = J::array();
   command.push_back("make_layered_station");
   for (const std::string& a : args) command.push_back(a);
-  return J{
-      {"generator", {{"program", "make_layered_station"}, {"version", qv::kProgramVersion}, {"command", command}}},
-      {"model",
-       {{"layers", layers},
-        {"layers_option", o.layers_text},
-        {"impedance", "Zxy = Z, Zyx = -Z, Zxx = Zyy = 0; Z in (mV/km)/nT (795.77 per ohm), time dependence "
-                      "exp(+i omega t): a half-space has Zxy at +45 degrees"},
-        {"tipper", {{"tx", o.tx}, {"ty", o.ty}}}}},
-      {"station",
-       {{"name", o.name},
-        {"latitude_deg", o.lat},
-        {"longitude_deg", o.lon},
-        {"declination_deg", o.declination},
-        {"channels", channels}}},
-      {"recording",
-       {{"file", recording},
-        {"format", o.qel ? "qel" : "ascii"},
-        {"rate_hz", o.rate},
-        {"sample_interval_s", 1.0 / o.rate},
-        {"samples", n},
-        {"first_sample_utc", iso(o.start)},
-        {"reference_time_utc", iso(reference)},
-        {"fft_length", s.fft_length}}},
-      {"source",
-       {{"seed", o.seed_source},
-        {"psd", "one-sided a^2 (1 + 1/fc^2) / (1 + (f/fc)^2) nT^2/Hz: a^2 at 1 Hz, falling as 1/f^2 above fc"},
-        {"hx", spectrum},
-        {"hy", J{{"amplitude_at_1hz_nt_per_sqrt_hz", kHySpectrum.amplitude_1hz}, {"corner_hz", kHySpectrum.corner_hz}}}}},
-      {"noise",
-       {{"seed", o.seed_noise},
-        {"e_std_mv_per_km", o.noise_e},
-        {"h_std_nt", o.noise_h},
-        {"bursts",
-         {{"fraction", o.burst_fraction},
-          {"e_std_mv_per_km", o.burst_std},
-          {"stretch_samples", kNwin},
-          {"stretches", n / kNwin},
-          {"first_samples", burst_first}}}}},
-      {"setup", {{"max_windows", o.max_windows}, {"min_windows", o.min_windows}, {"levels", setup}}}};
+  return J{{"generator", {{"program", "make_layered_station"}, {"version", qv::kProgramVersion}, {"command", command}}},
+           {"model",
+            {{"layers", layers},
+             {"layers_option", o.layers_text},
+             {"impedance",
+              "Zxy = Z, Zyx = -Z, Zxx = Zyy = 0; Z in (mV/km)/nT (795.77 per ohm), time dependence "
+              "exp(+i omega t): a half-space has Zxy at +45 degrees"},
+             {"tipper", {{"tx", o.tx}, {"ty", o.ty}}}}},
+           {"station",
+            {{"name", o.name},
+             {"latitude_deg", o.lat},
+             {"longitude_deg", o.lon},
+             {"declination_deg", o.declination},
+             {"channels", channels}}},
+           {"recording",
+            {{"file", recording},
+             {"format", o.qel ? "qel" : "ascii"},
+             {"rate_hz", o.rate},
+             {"sample_interval_s", 1.0 / o.rate},
+             {"samples", n},
+             {"first_sample_utc", iso(o.start)},
+             {"reference_time_utc", iso(reference)},
+             {"fft_length", s.fft_length}}},
+           {"source",
+            {{"seed", o.seed_source},
+             {"psd", "one-sided a^2 (1 + 1/fc^2) / (1 + (f/fc)^2) nT^2/Hz: a^2 at 1 Hz, falling as 1/f^2 above fc"},
+             {"hx", spectrum},
+             {"hy", J{{"amplitude_at_1hz_nt_per_sqrt_hz", kHySpectrum.amplitude_1hz},
+                      {"corner_hz", kHySpectrum.corner_hz}}}}},
+           {"noise",
+            {{"seed", o.seed_noise},
+             {"e_std_mv_per_km", o.noise_e},
+             {"h_std_nt", o.noise_h},
+             {"bursts",
+              {{"fraction", o.burst_fraction},
+               {"e_std_mv_per_km", o.burst_std},
+               {"stretch_samples", kNwin},
+               {"stretches", n / kNwin},
+               {"first_samples", burst_first}}}}},
+           {"setup", {{"max_windows", o.max_windows}, {"min_windows", o.min_windows}, {"levels", setup}}}};
 }
 
 int print_impedance(const Options& o) {
   std::printf("frequency_hz,period_s,zxy_re,zxy_im,zyx_re,zyx_im,rho_a_ohm_m,phase_xy_deg,phase_yx_deg\n");
   for (double f : o.impedance_at) {
     const cplx z = impedance(o.layers, f);
-    std::printf("%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.6f,%.6f\n", f, 1.0 / f, z.real(), z.imag(), -z.real(),
-                -z.imag(), apparent_resistivity(z, f), phase_deg(z), phase_deg(-z));
+    std::printf("%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g,%.6f,%.6f\n", f, 1.0 / f, z.real(), z.imag(), -z.real(), -z.imag(),
+                apparent_resistivity(z, f), phase_deg(z), phase_deg(-z));
   }
   return 0;
 }
@@ -902,7 +918,7 @@ int generate(const Options& o, const std::vector<std::string>& args) {
 
   const fs::path dir = o.dir;
   const std::string recording = o.name + (o.qel ? ".bin" : ".asc");
-  const std::vector<std::string> names = {recording,  o.name + ".sp", "decset.cfg",   "pwset.cfg",
+  const std::vector<std::string> names = {recording,   o.name + ".sp", "decset.cfg",   "pwset.cfg",
                                           "paths.cfg", "model.json",   "qel_vort.args"};
   if (!o.force) {
     std::string existing;
@@ -931,8 +947,8 @@ int generate(const Options& o, const std::vector<std::string>& args) {
   write_text(dir / "decset.cfg", decset_text(levels));
   write_text(dir / "pwset.cfg", pwset_text(levels));
   write_text(dir / "paths.cfg", ".\n.\n.\ndecset.cfg\npwset.cfg\n.\nsensors\n");
-  write_text(dir / "qel_vort.args", std::string(o.qel ? "" : "-A\n") + "-f:" + recording + "\n" +
-                                        (o.rate > 120.0 ? "-p:0\n" : ""));
+  write_text(dir / "qel_vort.args",
+             std::string(o.qel ? "" : "-A\n") + "-f:" + recording + "\n" + (o.rate > 120.0 ? "-p:0\n" : ""));
   write_text(dir / "model.json", model_json(o, args, n, s, scale, reference, recording, levels).dump(2) + "\n");
 
   long windows = 0;

@@ -154,7 +154,7 @@ TEST_F(LayeredStation, TwoLayersGiveTheTopAtHighAndTheBottomAtLowFrequency) {
       // Slope of log rho_a against log period (frequencies ascend).
       const double slope = -std::log(p[i + 1].rho_a / p[i - 1].rho_a) / std::log(p[i + 1].f / p[i - 1].f);
       if (std::abs(slope) > 0.25) {
-        EXPECT_EQ(p[i].phase_xy < 45.0, slope > 0) << p[i].f << " Hz: slope " << slope << ", phase " << p[i].phase_xy;
+        EXPECT_EQ(p[i].phase_xy<45.0, slope> 0) << p[i].f << " Hz: slope " << slope << ", phase " << p[i].phase_xy;
       }
       EXPECT_NEAR(p[i].phase_yx, p[i].phase_xy - 180.0, 1e-5);
       lowest = std::min(lowest, p[i].phase_xy);
@@ -301,6 +301,165 @@ TEST_F(LayeredStation, QelVortGivesBackTheModelImpedanceTipperAndNoise) {
   for (const auto& [level, p] : power)
     for (int ch : {0, 1})
       EXPECT_NEAR(p[ch] / p[2] / (noise_e * noise_e * dt), 1.0, 0.1) << "level " << level << ", channel " << ch + 1;
+}
+
+// A generated station's recording in physical units (mV/km, nT), read from
+// its text file with the scale factors and line lengths of its model.json.
+struct Recording {
+  nlohmann::json model;
+  std::vector<std::array<double, 5>> values;
+  std::array<std::int64_t, 5> first_counts{};
+};
+
+Recording read_station(const fs::path& folder, const std::string& name) {
+  Recording r;
+  r.model = nlohmann::json::parse(read_file(folder / "model.json"));
+  const auto& channels = r.model["station"]["channels"];
+  std::array<double, 5> unit{};
+  for (std::size_t c = 0; c < channels.size(); ++c)
+    unit[c] =
+        c < 2 ? 1.0 / (channels[c]["counts_per_mv"].get<double>() * channels[c]["line_length_m"].get<double>() / 1000)
+              : 1.0 / channels[c]["counts_per_nt"].get<double>();
+  std::ifstream in(folder / (name + ".asc"));
+  std::string line;
+  for (int i = 0; i < 3; ++i) std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    std::array<double, 5> v{};
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+      std::int64_t count = 0;
+      row >> count;
+      if (r.values.empty()) r.first_counts[c] = count;
+      v[c] = static_cast<double>(count) * unit[c];
+    }
+    r.values.push_back(v);
+  }
+  return r;
+}
+
+TEST_F(LayeredStation, StationsOfOneSourceDifferByTheirNoiseAlone) {
+  // Three stations of one source field: A with noise on E and H and bursts
+  // on E, B with noise on H from another noise seed, C without noise.
+  const std::string common = "--rate 10 --samples 20000 --format ascii --channels 4 --seed-source 5 ";
+  for (const std::string& args : {std::string("--name A --seed-noise 1 --noise-e 0.05 --noise-h 0.01 --bursts 0.1:3"),
+                                  std::string("--name B --seed-noise 2 --noise-h 0.01"), std::string("--name C")}) {
+    const auto [status, out] = run(dir(), generator(common + args));
+    ASSERT_EQ(status, 0) << args << ": " << out;
+  }
+  const Recording a = read_station(dir() / "A", "A"), b = read_station(dir() / "B", "B"),
+                  c = read_station(dir() / "C", "C");
+  ASSERT_EQ(a.values.size(), 20000u);
+  ASSERT_EQ(b.values.size(), 20000u);
+  ASSERT_EQ(c.values.size(), 20000u);
+
+  // B's E is C's, count for count: the same source and no noise on E.
+  int e_differs = 0;
+  for (std::size_t i = 0; i < c.values.size(); ++i)
+    e_differs += b.values[i][0] != c.values[i][0] || b.values[i][1] != c.values[i][1];
+  EXPECT_EQ(e_differs, 0);
+
+  // H of A and B is C's plus noise of 0.01 nT, independent between the stations and channels.
+  for (int ch : {2, 3}) {
+    double saa = 0, sbb = 0, sab = 0, sxy = 0;
+    for (std::size_t i = 0; i < c.values.size(); ++i) {
+      const double da = a.values[i][ch] - c.values[i][ch], db = b.values[i][ch] - c.values[i][ch];
+      const double other = a.values[i][5 - ch] - c.values[i][5 - ch];
+      saa += da * da, sbb += db * db, sab += da * db, sxy += da * other;
+    }
+    const double n = static_cast<double>(c.values.size());
+    EXPECT_NEAR(std::sqrt(saa / n), 0.01, 0.0003) << "channel " << ch + 1;
+    EXPECT_NEAR(std::sqrt(sbb / n), 0.01, 0.0003) << "channel " << ch + 1;
+    EXPECT_LT(std::abs(sab) / std::sqrt(saa * sbb), 0.05) << "A and B share noise on channel " << ch + 1;
+    EXPECT_LT(std::abs(sxy) / saa, 0.05) << "A's Hx and Hy share noise";
+  }
+
+  // Bursts: round(0.1 * 156) = 16 of the 156 stretches of 128 samples, as
+  // model.json lists them; there E has 3 mV/km of noise besides the 0.05.
+  const auto& bursts = a.model["noise"]["bursts"];
+  EXPECT_EQ(bursts["stretches"], 156);
+  std::vector<long> listed = bursts["first_samples"].get<std::vector<long>>();
+  EXPECT_EQ(listed.size(), 16u);
+  std::vector<long> found;
+  for (long s = 0; s + 128 <= 20000; s += 128) {
+    double var[2] = {};
+    for (long i = s; i < s + 128; ++i)
+      for (int ch : {0, 1}) var[ch] += std::pow(a.values[i][ch] - c.values[i][ch], 2) / 128;
+    if (var[0] > 1.0 && var[1] > 1.0) {
+      found.push_back(s);
+      EXPECT_NEAR(std::sqrt((var[0] + var[1]) / 2), 3.0, 0.5) << "burst at " << s;
+    } else {
+      EXPECT_LT(std::sqrt((var[0] + var[1]) / 2), 0.07) << "stretch at " << s;
+    }
+  }
+  EXPECT_EQ(found, listed);
+}
+
+TEST_F(LayeredStation, LoggerFormatHoldsTheTextsCountsAndStartsAtTheGivenTime) {
+  // 32 Hz, 30 blocks of 256 scans (whole blocks, as the logger reader takes
+  // them), starting at 13:07:42 on 5 January 2019.
+  const std::string common = "--rate 32 --samples 7680 --seed-noise 3 --noise-h 0.002 --start '2019 1 5 13 7 42' ";
+  for (const char* f : {"ascii", "qel"}) {
+    const auto [status, out] = run(dir(), generator(common + "--name " + f + " --format " + f));
+    ASSERT_EQ(status, 0) << out;
+  }
+  const std::string text = read_file(dir() / "ascii" / "ascii.asc");
+  EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1),
+            "0.03125\n2019 1 5 13 7 42\n2019 1 5 0 0 0\n");
+  // The logger's samples: 24-bit big-endian counts after every 1024-byte
+  // header, in packets of 12 blocks.
+  const std::string bin = read_file(dir() / "qel" / "qel.bin");
+  std::vector<std::int64_t> counts;
+  for (std::size_t packet = 0; packet < bin.size(); packet += 1024 + 12 * 256 * 5 * 3)
+    for (std::size_t p = packet + 1024; p + 3 <= std::min(bin.size(), packet + 1024 + 12 * 256 * 5 * 3); p += 3) {
+      const auto u = static_cast<std::uint32_t>(static_cast<unsigned char>(bin[p])) << 16 |
+                     static_cast<std::uint32_t>(static_cast<unsigned char>(bin[p + 1])) << 8 |
+                     static_cast<unsigned char>(bin[p + 2]);
+      counts.push_back(static_cast<std::int64_t>(u) - (u & 0x800000u ? 0x1000000 : 0));
+    }
+  std::vector<std::int64_t> text_counts;
+  std::istringstream rows(text.substr(text.find("0 0 0\n") + 6));
+  for (std::int64_t v; rows >> v;) text_counts.push_back(v);
+  ASSERT_EQ(text_counts.size(), 7680u * 5);
+  EXPECT_TRUE(counts == text_counts) << "the QEL recording does not hold the text's counts";
+  const auto after_name = [](const std::string& sp) { return sp.substr(sp.find('\n')); };
+  EXPECT_EQ(after_name(read_file(dir() / "ascii" / "ascii.sp")), after_name(read_file(dir() / "qel" / "qel.sp")));
+
+  // Both runs place the first sample at the given time; the logger counts
+  // from 1 January.
+  for (const char* f : {"ascii", "qel"}) {
+    SCOPED_TRACE(f);
+    const std::string name = f;
+    const auto [status, out] =
+        run(dir() / name, command(kVort, (name == "ascii" ? "-A -f:" : "-f:") + name +
+                                             (name == "ascii" ? ".asc" : ".bin") + " < /dev/null"));
+    ASSERT_EQ(status, 0) << out;
+    const auto meta = nlohmann::json::parse(read_file(dir() / name / (name + ".f5.json")));
+    EXPECT_NEAR(meta["recording"]["first_sample"]["unix_s"].get<double>(), 1546693662.0, 1e-5);
+    EXPECT_EQ(meta["recording"]["reference_time"]["utc"],
+              name == "ascii" ? "2019-01-05T00:00:00.000000Z" : "2019-01-01T00:00:00.000000Z");
+  }
+}
+
+TEST_F(LayeredStation, SetUpIsTheOneQvNewStationWrites) {
+  if (std::system("python3 -c '' > /dev/null 2>&1") != 0) GTEST_SKIP() << "no python3 for tools/qv-new-station";
+  const fs::path script = fs::path(QV_SOURCE_DIR) / "tools" / "qv-new-station";
+  struct Case {
+    const char* rate;
+    const char* hours;
+    const char* more;  // options both programs take
+  };
+  for (const Case& k :
+       {Case{"10", "3", ""}, Case{"32", "2", "--max-windows 300"}, Case{"128", "0.5", "--min-windows 30"}}) {
+    const std::string args = std::string("--rate ") + k.rate + " --hours " + k.hours + " " + k.more;
+    SCOPED_TRACE(args);
+    const std::string tag = std::string(k.rate) + "hz";
+    auto [status, out] = run(dir(), generator(args + " --channels 4 --name g" + tag));
+    ASSERT_EQ(status, 0) << out;
+    std::tie(status, out) = run(dir(), "python3 " + command(script, args + " --channels Ex,Ey,Hx,Hy --name p" + tag));
+    ASSERT_EQ(status, 0) << out;
+    for (const char* f : {"decset.cfg", "pwset.cfg", "paths.cfg"})
+      EXPECT_EQ(read_file(dir() / ("g" + tag) / f), read_file(dir() / ("p" + tag) / f)) << f;
+  }
 }
 
 }  // namespace
