@@ -840,11 +840,21 @@ nlohmann::ordered_json model_json(const Options& o, const std::vector<std::strin
                      {"olap", lv.olap},
                      {"nfreq", kNfreq},
                      {"windows_expected", lv.windows}});
-  J spectrum = [](const SourceSpectrum& sp) {
+  const auto spectrum = [](const SourceSpectrum& sp) {
     return J{{"amplitude_at_1hz_nt_per_sqrt_hz", sp.amplitude_1hz}, {"corner_hz", sp.corner_hz}};
-  }(kHxSpectrum);
+  };
   J burst_first = J::array();
   for (long b : s.burst_first) burst_first.push_back(b);
+  J recording_part = {{"file", recording},
+                      {"format", o.qel ? "qel" : "ascii"},
+                      {"rate_hz", o.rate},
+                      {"sample_interval_s", 1.0 / o.rate},
+                      {"samples", n}};
+  // qel_vort reads a QEL recording in whole blocks of 256 scans.
+  if (o.qel) recording_part["samples_in_whole_blocks"] = n - n % qv::qel::scans_per_block;
+  recording_part["first_sample_utc"] = iso(o.start);
+  recording_part["reference_time_utc"] = iso(reference);
+  recording_part["fft_length"] = s.fft_length;
   J command = J::array();
   command.push_back("make_layered_station");
   for (const std::string& a : args) command.push_back(a);
@@ -862,21 +872,12 @@ nlohmann::ordered_json model_json(const Options& o, const std::vector<std::strin
              {"longitude_deg", o.lon},
              {"declination_deg", o.declination},
              {"channels", channels}}},
-           {"recording",
-            {{"file", recording},
-             {"format", o.qel ? "qel" : "ascii"},
-             {"rate_hz", o.rate},
-             {"sample_interval_s", 1.0 / o.rate},
-             {"samples", n},
-             {"first_sample_utc", iso(o.start)},
-             {"reference_time_utc", iso(reference)},
-             {"fft_length", s.fft_length}}},
+           {"recording", recording_part},
            {"source",
             {{"seed", o.seed_source},
              {"psd", "one-sided a^2 (1 + 1/fc^2) / (1 + (f/fc)^2) nT^2/Hz: a^2 at 1 Hz, falling as 1/f^2 above fc"},
-             {"hx", spectrum},
-             {"hy", J{{"amplitude_at_1hz_nt_per_sqrt_hz", kHySpectrum.amplitude_1hz},
-                      {"corner_hz", kHySpectrum.corner_hz}}}}},
+             {"hx", spectrum(kHxSpectrum)},
+             {"hy", spectrum(kHySpectrum)}}},
            {"noise",
             {{"seed", o.seed_noise},
              {"e_std_mv_per_km", o.noise_e},
@@ -960,6 +961,9 @@ int generate(const Options& o, const std::vector<std::string>& args) {
             << " Hz from " << iso(o.start) << "; " << levels.size() << " levels, about " << windows
             << " windows. Run in " << o.dir << ": qel_vort " << (o.qel ? "" : "-A ") << "-f:" << recording
             << (o.rate > 120.0 ? " -p:0" : "") << "\n";
+  if (o.qel && n % qv::qel::scans_per_block != 0)
+    std::cout << "note: qel_vort reads a QEL recording in whole blocks of " << qv::qel::scans_per_block
+              << " scans; the last " << n % qv::qel::scans_per_block << " scans are not processed\n";
   return 0;
 }
 
@@ -985,7 +989,8 @@ int main(int argc, char** argv) {
       "  --channels 4|5        Ex Ey Hx Hy, or with Hz (default 5)\n"
       "  --seed-source S       seed of the source field H (default 1): stations of the\n"
       "                        same seed, rate and length share it exactly\n"
-      "  --seed-noise N        seed of the noise (default 1)\n"
+      "  --seed-noise N        seed of the noise (default 1); stations of one source\n"
+      "                        get independent noise from different noise seeds\n"
       "  --noise-e STD         white Gaussian noise on Ex and Ey, mV/km (default 0)\n"
       "  --noise-h STD         white Gaussian noise on Hx, Hy and Hz, nT (default 0)\n"
       "  --bursts F:STD        noise of STD mV/km on Ex and Ey in the fraction F of the\n"
