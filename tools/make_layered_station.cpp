@@ -33,7 +33,7 @@
 // channel's noise is its own stream (a shorter recording has a prefix of the
 // noise of a longer one).
 //
-// The recording holds whole counts: volts across the electrode lines and
+// The recording holds whole counts: millivolts across the electrode lines and
 // nanotesla times a power of ten per channel (S of the system parameter
 // file, counts per mV and per nT), chosen so that the largest value stays
 // below 4 000 000 counts, inside the logger's 24 bits. The text (-A) and the
@@ -685,7 +685,7 @@ Series synthesise(const Options& o, long n) {
     const cplx hx = base * std::sqrt(kHxSpectrum.psd(f)) * cplx(gx1, gx2);
     const cplx hy = base * std::sqrt(kHySpectrum.psd(f)) * cplx(gy1, gy2);
     const cplx z = impedance(o.layers, f);
-    const cplx ex = z * hy * lx, ey = -z * hx * ly;  // Zxy = Z, Zyx = -Z; volts across the lines
+    const cplx ex = z * hy * lx, ey = -z * hx * ly;  // Zxy = Z, Zyx = -Z; mV across the lines
     const cplx i(0.0, 1.0);
     s.h[static_cast<std::size_t>(k)] = hx + i * hy;
     s.h[static_cast<std::size_t>(m - k)] = std::conj(hx) + i * std::conj(hy);
