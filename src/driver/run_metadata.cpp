@@ -224,7 +224,10 @@ std::string run_metadata_json(const RunState& st, const OpenedInput& in, const R
                                                                     : json(nullptr));
   proc["offsets_subtracted_counts"] = offsets;
   m["processing"] = proc;
-  return m.dump(2) + "\n";
+  // Identifiers, names and paths are bytes from the station's files and the
+  // command line; JSON text is UTF-8, so a byte that is not valid UTF-8 is
+  // written as U+FFFD rather than stopping the run at its very end.
+  return m.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace qv

@@ -238,7 +238,7 @@ void write_tf_json(const Result& r, std::ostream& out) {
   json bands = json::array();
   for (const BandEstimate& b : r.bands) bands.push_back(band_json(b));
   j["bands"] = bands;
-  out << j.dump(2) << '\n';
+  out << j.dump(2, ' ', false, json::error_handler_t::replace) << '\n';  // names are station bytes
 }
 
 }  // namespace qv::tf
