@@ -100,17 +100,20 @@ double residual_scale2(const BandRows& rows, int o, const std::array<cplx, nin>&
   const int n = rows.n;
   double* sel = work.select.data();
   cplx* res = work.residual.data();
+  // Four interleaved histograms: most residuals fall into a few buckets,
+  // and counting consecutive rows into one would wait on each increment.
   int* count = work.histogram.data();
-  std::fill(count, count + buckets, 0);
+  std::fill(count, count + 4 * buckets, 0);
   for (int i = 0; i < n; ++i) {
     res[i] = residual(rows, i, o, z);
     sel[i] = std::norm(res[i]);
-    ++count[bucket(sel[i])];
+    ++count[(i & 3) * buckets + bucket(sel[i])];
   }
   const int rank = n / 2;
   int below = 0;
   unsigned b = 0;
-  while (below + count[b] <= rank) below += count[b++];
+  auto in_bucket = [&](unsigned k) { return count[k] + count[buckets + k] + count[2 * buckets + k] + count[3 * buckets + k]; };
+  while (below + in_bucket(b) <= rank) below += in_bucket(b++);
   int m = 0;
   for (int i = 0; i < n; ++i)
     if (bucket(sel[i]) == b) sel[m++] = sel[i];
@@ -161,7 +164,12 @@ void final_weights(const BandRows& rows, int o, const W& weigher, EstimateWork& 
   const cplx* y = rows.y.data();
   const cplx* res = work.residual.data();
   const double* u = work.leverage.data();
-  const double s2 = residual_scale2(rows, o, out.z, work);
+  double s2 = 0;
+  if constexpr (W::robust) {
+    s2 = residual_scale2(rows, o, out.z, work);
+  } else {
+    for (int i = 0; i < n; ++i) work.residual[i] = residual(rows, i, o, out.z);
+  }
   // An exact fit (residuals nothing but rounding, or none) keeps every row.
   const bool weigh = W::robust && s2 > 0;
   const double inv_s2 = weigh ? 1 / s2 : 0;
@@ -202,7 +210,7 @@ void EstimateWork::reserve(int max_rows, int max_windows) {
   slope.reserve(3 * n);
   select.reserve(n);
   residual.reserve(n);
-  histogram.reserve(buckets);
+  histogram.reserve(4 * buckets);
   group.reserve(n);
   by_group.reserve(n);
   harmonics.reserve(n);
@@ -227,7 +235,7 @@ BandEstimate estimate_band(const Band& band, const BandRows& rows, const Estimat
   work.slope.resize(std::size_t(n) * nout);
   work.select.resize(std::size_t(n));
   work.residual.resize(std::size_t(n));
-  work.histogram.resize(buckets);
+  work.histogram.resize(4 * buckets);
   est.windows = group_windows(rows, work);
   const double inflation = variance_inflation(rows, options.rho2, est.windows, work);
   if (n - nin * inflation < 1)
