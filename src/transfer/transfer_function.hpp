@@ -48,6 +48,12 @@ struct BandRows {
     n = 0;
     y.clear(), x.clear(), window.clear(), harmonic.clear();
   }
+  void reserve(std::size_t rows, int outputs) {
+    y.reserve(rows * static_cast<std::size_t>(outputs));
+    x.reserve(rows * nin);
+    window.reserve(rows);
+    harmonic.reserve(rows);
+  }
 };
 
 enum class Estimator { ols, robust };
