@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <filesystem>
 #include <limits>
 #include <numbers>
 
@@ -135,9 +136,29 @@ CoefficientSource::CoefficientSource(const std::vector<std::string>& paths, std:
                   "estimated as one station");
   }
 
+  // One file given twice is the plainest mistake; say so before anything else.
+  for (std::size_t f = 1; f < paths.size(); ++f)
+    for (std::size_t g = 0; g < f; ++g) {
+      std::error_code ec;
+      if (std::filesystem::equivalent(paths[g], paths[f], ec))
+        throw Error("coefficient files " + paths[g] + " and " + paths[f] +
+                    " are one file, given twice: its windows would count double");
+    }
+
   // Harmonics and windows of every level, and windows that two files hold.
+  // Window numbers count from each recording's reference time, which need
+  // not be the same (an ASCII recording counts from midnight of its day), so
+  // with the metadata the files are compared by the times of their windows;
+  // without it, by window numbers alone.
+  window_base_.assign(files_.size(), {});
   for (LevelInfo& l : levels_) {
-    std::vector<std::pair<int, int>> spans;  // first and last window per file
+    struct Held {
+      std::size_t file;
+      int lo, hi;
+      double t_lo, t_hi;  // NaN without window times
+    };
+    std::vector<Held> held;
+    int next_group = 0;  // windows of later files are numbered after those of earlier ones
     for (std::size_t f = 0; f < files_.size(); ++f) {
       FcReader& fc = *files_[f];
       int windows = 0;
@@ -155,12 +176,24 @@ CoefficientSource::CoefficientSource(const std::vector<std::string>& paths, std:
       fc.read_records(*widest, recs_);
       int lo = recs_.front().window, hi = lo;
       for (const FcCoefRecord& r : recs_) lo = std::min(lo, r.window), hi = std::max(hi, r.window);
-      for (const auto& [a, b] : spans)
-        if (lo <= b && a <= hi)
-          throw Error("coefficient files " + paths.front() + " and " + paths[f] + " both hold windows of level " +
-                      std::to_string(l.level_id) + " between " + std::to_string(std::max(lo, a)) + " and " +
-                      std::to_string(std::min(hi, b)) + ": a recording given twice, or overlapping recordings");
-      spans.emplace_back(lo, hi);
+      Held h{f, lo, hi, kNaN, kNaN};
+      if (has_metadata_) {
+        const auto at = meta_[f].window_time.find(l.level_id);
+        if (at != meta_[f].window_time.end()) h.t_lo = window_unix_s(at->second, lo), h.t_hi = window_unix_s(at->second, hi);
+      }
+      for (const Held& o : held) {
+        const bool by_time = !std::isnan(h.t_lo) && !std::isnan(o.t_lo);
+        const bool overlap = by_time ? h.t_lo <= o.t_hi && o.t_lo <= h.t_hi : h.lo <= o.hi && o.lo <= h.hi;
+        if (!overlap) continue;
+        const std::string where =
+            by_time ? "from " + unix_to_iso(std::max(h.t_lo, o.t_lo), 3) + " to " + unix_to_iso(std::min(h.t_hi, o.t_hi), 3)
+                    : "between " + std::to_string(std::max(lo, o.lo)) + " and " + std::to_string(std::min(hi, o.hi));
+        throw Error("coefficient files " + paths[o.file] + " and " + paths[f] + " both hold windows of level " +
+                    std::to_string(l.level_id) + " " + where + ": a recording given twice, or overlapping recordings");
+      }
+      held.push_back(h);
+      window_base_[f][l.level_id] = next_group - lo;
+      next_group += hi - lo + 1;
     }
     l.rho2 = taper_correlation(l.nwin);
   }
@@ -194,6 +227,8 @@ void CoefficientSource::rows(const Band& band, BandRows& out) {
   for (std::size_t f = 0; f < files_.size(); ++f) {
     FcReader& fc = *files_[f];
     const FcWindowTime* when = nullptr;
+    const auto base = window_base_[f].find(band.level_id);
+    const int window_base = base == window_base_[f].end() ? 0 : base->second;
     if (has_metadata_) {
       const auto at = meta_[f].window_time.find(band.level_id);
       if (at != meta_[f].window_time.end()) when = &at->second;
@@ -228,7 +263,9 @@ void CoefficientSource::rows(const Band& band, BandRows& out) {
         if (c_hz >= 0) out.y.push_back(v[c_hz]);
         out.x.push_back(hx);
         out.x.push_back(hy);
-        out.window.push_back(r.window);
+        // A window of its own file: the jackknife leaves it out as one, and
+        // only its own harmonics are correlated by the taper.
+        out.window.push_back(r.window + window_base);
         out.harmonic.push_back(b.findex);
         ++out.n;
       }

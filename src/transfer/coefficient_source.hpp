@@ -9,6 +9,7 @@
 //   CoefficientSource::rows    the rows of one band, in the frame
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +81,9 @@ class CoefficientSource {
   WindowSpan span_;
   double first_unix_, last_unix_;
   std::vector<FcCoefRecord> recs_;
+  // Per file, by level: added to its window numbers so that the windows of
+  // different files are never taken for one.
+  std::vector<std::map<int, int>> window_base_;
 };
 
 }  // namespace qv::tf

@@ -1,0 +1,325 @@
+// Whole runs of qel_tf on synthetic layered-Earth stations: input it must
+// refuse (a message naming the file, line or channels, exit status 1, and an
+// earlier run's three files left as they were, nothing beside them), a
+// coefficient file without its metadata, several recordings of one station
+// estimated as one, and the windows of a UTC span.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/station_folder.hpp"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing_support::read_file;
+using testing_support::write_file;
+
+const fs::path kGen = fs::path(QV_BINARY_DIR) / "make_layered_station";
+const fs::path kVort = fs::path(QV_BINARY_DIR) / "qel_vort";
+const fs::path kTf = fs::path(QV_BINARY_DIR) / "qel_tf";
+
+struct Outcome {
+  int status;
+  std::string out;
+};
+
+// A shell command in folder: its exit status and what it printed.
+Outcome run(const fs::path& folder, const std::string& cmd) {
+  const fs::path out = folder.parent_path() / (folder.filename().string() + ".out.txt");
+  const std::string full = "cd '" + folder.string() + "' && " + cmd + " > '" + out.string() + "' 2>&1 < /dev/null";
+  const int raw = std::system(full.c_str());
+  Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out)};
+  fs::remove(out);
+  return r;
+}
+
+std::string tf(const std::string& args) { return "'" + kTf.string() + "' " + args; }
+
+// Every file of a folder (names relative to it) with its bytes.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = read_file(e.path());
+  return files;
+}
+
+// The stations every test reads, made once: two hours of 10 Hz in the
+// logger's format from 00:00 (a) and from 02:00 (b) of one day, with noise
+// on E; two one-hour ASCII recordings of consecutive days (d2, d3), whose
+// window numbers each count from their own midnight; a four-channel station
+// (no Hz) and one whose second electric channel was recorded as magnetic.
+class QelTfRun : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(kGen) || !fs::exists(kVort) || !fs::exists(kTf)) return;
+    setup_error_ = new std::string;
+    root_ = new fs::path(fs::path(::testing::TempDir()) / ("qv_qel_tf_run_" + std::to_string(::getpid())));
+    fs::remove_all(*root_);
+    fs::create_directories(*root_);
+    const std::string qel = "--rate 10 --hours 2 --format qel --tipper 0.2,-0.1 --noise-e 0.02 ";
+    make("a", qel + "--seed-source 3 --seed-noise 1 --start '2019 1 2 0 0 0'");
+    make("b", qel + "--seed-source 4 --seed-noise 2 --start '2019 1 2 2 0 0'");
+    make("four", "--rate 10 --hours 2 --format qel --channels 4 --start '2019 1 2 0 0 0'");
+    make("d2", "--rate 10 --hours 1 --format ascii --noise-e 0.02 --seed-source 5 --start '2019 1 2 0 0 0'");
+    make("d3", "--rate 10 --hours 1 --format ascii --noise-e 0.02 --seed-source 6 --start '2019 1 3 0 0 0'");
+    make("oneE", qel + "--start '2019 1 2 0 0 0'", [](const fs::path& sp) {
+      std::string s = read_file(sp);
+      const std::string ey = "Ey                    channel 2: electric\n"
+                             "90.0 90.0 0.0 1.0     electrode line length (m), orientation (deg), tilt (deg), gain G\n";
+      const std::size_t at = s.find(ey);
+      ASSERT_NE(at, std::string::npos) << s;
+      s.replace(at, ey.size(), "Hq                    channel 2: magnetic\n45.0 0.0   orientation, tilt\n");
+      write_file(sp, s);
+    });
+  }
+  static void TearDownTestSuite() {
+    if (!root_) return;
+    std::error_code ec;
+    fs::remove_all(*root_, ec);
+    delete root_;
+    delete setup_error_;
+    root_ = nullptr;
+  }
+  static void make(const std::string& name, const std::string& args,
+                   const std::function<void(const fs::path&)>& edit_sp = {}) {
+    Outcome r = run(*root_, "'" + kGen.string() + "' --name " + name + " " + args);
+    if (r.status == 0) {
+      if (edit_sp) edit_sp(*root_ / name / (name + ".sp"));
+      r = run(*root_ / name, "'" + kVort.string() + "' $(cat qel_vort.args)");
+    }
+    if (r.status != 0) *setup_error_ += "station " + name + ": " + r.out + "\n";
+  }
+  void SetUp() override {
+    if (!root_) GTEST_SKIP() << "make_layered_station, qel_vort or qel_tf not built";
+    ASSERT_EQ(*setup_error_, "");
+  }
+  static fs::path station(const std::string& name) { return *root_ / name; }
+  // The coefficient file of a station: NAME.f<number of channels>.
+  static std::string f5(const std::string& name) {
+    const fs::path five = *root_ / name / (name + ".f5");
+    return (fs::exists(five) ? five : *root_ / name / (name + ".f4")).string();
+  }
+  static json tf_json(const fs::path& base) { return json::parse(read_file(base.string() + ".tf.json")); }
+
+  // The default bands of station a, written to a folder's bands.txt.
+  static void write_bands(const fs::path& d, const std::string& station = "a") {
+    const Outcome r = run(d, tf("'" + f5(station) + "' --write-bands"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    write_file(d / "bands.txt", r.out);
+  }
+
+  static fs::path* root_;
+  static std::string* setup_error_;
+};
+fs::path* QelTfRun::root_ = nullptr;
+std::string* QelTfRun::setup_error_ = nullptr;
+
+TEST_F(QelTfRun, RefusesBadInputWithAMessageAndLeavesAnEarlierResultAsItWas) {
+  // Every case runs in a fresh folder holding copies of a's files and the
+  // three files of an earlier run under the base name "out".
+  struct Case {
+    const char* what;
+    std::string args;  // after qel_tf; a.f5 is the copy in the folder
+    std::function<void(const fs::path&)> prepare;
+    std::vector<std::string> message;  // parts the message must hold
+  };
+  const std::string four = f5("four"), one_e = f5("oneE");
+  const std::vector<Case> cases = {
+      {"fewer than two electric channels", "'" + one_e + "' -o out", {},
+       {"two electric and two horizontal magnetic", "1 Ex (electric", "2 Hq (magnetic", "5 Hz"}},
+      {"--channels naming a channel the file lacks", "a.f5 --channels Ex=1,Ey=2,Hx=3,Hy=7 -o out", {},
+       {"--channels", "channel 7", "channels 1 to 5"}},
+      {"--channels giving Hz to a four-channel file", "'" + four + "' --channels Hz=5 -o out", {},
+       {"--channels", "channel 5", "channels 1 to 4"}},
+      {"a band past the level's last harmonic", "a.f5 --bands bands.txt -o out",
+       [](const fs::path& d) { write_file(d / "bands.txt", "# level first last\n1 10 14\n2 20 33\n"); },
+       {"bands.txt, line 3", "harmonics 20 to 33 of level 2", "1 to 32"}},
+      {"a band from harmonic 0", "a.f5 --bands bands.txt -o out",
+       [](const fs::path& d) { write_file(d / "bands.txt", "1 0 5\n"); }, {"bands.txt, line 1", "harmonics 0 to 5"}},
+      {"a typing error in a band file", "a.f5 --bands bands.txt -o out",
+       [](const fs::path& d) { write_file(d / "bands.txt", "1 10 14\n\n2 8 l2\n"); },
+       {"bands.txt, line 3", "three whole numbers", "'2 8 l2'"}},
+      {"a band of a level the file lacks", "a.f5 --bands bands.txt -o out",
+       [](const fs::path& d) { write_file(d / "bands.txt", "7 8 12\n"); },
+       {"bands.txt, line 1", "level 7", "(1, 2, 3, 4)"}},
+      {"the metadata file of another run", "a.f5 -o out",
+       [](const fs::path& d) { fs::copy_file(station("b") / "b.f5.json", d / "a.f5.json", fs::copy_options::overwrite_existing); },
+       {"a.f5.json", "another run", "bytes"}},
+      {"an unknown option", "a.f5 --estimater ols -o out", {}, {"unknown option \"--estimater\""}},
+      {"the same file twice", "a.f5 ./a.f5 -o out", {}, {"a.f5 and ./a.f5", "given twice"}},
+      {"files of different set-ups", "a.f5 '" + four + "' -o out", {}, {"do not share one set-up"}},
+      {"a span without windows", "a.f5 --from 2019-01-03T00:00:00Z -o out", {}, {"no band has enough rows"}},
+      {"a span without metadata", "a.f5 --to 2019-01-02T01:00Z -o out",
+       [](const fs::path& d) { fs::remove(d / "a.f5.json"); }, {"--from and --to need", "metadata"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path d = *root_ / ("bad" + std::to_string(n++));
+    fs::create_directories(d);
+    fs::copy_file(station("a") / "a.f5", d / "a.f5");
+    fs::copy_file(station("a") / "a.f5.json", d / "a.f5.json");
+    write_file(d / "out.edi", ">HEAD\nearlier run\n");
+    write_file(d / "out.tf.csv", "earlier,run\n");
+    write_file(d / "out.tf.json", "{\"earlier\": 1}\n");
+    if (c.prepare) c.prepare(d);
+    const auto before = snapshot(d);
+    const Outcome r = run(d, tf(c.args));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.out.rfind("qel_tf: ", 0), 0u) << r.out;
+    for (const std::string& part : c.message) EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+    EXPECT_EQ(snapshot(d), before) << r.out;  // the earlier files as they were, no temporary file beside them
+  }
+}
+
+TEST_F(QelTfRun, EstimatesAFileWithoutMetadataAndSaysWhatItAssumed) {
+  const fs::path d = *root_ / "nometa";
+  fs::create_directories(d);
+  fs::copy_file(station("a") / "a.f5", d / "a.f5");
+  const Outcome r = run(d, tf("a.f5"));
+  ASSERT_EQ(r.status, 0) << r.out;
+  for (const char* part : {"warning: no metadata file beside a.f5", "orientations are taken from the file header",
+                           "units as mV/km and nT", "window times are not known"})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+  const Outcome full = run(station("a"), tf("a.f5 -o full"));
+  ASSERT_EQ(full.status, 0) << full.out;
+  const json with = tf_json(station("a") / "full"), without = tf_json(d / "a");
+  // The same coefficients, the same estimate; no times to state.
+  ASSERT_EQ(with["bands"].size(), without["bands"].size());
+  for (std::size_t i = 0; i < with["bands"].size(); ++i) {
+    EXPECT_EQ(with["bands"][i]["rows"], without["bands"][i]["rows"]);
+    const double a = with["bands"][i]["impedance"]["zxy"]["re"], b = without["bands"][i]["impedance"]["zxy"]["re"];
+    EXPECT_NEAR(a, b, 1e-3 * std::fabs(a));
+  }
+  EXPECT_TRUE(without["site"]["first_window_utc"].is_null());
+  EXPECT_TRUE(without["site"]["last_window_utc"].is_null());
+  EXPECT_EQ(without["processing"]["options"]["METADATA"], "no: times, geometry and units assumed");
+}
+
+// The rows, windows and Zxy, Zyx with standard errors of every band.
+struct BandSummary {
+  long rows, windows;
+  double z[2][2], se[2];
+};
+std::map<std::string, BandSummary> bands_of(const json& j) {
+  std::map<std::string, BandSummary> out;
+  for (const json& b : j["bands"]) {
+    const std::string key = std::to_string(b["band"]["level"].get<int>()) + ":" +
+                            std::to_string(b["band"]["first_harmonic"].get<int>());
+    BandSummary s{b["rows"], b["windows"], {}, {}};
+    int k = 0;
+    for (const char* e : {"zxy", "zyx"}) {
+      s.z[k][0] = b["impedance"][e]["re"], s.z[k][1] = b["impedance"][e]["im"], s.se[k] = b["impedance"][e]["se"];
+      ++k;
+    }
+    out[key] = s;
+  }
+  return out;
+}
+
+TEST_F(QelTfRun, SeveralRecordingsOfOneStationAreEstimatedAsOne) {
+  // The same bands for every run, so that rows and windows can be added.
+  const fs::path d = *root_ / "several";
+  fs::create_directories(d);
+  struct Pair {
+    const char* first;
+    const char* second;
+    const char* first_utc;  // the first and last window, to the minute
+    const char* last_utc;
+  };
+  // Two spans of one day (window numbers from 1 January), and two days whose
+  // window numbers both start at 1.
+  for (const Pair& p : {Pair{"a", "b", "2019-01-02T00:00", "2019-01-02T03:5"},
+                        Pair{"d2", "d3", "2019-01-02T00:00", "2019-01-03T00:5"}}) {
+    const std::string both = std::string(p.first) + p.second;
+    SCOPED_TRACE(both);
+    write_bands(d, p.first);
+    for (const std::string& args : {f5(p.first) + " -o " + p.first, f5(p.second) + " -o " + p.second,
+                                    f5(p.first) + " " + f5(p.second) + " -o " + both}) {
+      const Outcome r = run(d, tf(args + " --bands bands.txt"));
+      ASSERT_EQ(r.status, 0) << r.out;
+    }
+    const auto one = bands_of(tf_json(d / p.first)), two = bands_of(tf_json(d / p.second)),
+               joint = bands_of(tf_json(d / both));
+    ASSERT_FALSE(joint.empty());
+    int compared = 0;
+    for (const auto& [key, j] : joint) {
+      SCOPED_TRACE(key);
+      ASSERT_TRUE(one.count(key) && two.count(key));
+      const BandSummary &x = one.at(key), &y = two.at(key);
+      EXPECT_EQ(j.rows, x.rows + y.rows);
+      EXPECT_EQ(j.windows, x.windows + y.windows);
+      // Independent noise in the two recordings: the joint estimate lies
+      // between them within their errors, and its errors are smaller.
+      for (int e = 0; e < 2; ++e) {
+        const double w1 = 1 / (x.se[e] * x.se[e]), w2 = 1 / (y.se[e] * y.se[e]);
+        for (int c = 0; c < 2; ++c) {
+          const double mean = (w1 * x.z[e][c] + w2 * y.z[e][c]) / (w1 + w2);
+          EXPECT_NEAR(j.z[e][c], mean, 4 * std::max(x.se[e], y.se[e]) + 1e-6 * std::fabs(mean));
+        }
+        EXPECT_LT(j.se[e], 1.05 * std::min(x.se[e], y.se[e]));
+        ++compared;
+      }
+    }
+    EXPECT_GE(compared, 20);
+    const json site = tf_json(d / both)["site"];
+    EXPECT_EQ(site["first_window_utc"].get<std::string>().substr(0, 16), p.first_utc);
+    EXPECT_EQ(site["last_window_utc"].get<std::string>().substr(0, 15), p.last_utc);
+  }
+}
+
+TEST_F(QelTfRun, ASpanLimitsTheWindowsToItsTimes) {
+  // a and b together cover 00:00 to 04:00. Split at 01:30, the two halves
+  // hold every window of the whole once, and each states times inside it.
+  const fs::path d = *root_ / "span";
+  fs::create_directories(d);
+  write_bands(d);
+  const std::string files = f5("a") + " " + f5("b") + " --bands bands.txt ";
+  for (const std::string& args : {files + "-o whole", files + "-o early --to 2019-01-02T01:30:00Z",
+                                  files + "-o late --from 2019-01-02T01:30:00.001Z",
+                                  files + "-o middle --from '2019-01-02 01:00' --to 2019-01-02T03:00Z"}) {
+    const Outcome r = run(d, tf(args));
+    ASSERT_EQ(r.status, 0) << args << "\n" << r.out;
+  }
+  const auto whole = bands_of(tf_json(d / "whole")), early = bands_of(tf_json(d / "early")),
+             late = bands_of(tf_json(d / "late")), middle = bands_of(tf_json(d / "middle"));
+  int split = 0;
+  for (const auto& [key, w] : whole) {
+    SCOPED_TRACE(key);
+    // A band of too few rows in one half is left out of it.
+    if (early.count(key) && late.count(key)) {
+      EXPECT_EQ(early.at(key).windows + late.at(key).windows, w.windows);
+      ++split;
+    }
+    if (middle.count(key)) {
+      // Two of the four hours: half the windows, within a window of the
+      // level at each end.
+      EXPECT_NEAR(double(middle.at(key).windows), w.windows / 2.0, 2.0 + w.windows * 0.02);
+    }
+  }
+  EXPECT_GE(split, 18);
+  const auto utc = [&](const char* base, const char* key) { return tf_json(d / base)["site"][key].get<std::string>(); };
+  EXPECT_LE(utc("early", "last_window_utc"), "2019-01-02T01:30:00.000Z");
+  EXPECT_GE(utc("late", "first_window_utc"), "2019-01-02T01:30:00.001Z");
+  EXPECT_GE(utc("middle", "first_window_utc"), "2019-01-02T01:00:00.000Z");
+  EXPECT_LE(utc("middle", "last_window_utc"), "2019-01-02T03:00:00.000Z");
+  // Within two minutes of the ends: the longest windows (level 4) step by
+  // about 5.5 minutes, the shortest by 10 s.
+  EXPECT_EQ(utc("middle", "first_window_utc").substr(0, 15), "2019-01-02T01:0");
+  EXPECT_EQ(utc("middle", "last_window_utc").substr(0, 15), "2019-01-02T02:5");
+}
+
+}  // namespace
+}  // namespace qv
