@@ -271,6 +271,47 @@ void CoefficientSource::rows(const Band& band, BandRows& out) {
       }
     }
   }
+  equalise_harmonics(band, out);
+}
+
+void CoefficientSource::equalise_harmonics(const Band& band, BandRows& out) {
+  // The source field is red: within a band the lowest harmonic has the most
+  // magnetic power, and a plain regression would weight the band's estimate
+  // towards its low-frequency end, where the impedance of a steep part of the
+  // sounding curve differs by several per cent from its value at the band's
+  // centre. Scaling each harmonic's rows (outputs and inputs alike, so that
+  // E = Z H still holds) by sqrt(band mean / harmonic mean) of |Hx|^2 + |Hy|^2
+  // gives every harmonic the same weight: the estimate becomes the mean of
+  // the impedance over the band's harmonics, which refers to the band's
+  // centre. White noise on E, after the scaling, has the smallest variance
+  // where H is weakest, and every harmonic again the same signal-to-noise
+  // ratio, so the errors of a common residual variance stay right.
+  const int k = band.last_harmonic - band.first_harmonic + 1;
+  if (k <= 1 || out.n == 0) return;
+  harmonic_power_.assign(2 * static_cast<std::size_t>(k), 0.0);  // per harmonic: power sum, rows
+  double total = 0;
+  for (int i = 0; i < out.n; ++i) {
+    const double p = std::norm(out.x[2 * static_cast<std::size_t>(i)]) + std::norm(out.x[2 * static_cast<std::size_t>(i) + 1]);
+    const auto h = static_cast<std::size_t>(out.harmonic[static_cast<std::size_t>(i)] - band.first_harmonic);
+    harmonic_power_[2 * h] += p;
+    harmonic_power_[2 * h + 1] += 1;
+    total += p;
+  }
+  if (!(total > 0) || !std::isfinite(total)) return;
+  const double mean = total / out.n;
+  for (int h = 0; h < k; ++h) {
+    double& sum = harmonic_power_[2 * static_cast<std::size_t>(h)];
+    const double rows = harmonic_power_[2 * static_cast<std::size_t>(h) + 1];
+    sum = sum > 0 ? std::sqrt(mean * rows / sum) : 1.0;  // now the harmonic's scale
+  }
+  const auto nout = static_cast<std::size_t>(out.nout);
+  for (int i = 0; i < out.n; ++i) {
+    const auto r = static_cast<std::size_t>(i);
+    const double s = harmonic_power_[2 * static_cast<std::size_t>(out.harmonic[r] - band.first_harmonic)];
+    for (std::size_t o = 0; o < nout; ++o) out.y[r * nout + o] *= s;
+    out.x[2 * r] *= s;
+    out.x[2 * r + 1] *= s;
+  }
 }
 
 }  // namespace qv::tf

@@ -61,7 +61,10 @@ class CoefficientSource {
 
   // The rows of a band, in the frame: every window of every file with a
   // coefficient at each harmonic of the band, a row per (window, harmonic).
-  // A coefficient that could not be packed leaves its row out. Reuses the
+  // A coefficient that could not be packed leaves its row out. Each
+  // harmonic's rows are scaled to the band's mean magnetic power, so that
+  // every harmonic weighs alike in the estimate (the estimate refers to the
+  // band's centre, whatever the slope of the source spectrum). Reuses the
   // storage of `rows`.
   void rows(const Band& band, BandRows& rows);
 
@@ -84,6 +87,9 @@ class CoefficientSource {
   // Per file, by level: added to its window numbers so that the windows of
   // different files are never taken for one.
   std::vector<std::map<int, int>> window_base_;
+  std::vector<double> harmonic_power_;  // per harmonic of a band: power sum and rows, then its scale
+
+  void equalise_harmonics(const Band& band, BandRows& rows);
 };
 
 }  // namespace qv::tf
