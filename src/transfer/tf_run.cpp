@@ -138,8 +138,10 @@ std::optional<double> parse_utc(const std::string& text) {
       if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
     }
   }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || !(sec >= 0 && sec < 61))
-    return std::nullopt;
+  if (mo < 1 || mo > 12 || h < 0 || h > 23 || mi < 0 || mi > 59 || !(sec >= 0 && sec < 61)) return std::nullopt;
+  // A day the month does not have (2026-02-30) is a typing error, not 2 March.
+  const std::int64_t month_days = (mo == 12 ? days_from_civil(y + 1, 1) : days_from_civil(y, mo + 1)) - days_from_civil(y, mo);
+  if (d < 1 || d > month_days) return std::nullopt;
   return static_cast<double>(unix_seconds(y, mo, d, h, mi, 0)) + sec;
 }
 

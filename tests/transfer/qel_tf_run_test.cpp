@@ -160,6 +160,8 @@ TEST_F(QelTfRun, RefusesBadInputWithAMessageAndLeavesAnEarlierResultAsItWas) {
       {"an unknown option", "a.f5 --estimater ols -o out", {}, {"unknown option \"--estimater\""}},
       {"the same file twice", "a.f5 ./a.f5 -o out", {}, {"a.f5 and ./a.f5", "given twice"}},
       {"files of different set-ups", "a.f5 '" + four + "' -o out", {}, {"do not share one set-up"}},
+      {"a day the month does not have", "a.f5 --to 2019-02-29T00:00Z -o out", {},
+       {"option --to", "expected a UTC time", "'2019-02-29T00:00Z'"}},
       {"a span without windows", "a.f5 --from 2019-01-03T00:00:00Z -o out", {}, {"no band has enough rows"}},
       {"a span without metadata", "a.f5 --to 2019-01-02T01:00Z -o out",
        [](const fs::path& d) { fs::remove(d / "a.f5.json"); }, {"--from and --to need", "metadata"}},
