@@ -196,6 +196,8 @@ CoefficientSource::CoefficientSource(const std::vector<std::string>& paths, std:
       next_group += hi - lo + 1;
     }
     l.rho2 = taper_correlation(l.nwin);
+    // A band spans at most a level's harmonics: its per-harmonic sums fit from here on.
+    harmonic_power_.reserve(2 * static_cast<std::size_t>(std::max(l.nfreq, 1)));
   }
 }
 
