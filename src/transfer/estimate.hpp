@@ -27,7 +27,7 @@ namespace qv::tf {
 
 // Huber's weight w(u) = min(1, k / u) on residuals u in robust-scale units
 // (Huber 1981, "Robust Statistics", ch. 7). k = 1.5 is the usual choice of
-// robust MT processing since Egbert & Booker (1986, GJRAS 87, 173-194), a
+// robust MT processing (Chave & Thomson 2004 and the work they review), a
 // little above the 1.345 of 95 % efficiency for real Gaussian errors; for
 // complex residuals (|r| Rayleigh) it downweights 10.5 % of Gaussian rows and
 // keeps 98.7 % of the efficiency of least squares.
