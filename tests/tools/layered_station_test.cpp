@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "output/fc_reader.hpp"
+#include "support/shell_run.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -40,15 +41,7 @@ const fs::path kVort = fs::path(QV_BINARY_DIR) / "qel_vort";
 constexpr double kPi = std::numbers::pi;
 constexpr double kMu0 = 4e-7 * kPi;
 
-// Runs a shell command in folder; returns its exit status and standard output.
-std::pair<int, std::string> run(const fs::path& folder, const std::string& cmd) {
-  const fs::path out = folder / ".out.txt";
-  const std::string full = "cd '" + folder.string() + "' && " + cmd + " > '" + out.string() + "' 2>&1";
-  const int raw = std::system(full.c_str());
-  std::string text = read_file(out);
-  fs::remove(out);
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text};
-}
+const auto run = testing_support::run_in_folder;
 
 // A program in single quotes for the shell, followed by its arguments.
 std::string command(const fs::path& program, const std::string& args) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/shell_run.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -37,12 +38,8 @@ struct Outcome {
 
 // A shell command in folder: its exit status and what it printed.
 Outcome run(const fs::path& folder, const std::string& cmd) {
-  const fs::path out = folder.parent_path() / (folder.filename().string() + ".out.txt");
-  const std::string full = "cd '" + folder.string() + "' && " + cmd + " > '" + out.string() + "' 2>&1 < /dev/null";
-  const int raw = std::system(full.c_str());
-  Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out)};
-  fs::remove(out);
-  return r;
+  auto [status, out] = testing_support::run_in_folder(folder, cmd);
+  return {status, std::move(out)};
 }
 
 std::string tf(const std::string& args) { return "'" + kTf.string() + "' " + args; }

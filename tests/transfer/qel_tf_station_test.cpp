@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "support/shell_run.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -38,15 +39,7 @@ const fs::path kTf = fs::path(QV_BINARY_DIR) / "qel_tf";
 const std::string kLayers = "100,2000;10,8000;1000";
 constexpr double kTx = 0.2, kTy = -0.15;
 
-// Runs a shell command in folder; returns its exit status and its output.
-std::pair<int, std::string> run(const fs::path& folder, const std::string& cmd) {
-  const fs::path out = folder / ".out.txt";
-  const std::string full = "cd '" + folder.string() + "' && " + cmd + " > '" + out.string() + "' 2>&1";
-  const int raw = std::system(full.c_str());
-  std::string text = read_file(out);
-  fs::remove(out);
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text};
-}
+const auto run = testing_support::run_in_folder;
 
 std::string program(const fs::path& p) { return "'" + p.string() + "' "; }
 
