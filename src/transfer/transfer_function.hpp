@@ -38,19 +38,24 @@ struct Band {
 
 // The rows of one band, row-major: row i has its outputs at y[i * nout + o]
 // and its inputs at x[i * nin + j]. window[i] and harmonic[i] say where it
-// came from (rows of one window are one group for the jackknife).
+// came from (rows of one window are one group for the jackknife). With a
+// remote reference, r[i * nin + j] holds the reference station's Hx, Hy of
+// the same window and harmonic, the instruments of the estimate; r is empty
+// for a single-station estimate, whose instruments are the inputs themselves.
 struct BandRows {
   int n = 0;
   int nout = 2;
-  std::vector<cplx> y, x;
+  std::vector<cplx> y, x, r;
   std::vector<int> window, harmonic;
+  bool has_reference() const { return !r.empty(); }
   void clear() {
     n = 0;
-    y.clear(), x.clear(), window.clear(), harmonic.clear();
+    y.clear(), x.clear(), r.clear(), window.clear(), harmonic.clear();
   }
-  void reserve(std::size_t rows, int outputs) {
+  void reserve(std::size_t rows, int outputs, bool reference = false) {
     y.reserve(rows * static_cast<std::size_t>(outputs));
     x.reserve(rows * nin);
+    if (reference) r.reserve(rows * nin);
     window.reserve(rows);
     harmonic.reserve(rows);
   }
