@@ -15,6 +15,7 @@
 #include "calibration/igrf11_coefficients.hpp"
 #include "common/console.hpp"
 #include "common/error.hpp"
+#include "support/shared_data.hpp"
 
 namespace qv {
 namespace {
@@ -56,7 +57,7 @@ double height_km(const std::string& s) {
 }
 
 TEST(IgrfTable, HoldsEveryPublishedCoefficientInSinglePrecision) {
-  if (!fs::exists(kCoefficients)) GTEST_SKIP() << "the published coefficient file " << kCoefficients << " is missing";
+  QV_NEED_SHARED_DATA(fs::exists(kCoefficients), "the published coefficient file " << kCoefficients << " is missing");
   std::ifstream in(kCoefficients);
   int row = 0;  // place in the standard order g10 g11 h11 g20 ...
   for (std::string line; std::getline(in, line);) {
@@ -99,7 +100,7 @@ std::string declination_console(float latitude, float longitude, float date, flo
 // digit plus 0.01 nT, D within half a minute plus 0.01'. Our worst row differs
 // by 0.053 nT and 0.495'.
 TEST(IgrfField, ReproducesThePublishedSampleOutput) {
-  if (!fs::exists(kSampleOutput)) GTEST_SKIP() << "the published sample output " << kSampleOutput << " is missing";
+  QV_NEED_SHARED_DATA(fs::exists(kSampleOutput), "the published sample output " << kSampleOutput << " is missing");
   std::ifstream in(kSampleOutput);
   std::string line;
   std::getline(in, line);  // column titles

@@ -28,6 +28,7 @@
 #include "common/error.hpp"
 #include "driver/run.hpp"
 #include "output/fc_reader.hpp"
+#include "support/shared_data.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -308,7 +309,7 @@ Sa225Run run_sa225() {
 }
 
 TEST(RealRecording, Sa225RunsThroughTheWholeHour) {
-  if (!have_recordings()) GTEST_SKIP() << "no real recordings in " << kDataDir;
+  QV_NEED_SHARED_DATA(have_recordings(), "no real recordings in " << kDataDir);
   const Sa225Run r = run_sa225();
   ASSERT_EQ(r.run.status, 0) << r.run.console;
   EXPECT_EQ(r.run.console.find("\n bad "), std::string::npos) << "a gap-free recording has no rejected window";
@@ -352,7 +353,7 @@ TEST(RealRecording, Sa225RunsThroughTheWholeHour) {
 // channel moves the phase by 70 degrees or more, and an E channel one level-3
 // sample late turns the phase by 11 degrees at 51 s.
 TEST(RealRecording, Sa225ImpedanceMatchesTheQuickEstimate) {
-  if (!have_recordings()) GTEST_SKIP() << "no real recordings in " << kDataDir;
+  QV_NEED_SHARED_DATA(have_recordings(), "no real recordings in " << kDataDir);
   const Sa225Run r = run_sa225();
   ASSERT_EQ(r.run.status, 0) << r.run.console;
   const double rho_xy = std::sqrt(150.0 * 175.0), rho_yx = std::sqrt(75.0 * 100.0);
@@ -393,7 +394,7 @@ TEST(RealRecording, Sa225ImpedanceMatchesTheQuickEstimate) {
 // 25 %: a window-length or sqrt(dr) mistake in the calibration changes the
 // power by a factor 2 or more.
 TEST(RealRecording, Sa225AgreesWithADirectSpectralEstimate) {
-  if (!have_recordings()) GTEST_SKIP() << "no real recordings in " << kDataDir;
+  QV_NEED_SHARED_DATA(have_recordings(), "no real recordings in " << kDataDir);
   const Sa225Run r = run_sa225();
   ASSERT_EQ(r.run.status, 0) << r.run.console;
   ASSERT_TRUE(r.band.count(3));
@@ -429,7 +430,7 @@ constexpr int kBp02Samples = 97020;  // 2 h 41 min 42 s at 10 Hz
 // hour with each channel's first value subtracted from every sample gives the
 // same file to the byte.
 TEST(RealRecording, Sa225WithoutItsOffsetsGivesTheSameFile) {
-  if (!have_recordings()) GTEST_SKIP() << "no real recordings in " << kDataDir;
+  QV_NEED_SHARED_DATA(have_recordings(), "no real recordings in " << kDataDir);
   const Sa225Run as_recorded = run_sa225();
   ASSERT_EQ(as_recorded.run.status, 0) << as_recorded.run.console;
 
@@ -478,7 +479,7 @@ constexpr int kBp02Nwin[4] = {0, 256, 256, 128};
 constexpr int kBp02Decfac[4] = {0, 1, 4, 16};
 
 TEST(RealRecording, Bp02RunsThroughWithFiniteCoefficients) {
-  if (!have_recordings()) GTEST_SKIP() << "no real recordings in " << kDataDir;
+  QV_NEED_SHARED_DATA(have_recordings(), "no real recordings in " << kDataDir);
   const StationFolder folder(kBp02, kBp02Sp, kBp02Decset, kPrewhiten3);
   const RunResult r = run_station(folder.dir(), kBp02, 4);
   ASSERT_EQ(r.status, 0) << r.console;

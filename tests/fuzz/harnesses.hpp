@@ -4,7 +4,7 @@
 // input and ends the input quietly; anything else escapes: a sanitizer
 // report, a crash, an exception of another type, or a Finding thrown where the
 // results break a rule the readers promise. The same functions serve
-// libFuzzer (tests/fuzz/*_fuzzer.cpp) and the replay of the committed seeds
+// libFuzzer (the <harness>_fuzzer programs, made from fuzzer_entry.cpp.in) and the replay of the committed seeds
 // and regression inputs in qel_vort_tests (fuzz_regressions_test.cpp).
 //
 // Inputs that hold several files separate them by a line "%%"; a leading

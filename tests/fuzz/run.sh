@@ -19,7 +19,7 @@
 # readers, counted in executions and resumable, is tests/fuzz/campaign.sh.
 #
 # BUILD-DIR defaults to build-fuzz in the source tree, and the harnesses to
-# all of tests/fuzz/*_fuzzer.cpp. A unit that crashes, trips a sanitizer,
+# all that CMakeLists.txt lists. A unit that crashes, trips a sanitizer,
 # throws anything but the program's own Error, hangs (over 5 s in a timed
 # run) or takes over 2 GB is a finding: its reproducer is kept under
 # BUILD-DIR/fuzz-findings/<harness>/ (and shown in base64 for CI logs), and
@@ -56,14 +56,9 @@ build=${1:-$root/build-fuzz}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
+harnesses=()
 if [ $# -gt 0 ]; then
   harnesses=("$@")
-else
-  harnesses=()
-  for f in "$here"/*_fuzzer.cpp; do
-    n=$(basename "$f" .cpp)
-    harnesses+=("${n%_fuzzer}")
-  done
 fi
 
 # The harnesses make and remove files by the thousand a second, which on a
@@ -78,6 +73,14 @@ trap 'rm -rf "$work" "$fixed_scratch"' EXIT
 trap 'exit 130' INT TERM
 
 "$here/build.sh" "$build"
+
+# Every harness the build made (CMakeLists.txt lists them) unless some are named.
+if [ ${#harnesses[@]} -eq 0 ]; then
+  for f in "$build"/*_fuzzer; do
+    n=$(basename "$f")
+    harnesses+=("${n%_fuzzer}")
+  done
+fi
 
 for h in "${harnesses[@]}"; do
   if [ ! -x "$build/${h}_fuzzer" ]; then
