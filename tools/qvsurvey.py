@@ -65,7 +65,7 @@ def read_remotes(survey, names):
 
 
 def coefficient_files(folder):
-    """The *.f<n> files of a station's output folder: line 6 of paths.cfg, read as
+    """The station's *.f<n> files in its output folder: line 6 of paths.cfg, read as
     qel_vort reads it (trailing blanks cut, \\ as /), the station's folder without it."""
     out = ""
     try:
@@ -76,7 +76,21 @@ def coefficient_files(folder):
     except OSError:
         pass
     out = os.path.join(folder, out or ".")
-    return sorted(glob.glob(os.path.join(glob.escape(out), "*.f[0-9]")))
+    files = sorted(glob.glob(os.path.join(glob.escape(out), "*.f[0-9]")))
+    if len(files) > 1:
+        # Stations may share one output folder: a file is the station's when
+        # its metadata says it was made in the station's folder.
+        files = [f for f in files if made_in(f, folder)] or files
+    return files
+
+
+def made_in(fc_path, folder):
+    try:
+        with open(fc_path + ".json", encoding="utf-8") as f:
+            where = json.load(f)["run"]["working_folder"]
+    except (OSError, ValueError, KeyError, TypeError):
+        return False
+    return os.path.realpath(where) == os.path.realpath(folder)
 
 
 def recording_span(fc_path):
