@@ -178,7 +178,7 @@ def main(argv):
             for f in coefficient_files(argv[1]):
                 print(f)
         else:
-            print(__doc__.split("\n\n")[-1].rstrip('"\n'), file=sys.stderr)
+            print("usage:\n" + __doc__.split("\n\n")[-1].rstrip(), file=sys.stderr)
             return 2
     except SurveyError as e:
         print(f"qv-survey: {e}", file=sys.stderr)
