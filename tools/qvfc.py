@@ -88,7 +88,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 __all__ = [
-    "FcFormatError", "Header", "Level", "FcFile", "Band", "read", "read_metadata", "word_sum_hash", "decode_words",
+    "FIRST_USABLE_HARMONIC", "FcFormatError", "Header", "Level", "FcFile", "Band", "read", "read_metadata", "word_sum_hash", "decode_words",
     "is_electric", "field_unit", "channel_roles", "impedance",
 ]
 
@@ -98,6 +98,12 @@ NDMX = 10                # decimation levels
 NWMX = 524288            # longest window, samples
 LEVEL_ID_MIN, LEVEL_ID_MAX = -9999999, 99999999   # what the 8-character fields hold
 HEADER_RECORDS = 20
+# The lowest harmonic of a level that qel_tf's default bands use (the
+# constant first_usable_harmonic of its band rules): the taper's main lobe
+# spans about two harmonics on either side, so harmonics 1 to 3 share power
+# with the zero frequency that the mean removal took away, and a red spectrum
+# leaks into them. Pictures leave them out too.
+FIRST_USABLE_HARMONIC = 4
 
 
 class FcFormatError(ValueError):

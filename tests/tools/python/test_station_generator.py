@@ -85,3 +85,26 @@ def test_generated_station_processes_its_recording(tmp_path, rate, hours, channe
     # interval (its header rounds dr to 4 digits).
     assert abs(freq[10] - f0) < 1e-3 * f0, "harmonic 10 of level 2 is labelled %g Hz, the sinusoid is at %g Hz" % (
         freq[10], f0)
+
+
+@pytest.mark.parametrize("where", ["beside", "inside"])
+def test_station_folder_works_after_a_copy(tmp_path, where):
+    """A station folder made from a recording beside it (../raw) or inside it
+    (raw/) still runs when the folder is copied into a survey elsewhere; the
+    recording beside it stays where it was, the one inside travels along."""
+    import shutil
+
+    qel_vort = program("qel_vort")
+    folder = tmp_path / "made" / "st"
+    raw = tmp_path / "made" / "raw" if where == "beside" else folder / "raw"
+    raw.mkdir(parents=True)
+    write_recording(raw / "st.asc", 10, 3600, 4, START, REFERENCE)
+    generate(folder, "--recording", str(raw / "st.asc"), "--channels", "Ex,Ey,Hx,Hy")
+    line1 = (folder / "paths.cfg").read_text().splitlines()[0]
+    assert line1 == (str(raw) if where == "beside" else "raw")
+
+    survey = tmp_path / "survey" / "2021" / "st"
+    shutil.copytree(folder, survey)
+    res = run([qel_vort, "-A", "-f:st.asc"], cwd=survey)
+    assert res.returncode == 0, res.stdout[-2000:] + res.stderr
+    assert (survey / "st.f4").stat().st_size > 0 and not (folder / "st.f4").exists()
