@@ -19,6 +19,33 @@ std::string number_text(double v) {
 
 bool close(double a, double b) { return std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b)); }
 
+// What a metadata file says of the window grid of a level.
+struct GridFacts {
+  double reference_unix_s = 0;   // the recording's reference time
+  double sample_interval_s = 0;  // of the recording
+  std::int64_t step_samples = 0; // the level's step in input samples
+  double window1_unix_s = 0;
+  double step_s() const { return double(step_samples) * sample_interval_s; }
+};
+
+std::optional<GridFacts> grid_facts(const FcMetadata& m, int level_id) {
+  const auto at = m.window_time.find(level_id);
+  if (at == m.window_time.end()) return std::nullopt;
+  const nlohmann::json& rec = m.doc.at("recording");
+  const nlohmann::json* ref = rec.contains("reference_time") ? &rec["reference_time"] : nullptr;
+  if (!ref || !ref->is_object() || !ref->contains("unix_s") || !rec.at("sample_interval_s").is_number())
+    return std::nullopt;
+  GridFacts f;
+  f.reference_unix_s = ref->at("unix_s").get<double>();
+  f.sample_interval_s = rec.at("sample_interval_s").get<double>();
+  f.window1_unix_s = at->second.window1_unix_s;
+  for (const nlohmann::json& l : m.doc.at("levels"))
+    if (l.at("level_id").get<int>() == level_id && l.contains("window_time") && l["window_time"].is_object())
+      f.step_samples = l["window_time"].value("step_input_samples", std::int64_t(0));
+  if (f.step_samples < 1) return std::nullopt;
+  return f;
+}
+
 }  // namespace
 
 RemoteReference::~RemoteReference() = default;
@@ -72,25 +99,33 @@ std::optional<std::int64_t> RemoteReference::shift(const FcMetadata& local, cons
                                                     const LevelInfo& level) const {
   const std::string where = "remote reference " + path_ + ", level " + std::to_string(level.level_id) + ": ";
   const Grid* g = grid(level.level_id);
-  const auto at = meta_.window_time.find(level.level_id);
-  if (!g || g->count == 0 || at == meta_.window_time.end()) return std::nullopt;
-  const auto mine = local.window_time.find(level.level_id);
-  if (mine == local.window_time.end())
-    throw Error(where + local_path + " states no window times for the level, and windows are paired by time");
-  if (g->nwin != level.nwin || !close(g->dr, level.dr) || !close(at->second.step_s, mine->second.step_s))
+  const std::optional<GridFacts> theirs = grid_facts(meta_, level.level_id);
+  if (!g || g->count == 0 || !theirs) return std::nullopt;
+  const std::optional<GridFacts> mine = grid_facts(local, level.level_id);
+  if (!mine)
+    throw Error(where + local_path + " states no reference time or window grid for the level, and windows are "
+                "paired by time");
+  if (g->nwin != level.nwin || !close(g->dr, level.dr) || mine->step_samples != theirs->step_samples ||
+      !close(mine->sample_interval_s, theirs->sample_interval_s))
     throw Error(where + "windows of " + std::to_string(g->nwin) + " samples at " + number_text(g->dr) + " s every " +
-                number_text(at->second.step_s) + " s, and in " + local_path + " of " + std::to_string(level.nwin) +
-                " samples at " + number_text(level.dr) + " s every " + number_text(mine->second.step_s) +
+                number_text(theirs->step_s()) + " s, and in " + local_path + " of " + std::to_string(level.nwin) +
+                " samples at " + number_text(level.dr) + " s every " + number_text(mine->step_s()) +
                 " s: the two recordings need one decimation set-up to be paired window by window");
-  const double step = mine->second.step_s;
-  const double offset = mine->second.window1_unix_s - at->second.window1_unix_s;  // seconds
+  // Window numbers count from each recording's reference time in steps of
+  // whole input samples: the grids coincide when the reference times lie a
+  // whole number of steps apart, to a thousandth of a sample.
+  const double step = mine->step_s();
+  const double offset = mine->reference_unix_s - theirs->reference_unix_s;
   const double steps = offset / step;
   const double whole = std::round(steps);
-  // Within a thousandth of a sample: the same instants, to the rounding of the times.
-  if (std::fabs(offset - whole * step) > 1e-3 * level.dr)
-    throw Error(where + "its windows lie " + number_text(offset) + " s (" + number_text(steps) +
-                " steps of " + number_text(step) + " s) from those of " + local_path +
-                ", not a whole number of steps: no window of one refers to the time of a window of the other");
+  if (std::fabs(offset - whole * step) > 1e-3 * mine->sample_interval_s)
+    throw Error(where + "the reference times of " + local_path + " and of the reference lie " + number_text(offset) +
+                " s apart, " + number_text(steps) + " steps of " + number_text(step) +
+                " s, not a whole number: no window of one refers to the time of a window of the other");
+  // The stated window times agree (to rounding of the time of a far window).
+  if (std::fabs(mine->window1_unix_s - theirs->window1_unix_s - whole * step) > 0.5 * step)
+    throw Error(where + "the window times of " + local_path + " and of the reference disagree with their reference "
+                "times by more than half a step: the grids are not placed alike");
   return static_cast<std::int64_t>(whole);
 }
 
