@@ -28,7 +28,19 @@ struct GridFacts {
   double step_s() const { return double(step_samples) * sample_interval_s; }
 };
 
+std::optional<GridFacts> read_grid_facts(const FcMetadata& m, int level_id);
+
+// The same, an Error naming the file for values of the wrong type.
 std::optional<GridFacts> grid_facts(const FcMetadata& m, int level_id) {
+  try {
+    return read_grid_facts(m, level_id);
+  } catch (const nlohmann::json::exception& e) {
+    throw Error("metadata file \"" + m.path + "\": its recording's reference time or level " +
+                std::to_string(level_id) + "'s window grid cannot be read (" + e.what() + ")");
+  }
+}
+
+std::optional<GridFacts> read_grid_facts(const FcMetadata& m, int level_id) {
   const auto at = m.window_time.find(level_id);
   if (at == m.window_time.end()) return std::nullopt;
   const nlohmann::json& rec = m.doc.at("recording");

@@ -76,7 +76,8 @@ class QelTfStation : public ::testing::Test {
                                                 kLayers + "' --tipper 0.2,-0.15 --seed-source 7 --name " + name + " " +
                                                 extra);
     ASSERT_EQ(status, 0) << out;
-    std::tie(status, out) = run(tmp_->path() / name, program(kVort) + "-f:" + name + ".bin < /dev/null");
+    // The generator's qel_vort.args: -f:NAME.bin, or -A -f:NAME.asc for text.
+    std::tie(status, out) = run(tmp_->path() / name, program(kVort) + "$(cat qel_vort.args) < /dev/null");
     ASSERT_EQ(status, 0) << out;
   }
 
