@@ -233,8 +233,8 @@ void final_weights(const BandRows& rows, int o, const W& weigher, EstimateWork& 
 
 // The remote-reference start: z = (R^H H)^-1 R^H y for every output, the
 // reference field R the instruments (Gamble, Goubau & Clarke 1979). Noise in
-// H that R does not share averages out of both cross powers, where it biases
-// H^H H upwards and so a single-station impedance low. Returns the
+// H that R does not share averages out of both cross powers, whereas in H^H H
+// it adds power and so biases a single-station impedance low. Returns the
 // instruments' own power R^H R, whose hat matrix gives the leverage.
 Hermitian2 reference_start(const Band& band, const BandRows& rows, BandEstimate& est) {
   const int n = rows.n, nout = rows.nout;
