@@ -31,7 +31,13 @@
 // with the same source seed, rate and length share the source field exactly
 // (a station and its remote reference), whatever their noise, and every
 // channel's noise is its own stream (a shorter recording has a prefix of the
-// noise of a longer one).
+// noise of a longer one). With --source-origin the source is drawn on a time
+// line that starts at that instant, and a recording starting later takes its
+// part of it: stations of one source seed, rate, origin and FFT length
+// (model.json's recording.fft_length, a power of two at least as long as
+// the span from the origin to the recording's end) see the same field at
+// the same time, whenever each starts (a remote reference that began 17
+// minutes later). Without it the origin is the recording's first scan.
 //
 // The recording holds whole counts: millivolts across the electrode lines and
 // nanotesla times a power of ten per channel (S of the system parameter
@@ -367,6 +373,7 @@ struct Options {
   double tx = 0, ty = 0;
   DateTime start = {2019, 1, 2, 0, 0, 0};
   std::optional<DateTime> reference;
+  std::optional<DateTime> source_origin;  // --source-origin: the source's time line starts here
   double lat = -31.5, lon = 138.6, declination = 7.5;
   long max_windows = 20000, min_windows = 10;
   bool force = false;
@@ -462,7 +469,7 @@ Options parse_options(const std::vector<std::string>& args) {
         "--rate",        "--hours",       "--samples",     "--layers",     "--dir",      "--name",
         "--format",      "--channels",    "--seed-source", "--seed-noise", "--noise-e",  "--noise-h",
         "--bursts",      "--tipper",      "--start",       "--reference",  "--lat",      "--lon",
-        "--declination", "--max-windows", "--min-windows", "--force",      "--impedance"};
+        "--declination", "--max-windows", "--min-windows", "--force",      "--impedance", "--source-origin"};
     const std::string_view name = std::string_view(opt).substr(0, opt.find('='));
     if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown))
       throw Error("unknown option '" + std::string(name) + "' (see --help)");
@@ -528,6 +535,8 @@ Options parse_options(const std::vector<std::string>& args) {
       o.start = parse_time(opt, value);
     } else if (opt == "--reference") {
       o.reference = parse_time(opt, value);
+    } else if (opt == "--source-origin") {
+      o.source_origin = parse_time(opt, value);
     } else if (opt == "--lat" || opt == "--lon" || opt == "--declination") {
       const double limit = opt == "--lat" ? 90 : 360;
       const double v = to_real(opt, value, "degrees from -" + shortest(limit) + " to " + shortest(limit));
@@ -664,10 +673,27 @@ struct Series {
   long fft_length = 0;
 };
 
+// Scans from the source's origin to the recording's first scan: 0 without
+// --source-origin; a whole number of scans at or after it otherwise.
+long source_offset(const Options& o, long n) {
+  if (!o.source_origin) return 0;
+  const double span = static_cast<double>(seconds_of(o.start) - seconds_of(*o.source_origin));
+  const double scans = span * o.rate;
+  if (span < 0 || std::fabs(scans - std::round(scans)) > 1e-6)
+    throw Error("--source-origin " + header_time(*o.source_origin) + ": expected an instant at or before --start " +
+                header_time(o.start) + ", a whole number of scans at " + shortest(o.rate) + " Hz before it");
+  if (std::round(scans) + static_cast<double>(n) > static_cast<double>(kMaxSamples))
+    throw Error("--source-origin " + header_time(*o.source_origin) + ": the source would span " +
+                shortest(std::round(scans) + static_cast<double>(n)) + " scans; the generator makes at most " +
+                std::to_string(kMaxSamples));
+  return static_cast<long>(std::round(scans));
+}
+
 Series synthesise(const Options& o, long n) {
   Series s;
+  const long offset = source_offset(o, n);
   long m = 1;
-  while (m < n) m <<= 1;
+  while (m < offset + n) m <<= 1;
   s.fft_length = m;
   s.h.assign(static_cast<std::size_t>(m), cplx());
   s.e.assign(static_cast<std::size_t>(m), cplx());
@@ -694,6 +720,8 @@ Series synthesise(const Options& o, long n) {
   }
   fft(s.h, +1);
   fft(s.e, +1);
+  s.h.erase(s.h.begin(), s.h.begin() + offset);
+  s.e.erase(s.e.begin(), s.e.begin() + offset);
   s.h.resize(static_cast<std::size_t>(n));
   s.e.resize(static_cast<std::size_t>(n));
   s.h.shrink_to_fit();
@@ -855,6 +883,7 @@ nlohmann::ordered_json model_json(const Options& o, const std::vector<std::strin
   recording_part["first_sample_utc"] = iso(o.start);
   recording_part["reference_time_utc"] = iso(reference);
   recording_part["fft_length"] = s.fft_length;
+  if (o.source_origin) recording_part["source_origin_utc"] = iso(*o.source_origin);
   J command = J::array();
   command.push_back("make_layered_station");
   for (const std::string& a : args) command.push_back(a);
@@ -997,6 +1026,10 @@ int main(int argc, char** argv) {
       "                        stretches of one level-1 window (128 scans)\n"
       "  --tipper TX,TY        Hz = TX Hx + TY Hy (default 0,0)\n"
       "  --start \"Y M D h m s\" first scan (default \"2019 1 2 0 0 0\")\n"
+      "  --source-origin \"Y M D h m s\"\n"
+      "                        the source field's time line starts here (default: at\n"
+      "                        --start): stations of one origin, source seed, rate and\n"
+      "                        FFT length share the field in time, whatever their start\n"
       "  --reference \"Y M D h m s\"\n"
       "                        reference time of the window grid (ASCII; default\n"
       "                        midnight of the start day; a QEL recording counts from\n"

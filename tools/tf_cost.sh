@@ -3,7 +3,8 @@
 # five-channel station-day (2 764 800 scans over a layered Earth, in the data
 # logger's QEL format) made by make_layered_station, processed by qel_vort
 # and then, when the build holds it, estimated by qel_tf with parametric
-# errors. For each step it prints the wall and CPU seconds and the peak memory
+# errors, on its own and with a remote reference (a second station of the
+# same source field with its own noise, processed once). For each step it prints the wall and CPU seconds and the peak memory
 # (maximum resident set, from /usr/bin/time -v), the fastest of QV_REPEAT runs,
 # and the wall time of qel_vort and qel_tf together.
 #
@@ -12,7 +13,7 @@
 # A build folder without a build is configured (Release, no tests or
 # benchmarks); qel_vort and make_layered_station are built there, and qel_tf
 # when the project has it. The station lives in a scratch folder inside the
-# build folder, removed at the end (about 50 MB while it exists).
+# build folder, removed at the end (about 100 MB while it exists).
 #
 # Environment:
 #   QV_REPEAT=N        runs per measurement, the fastest is shown (default 3)
@@ -81,6 +82,16 @@ if [ -x "$build/qel_tf" ]; then
   measure qel_tf "$build/qel_tf" day.f5 --errors parametric
   row "qel_tf (parametric)"
   printf '%-26s  %8.2f\n' "qel_vort + qel_tf" "$(awk -v a="$vort_wall" -v b="$wall" 'BEGIN { print a + b }')"
+  single_wall=$wall
+  # The remote reference: the same command with its own noise seed.
+  ref=$work/ref
+  mkdir -p "$ref"
+  "$build/make_layered_station" --rate 32 --samples 2764800 --channels 5 --format qel --name ref --dir "$ref" \
+    --noise-e 0.02 --tipper "0.1,-0.05" --seed-noise 2 --force "${extra[@]}" >/dev/null
+  (cd "$ref" && "$build/qel_vort" -f:ref.bin >/dev/null 2>&1 </dev/null)
+  measure qel_tf_remote "$build/qel_tf" day.f5 --errors parametric --remote "$ref/ref.f5" -o remote
+  row "qel_tf --remote (param.)"
+  printf '%-26s  %8.2f\n' "remote over single" "$(awk -v a="$wall" -v b="$single_wall" 'BEGIN { print a - b }')"
 else
   echo "qel_tf: not built in $build (no estimate timed)"
 fi

@@ -11,6 +11,7 @@
 #include "common/error.hpp"
 #include "common/text.hpp"
 #include "dsp/window_prep.hpp"
+#include "transfer/remote_reference.hpp"
 
 namespace qv::tf {
 
@@ -53,6 +54,17 @@ std::vector<ChannelInfo> header_channels(const FcHeader& h) {
   return out;
 }
 
+bool same_channels(const std::vector<ChannelInfo>& a, const std::vector<ChannelInfo>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].id != b[i].id || a[i].electric != b[i].electric || a[i].azimuth_deg != b[i].azimuth_deg ||
+        a[i].tilt_deg != b[i].tilt_deg)
+      return false;
+  return true;
+}
+
+}  // namespace
+
 std::vector<ChannelInfo> metadata_channels(const FcMetadata& m, const std::string& path) {
   std::vector<ChannelInfo> out;
   try {
@@ -72,25 +84,12 @@ std::vector<ChannelInfo> metadata_channels(const FcMetadata& m, const std::strin
   return out;
 }
 
-// The exact sample interval of every level from the metadata (the file
-// header holds it to four digits only).
 double metadata_dr(const FcMetadata& m, int level_id, double fallback) {
   for (const nlohmann::json& l : m.doc.at("levels"))
     if (l.at("level_id").get<int>() == level_id && l.at("sample_interval_s").is_number())
       return l.at("sample_interval_s").get<double>();
   return fallback;
 }
-
-bool same_channels(const std::vector<ChannelInfo>& a, const std::vector<ChannelInfo>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i].id != b[i].id || a[i].electric != b[i].electric || a[i].azimuth_deg != b[i].azimuth_deg ||
-        a[i].tilt_deg != b[i].tilt_deg)
-      return false;
-  return true;
-}
-
-}  // namespace
 
 CoefficientSource::~CoefficientSource() = default;
 
@@ -221,6 +220,39 @@ void CoefficientSource::set_span(const WindowSpan& span) {
   span_ = span;
 }
 
+void CoefficientSource::set_reference(RemoteReference& reference) {
+  for (std::size_t f = 0; f < files_.size(); ++f)
+    if (!meta_[f].present)
+      throw Error("--remote pairs windows by their times, and " + paths_[f] + " has no metadata file: " +
+                  meta_[f].why_absent);
+  reference_shift_.assign(files_.size(), {});
+  pairing_.clear();
+  // The local files never hold two windows of one time (the constructor
+  // refused overlapping recordings), so each reference window pairs once.
+  for (const LevelInfo& l : levels_) {
+    RemoteSite::Level p;
+    p.level_id = l.level_id;
+    bool first = true;
+    for (std::size_t f = 0; f < files_.size(); ++f) {
+      const std::optional<std::int64_t> shift = reference.shift(meta_[f], paths_[f], l);
+      if (shift) reference_shift_[f][l.level_id] = *shift;
+      if (shift && first) p.shift = *shift, first = false;
+      const FcBlockInfo* widest = nullptr;
+      for (const FcBlockInfo& b : files_[f]->blocks())
+        if (b.level_id == l.level_id && b.n > 0 && (!widest || b.n > widest->n)) widest = &b;
+      if (!widest) continue;
+      files_[f]->read_records(*widest, recs_);
+      for (const FcCoefRecord& r : recs_) {
+        const bool both = shift && reference.holds(l.level_id, r.window + *shift);
+        ++(both ? p.paired : p.local_only);
+      }
+    }
+    p.reference_only = reference.windows(l.level_id) - p.paired;
+    pairing_.push_back(p);
+  }
+  reference_ = &reference;
+}
+
 void CoefficientSource::rows(const Band& band, BandRows& out) {
   out.clear();
   out.nout = nout();
@@ -235,11 +267,22 @@ void CoefficientSource::rows(const Band& band, BandRows& out) {
       const auto at = meta_[f].window_time.find(band.level_id);
       if (at != meta_[f].window_time.end()) when = &at->second;
     }
+    // With a remote reference, a window counts only when the reference
+    // has one of the same time.
+    std::int64_t shift = 0;
+    if (reference_) {
+      const auto at = reference_shift_[f].find(band.level_id);
+      if (at == reference_shift_[f].end()) continue;
+      shift = at->second;
+    }
     for (const FcBlockInfo& b : fc.blocks()) {
       if (b.level_id != band.level_id || b.findex < band.first_harmonic || b.findex > band.last_harmonic || b.n == 0)
         continue;
       fc.read_records(b, recs_);
+      if (reference_) reference_->load(b.level_id, b.findex);
       for (const FcCoefRecord& r : recs_) {
+        cplx rx, ry;
+        if (reference_ && !reference_->field(r.window + shift, rx, ry)) continue;
         if (when) {
           const double t = window_unix_s(*when, r.window);
           if ((span_.from_unix_s && t < *span_.from_unix_s) || (span_.to_unix_s && t > *span_.to_unix_s)) continue;
@@ -265,6 +308,7 @@ void CoefficientSource::rows(const Band& band, BandRows& out) {
         if (c_hz >= 0) out.y.push_back(v[c_hz]);
         out.x.push_back(hx);
         out.x.push_back(hy);
+        if (reference_) out.r.push_back(rx), out.r.push_back(ry);
         // A window of its own file: the jackknife leaves it out as one, and
         // only its own harmonics are correlated by the taper.
         out.window.push_back(r.window + window_base);
@@ -313,6 +357,10 @@ void CoefficientSource::equalise_harmonics(const Band& band, BandRows& out) {
     for (std::size_t o = 0; o < nout; ++o) out.y[r * nout + o] *= s;
     out.x[2 * r] *= s;
     out.x[2 * r + 1] *= s;
+    // The reference's field scales with the local one: each row then
+    // enters the cross powers R^H E and R^H H with the same weight s^2 as
+    // it enters H^H E and H^H H, and every harmonic weighs alike again.
+    if (out.has_reference()) out.r[2 * r] *= s, out.r[2 * r + 1] *= s;
   }
 }
 

@@ -6,7 +6,9 @@
 // from them in the frame of the estimate.
 //
 //   CoefficientSource          opens the files and checks that they belong together
+//   CoefficientSource::set_reference  pairs the windows with a remote reference's
 //   CoefficientSource::rows    the rows of one band, in the frame
+//   metadata_channels, metadata_dr    the channels and exact sample intervals of a metadata file
 #pragma once
 
 #include <map>
@@ -22,6 +24,14 @@
 #include "transfer/transfer_function.hpp"
 
 namespace qv::tf {
+
+class RemoteReference;
+
+// The channels a metadata file describes (an Error names the file when they
+// cannot be read), and the exact sample interval of a level (the file
+// header holds it to four digits only; fallback when the metadata lacks it).
+std::vector<ChannelInfo> metadata_channels(const FcMetadata& m, const std::string& path);
+double metadata_dr(const FcMetadata& m, int level_id, double fallback);
 
 // Which windows to use: those whose coefficients refer to a time within
 // [from, to] (seconds since 1970, UTC); needs the metadata files.
@@ -59,6 +69,14 @@ class CoefficientSource {
   // Limits the windows to a time span (needs the metadata; an Error says so).
   void set_span(const WindowSpan& span);
 
+  // Pairs the windows of every file with those of the reference (kept, not
+  // owned; its frame set) by time, level by level: raises an Error as
+  // RemoteReference::shift, or when a file has no metadata. From then on
+  // rows come only from windows the reference has too, each with the
+  // reference's field (BandRows::r). pairing() counts the windows.
+  void set_reference(RemoteReference& reference);
+  const std::vector<RemoteSite::Level>& pairing() const { return pairing_; }
+
   // The rows of a band, in the frame: every window of every file with a
   // coefficient at each harmonic of the band, a row per (window, harmonic).
   // A coefficient that could not be packed leaves its row out. Each
@@ -88,6 +106,9 @@ class CoefficientSource {
   // different files are never taken for one.
   std::vector<std::map<int, int>> window_base_;
   std::vector<double> harmonic_power_;  // per harmonic of a band: power sum and rows, then its scale
+  RemoteReference* reference_ = nullptr;
+  std::vector<std::map<int, std::int64_t>> reference_shift_;  // per file, by level: onto the reference's numbers
+  std::vector<RemoteSite::Level> pairing_;
 
   void equalise_harmonics(const Band& band, BandRows& rows);
 };

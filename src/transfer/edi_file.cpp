@@ -58,7 +58,7 @@ void put_block(std::ostream& out, const std::string& header, const std::vector<d
 }
 
 // The measurement identifiers every EDI reader knows: HX, HY, HZ, EX, EY as
-// 1001 to 1005 (a remote reference would follow from 1006 on).
+// 1001 to 1005, a remote reference's RX, RY as 1006 and 1007.
 struct RoleId {
   const char* role;
   const char* id;
@@ -66,6 +66,18 @@ struct RoleId {
 constexpr RoleId kRoleIds[] = {
     {"HX", "1001.001"}, {"HY", "1002.001"}, {"HZ", "1003.001"}, {"EX", "1004.001"}, {"EY", "1005.001"},
 };
+
+constexpr RoleId kRemoteIds[] = {{"RX", "1006.001"}, {"RY", "1007.001"}};
+
+// Metres north and east of the site to the remote reference, on a sphere of
+// the mean Earth radius: enough to place it, across a survey's distances.
+std::pair<double, double> remote_offset_m(const Site& s) {
+  constexpr double metres_per_degree = 6371008.8 * std::numbers::pi / 180.0;
+  const double north = (s.remote.latitude_deg - s.latitude_deg) * metres_per_degree;
+  const double east = (s.remote.longitude_deg - s.longitude_deg) * metres_per_degree *
+                      std::cos(0.5 * (s.latitude_deg + s.remote.latitude_deg) * std::numbers::pi / 180.0);
+  return {north, east};
+}
 
 const SiteChannel* find_role(const Site& s, const char* role) {
   for (const SiteChannel& c : s.channels)
@@ -129,7 +141,7 @@ void write_info(const Result& r, std::ostream& out) {
 void write_definemeas(const Result& r, std::ostream& out) {
   const Site& s = r.site;
   out << ">=DEFINEMEAS\n";
-  out << "    MAXCHAN=" << s.channels.size() << '\n';
+  out << "    MAXCHAN=" << s.channels.size() + (s.has_remote ? s.remote.channels.size() : 0) << '\n';
   out << "    MAXRUN=999\n";
   out << "    MAXMEAS=9999\n";
   out << "    UNITS=M\n";
@@ -153,6 +165,12 @@ void write_definemeas(const Result& r, std::ostream& out) {
           << " Z=0.00 X2=" << fixed(hx, 2) << " Y2=" << fixed(hy, 2) << '\n';
     }
   }
+  if (s.has_remote) {
+    const auto [north, east] = remote_offset_m(s);
+    for (std::size_t k = 0; k < s.remote.channels.size() && k < 2; ++k)
+      out << ">HMEAS ID=" << kRemoteIds[k].id << " CHTYPE=" << kRemoteIds[k].role << " X=" << fixed(north, 2)
+          << " Y=" << fixed(east, 2) << " Z=0.00 AZM=" << fixed(s.remote.channels[k].azimuth_deg, 2) << '\n';
+  }
   out << '\n';
 }
 
@@ -162,6 +180,8 @@ void write_mtsect(const Result& r, std::ostream& out) {
   out << "    NFREQ=" << r.bands.size() << '\n';
   for (const RoleId& ri : kRoleIds)
     if (find_role(r.site, ri.role)) out << "    " << ri.role << '=' << ri.id << '\n';
+  if (r.site.has_remote)
+    for (const RoleId& ri : kRemoteIds) out << "    " << ri.role << '=' << ri.id << '\n';
   out << '\n';
 }
 

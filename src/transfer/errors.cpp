@@ -30,6 +30,21 @@ double mean_slope(const EstimateWork& work, int n, int nout, int o) {
   return slope > 0.1 * weight ? slope / n : weight / n;
 }
 
+// The inverse signal power of the instrumental-variable estimate,
+// (R^H U H)^-1 (R^H U^2 R) (H^H U R)^-1 (see errors.hpp).
+Matrix2 reference_inverse_power(const BandRows& rows, const double* u) {
+  const cplx* x = rows.x.data();
+  const cplx* q = rows.r.data();
+  Matrix2 cross{};
+  Hermitian2 instruments2;
+  for (int i = 0; i < rows.n; ++i) {
+    add_cross(cross, u[i], q[2 * i], q[2 * i + 1], x[2 * i], x[2 * i + 1]);
+    instruments2.add(u[i] * u[i], q[2 * i], q[2 * i + 1]);
+  }
+  const Matrix2 inv = inverse2(cross);
+  return inv * instruments2.matrix() * adjoint2(inv);
+}
+
 }  // namespace
 
 int group_windows(const BandRows& rows, EstimateWork& work) {
@@ -97,13 +112,18 @@ void parametric_errors(const BandRows& rows, double inflation, EstimateWork& wor
   const double* u = work.leverage.data();
 
   // The inverse signal power under the leverage weights.
-  Hermitian2 power, power2;
-  for (int i = 0; i < n; ++i) {
-    power.add(u[i], x[2 * i], x[2 * i + 1]);
-    power2.add(u[i] * u[i], x[2 * i], x[2 * i + 1]);
+  Matrix2 q;
+  if (rows.has_reference()) {
+    q = reference_inverse_power(rows, u);
+  } else {
+    Hermitian2 power, power2;
+    for (int i = 0; i < n; ++i) {
+      power.add(u[i], x[2 * i], x[2 * i + 1]);
+      power2.add(u[i] * u[i], x[2 * i], x[2 * i + 1]);
+    }
+    const Matrix2 inv = power.inverse();
+    q = inv * power2.matrix() * inv;
   }
-  const Matrix2 inv = power.inverse();
-  const Matrix2 q = inv * power2.matrix() * inv;
 
   // The residual covariance: sum of w_o r_o conj(w_p r_p) over the degrees
   // of freedom, divided by the mean slopes.
@@ -141,7 +161,10 @@ void parametric_errors(const BandRows& rows, double inflation, EstimateWork& wor
   }
 }
 
-void jackknife_errors(const BandRows& rows, int windows, EstimateWork& work, BandEstimate& est) {
+namespace {
+
+// The single-station delete-one estimates into work.deleted, and their sum.
+std::array<cplx, 3 * nin> deleted_single(const BandRows& rows, int windows, EstimateWork& work, const BandEstimate& est) {
   const int n = rows.n, nout = rows.nout;
   const cplx* x = rows.x.data();
   const cplx* y = rows.y.data();
@@ -165,7 +188,7 @@ void jackknife_errors(const BandRows& rows, int windows, EstimateWork& work, Ban
       total[o].add(c, x0, x1);
     }
   }
-  // The delete-one estimates and their mean.
+  // The delete-one estimates and their sum.
   work.deleted.resize(std::size_t(windows) * nout * nin);
   std::array<cplx, 3 * nin> mean{};
   for (int g = 0; g < windows; ++g)
@@ -183,6 +206,65 @@ void jackknife_errors(const BandRows& rows, int windows, EstimateWork& work, Ban
         mean[o * nin + j] += d[j];
       }
     }
+  return mean;
+}
+
+// The same with a remote reference: per window the slope-weighted cross
+// power of instruments and inputs and the weighted residual sums against
+// the instruments; each delete-one estimate one step of the
+// instrumental-variable equations.
+std::array<cplx, 3 * nin> deleted_reference(const BandRows& rows, int windows, EstimateWork& work,
+                                            const BandEstimate& est) {
+  const int n = rows.n, nout = rows.nout;
+  const cplx* x = rows.x.data();
+  const cplx* q = rows.r.data();
+  const cplx* y = rows.y.data();
+  const double* u = work.leverage.data();
+  constexpr int nsum = 6;  // per window and output: the cross power (row-major), the residual sums
+  work.sums.assign(std::size_t(windows) * nout * nsum, cplx{});
+  std::array<Matrix2, 3> total{};
+  for (int i = 0; i < n; ++i) {
+    const cplx x0 = x[2 * i], x1 = x[2 * i + 1], r0 = q[2 * i], r1 = q[2 * i + 1];
+    cplx* s = work.sums.data() + std::size_t(work.group[i]) * nout * nsum;
+    for (int o = 0; o < nout; ++o, s += nsum) {
+      const auto& z = est.out[o].z;
+      const std::size_t io = std::size_t(i) * nout + o;
+      const double c = u[i] * work.slope[io];
+      const cplx r = u[i] * work.weight[io] * (y[i * nout + o] - mul(x0, z[0]) - mul(x1, z[1]));
+      Matrix2 part{s[0], s[1], s[2], s[3]};
+      add_cross(part, c, r0, r1, x0, x1);
+      add_cross(total[o], c, r0, r1, x0, x1);
+      for (int k = 0; k < 4; ++k) s[k] = part[k];
+      s[4] += conj_mul(r0, r);
+      s[5] += conj_mul(r1, r);
+    }
+  }
+  work.deleted.resize(std::size_t(windows) * nout * nin);
+  std::array<cplx, 3 * nin> mean{};
+  for (int g = 0; g < windows; ++g)
+    for (int o = 0; o < nout; ++o) {
+      const cplx* s = work.sums.data() + (std::size_t(g) * nout + o) * nsum;
+      Matrix2 rest = total[o];
+      for (int k = 0; k < 4; ++k) rest[k] -= s[k];
+      if (!well_posed2(rest))
+        throw Error(band_name(est.band) + ": without one of its windows the remote reference's field is not "
+                    "coherent with both magnetic inputs; the jackknife cannot delete it");
+      const auto step = solve2(rest, s[4], s[5]);
+      cplx* d = work.deleted.data() + (std::size_t(g) * nout + o) * nin;
+      for (int j = 0; j < nin; ++j) {
+        d[j] = est.out[o].z[j] - step[j];
+        mean[o * nin + j] += d[j];
+      }
+    }
+  return mean;
+}
+
+}  // namespace
+
+void jackknife_errors(const BandRows& rows, int windows, EstimateWork& work, BandEstimate& est) {
+  const int nout = rows.nout;
+  std::array<cplx, 3 * nin> mean = rows.has_reference() ? deleted_reference(rows, windows, work, est)
+                                                        : deleted_single(rows, windows, work, est);
   const int m = nout * nin;
   for (int k = 0; k < m; ++k) mean[k] /= windows;
   std::array<cplx, 36> cov{};  // (o, j) x (p, k)

@@ -19,6 +19,19 @@
 // sigma^2 (X^H X)^-1). Leverage weights depend on the inputs alone, so Q is
 // one matrix for every output and the covariance factorises exactly into
 // residual_cov (outputs) times inverse_power (inputs).
+//
+// With a remote reference the estimate solves the instrumental-variable
+// equations sum_i u_i w_i r_i^H (y_i - x_i z) = 0, r_i the reference's field
+// (the instruments), x_i the local one. To first order in the residuals e,
+// dz = (R^H W X)^-1 R^H W e; with the weights' response to dz linearised as
+// above (E[psi']) and E[psi psi*] the residuals' weighted covariance,
+//   cov(z_o, z_p) = s_o s_p E[psi_o conj(psi_p)] / (E[psi'_o] E[psi'_p]) * Q,
+//   Q = (R^H U X)^-1 (R^H U^2 R) (X^H U R)^-1,
+// the same residual covariance times the inverse signal power of the
+// instruments against the inputs (Q reduces to the single-station one for
+// R = X). The leverage weights U, from the hat matrix of R, again depend on
+// neither the outputs nor the estimate, so the factorisation stays exact.
+// The jackknife's one Newton step is that of the same equations.
 #pragma once
 
 #include <span>

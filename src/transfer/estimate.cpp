@@ -30,7 +30,7 @@ void check_rows(const Band& band, const BandRows& rows, const EstimateOptions& o
   if (rows.nout != 2 && rows.nout != 3)
     throw Error(band_name(band) + ": expected 2 or 3 outputs (Ex, Ey[, Hz]), found " + std::to_string(rows.nout));
   if (rows.n < 0 || rows.y.size() != n * std::size_t(rows.nout) || rows.x.size() != n * nin ||
-      rows.window.size() != n || rows.harmonic.size() != n)
+      rows.window.size() != n || rows.harmonic.size() != n || (rows.has_reference() && rows.r.size() != n * nin))
     throw Error(band_name(band) + ": the rows' arrays do not match its " + std::to_string(rows.n) +
                 " rows of " + std::to_string(rows.nout) + " outputs");
   const auto& rho2 = options.rho2;
@@ -121,6 +121,32 @@ double residual_scale2(const BandRows& rows, int o, const std::array<cplx, nin>&
   return sel[rank - below] / ln2;
 }
 
+// One step of the weighted instrumental-variable equations with a remote
+// reference: R^H W H dz = R^H W res, W the leverage times the residual
+// weights of the residuals in work.residual (the reference field R the
+// instruments, the local H the inputs).
+template <class W>
+std::array<cplx, 2> reference_step(const Band& band, const BandRows& rows, const W& weigher, double inv_s2,
+                                   const EstimateWork& work) {
+  const cplx* x = rows.x.data();
+  const cplx* q = rows.r.data();
+  const cplx* res = work.residual.data();
+  const double* u = work.leverage.data();
+  Matrix2 cross{};
+  cplx v0{}, v1{};
+  for (int i = 0; i < rows.n; ++i) {
+    const cplx r = res[i];
+    const double c = u[i] * weigher.weight(std::norm(r) * inv_s2);
+    add_cross(cross, c, q[2 * i], q[2 * i + 1], x[2 * i], x[2 * i + 1]);
+    v0 += c * conj_mul(q[2 * i], r);
+    v1 += c * conj_mul(q[2 * i + 1], r);
+  }
+  if (!well_posed2(cross))
+    throw Error(band_name(band) + ": over the rows the robust weights keep, the remote reference's field is not "
+                "coherent with both local magnetic inputs");
+  return solve2(cross, v0, v1);
+}
+
 // Iterates weighted least squares for output o from z with the weight
 // function until the estimate changes by less than the tolerance or the
 // iterations run out; returns the iterations made, or -1 when the residuals
@@ -136,18 +162,23 @@ int reweight(const Band& band, const BandRows& rows, int o, const W& weigher, in
     const double s2 = residual_scale2(rows, o, z, work);
     if (!(s2 > 0)) return -1;
     const double inv_s2 = 1 / s2;
-    Hermitian2 power;
-    cplx v0{}, v1{};
-    for (int i = 0; i < n; ++i) {
-      const cplx x0 = x[2 * i], x1 = x[2 * i + 1], r = res[i];
-      const double c = u[i] * weigher.weight(std::norm(r) * inv_s2);
-      power.add(c, x0, x1);
-      v0 += c * conj_mul(x0, r);
-      v1 += c * conj_mul(x1, r);
+    std::array<cplx, 2> dz;
+    if (rows.has_reference()) {
+      dz = reference_step(band, rows, weigher, inv_s2, work);
+    } else {
+      Hermitian2 power;
+      cplx v0{}, v1{};
+      for (int i = 0; i < n; ++i) {
+        const cplx x0 = x[2 * i], x1 = x[2 * i + 1], r = res[i];
+        const double c = u[i] * weigher.weight(std::norm(r) * inv_s2);
+        power.add(c, x0, x1);
+        v0 += c * conj_mul(x0, r);
+        v1 += c * conj_mul(x1, r);
+      }
+      if (!power.well_posed())
+        throw Error(band_name(band) + ": the rows the robust weights keep do not span both magnetic inputs");
+      dz = power.solve(v0, v1);
     }
-    if (!power.well_posed())
-      throw Error(band_name(band) + ": the rows the robust weights keep do not span both magnetic inputs");
-    const auto dz = power.solve(v0, v1);
     z[0] += dz[0];
     z[1] += dz[1];
     if (std::norm(dz[0]) + std::norm(dz[1]) <= tolerance * tolerance * (std::norm(z[0]) + std::norm(z[1]))) return it;
@@ -200,6 +231,43 @@ void final_weights(const BandRows& rows, int o, const W& weigher, EstimateWork& 
   out.dof = std::max(0.0, 2 * (effective - nin));
 }
 
+// The remote-reference start: z = (R^H H)^-1 R^H y for every output, the
+// reference field R the instruments (Gamble, Goubau & Clarke 1979). Noise in
+// H that R does not share averages out of both cross powers, whereas in H^H H
+// it adds power and so biases a single-station impedance low. Returns the
+// instruments' own power R^H R, whose hat matrix gives the leverage.
+Hermitian2 reference_start(const Band& band, const BandRows& rows, BandEstimate& est) {
+  const int n = rows.n, nout = rows.nout;
+  const cplx* x = rows.x.data();
+  const cplx* q = rows.r.data();
+  const cplx* y = rows.y.data();
+  Hermitian2 instruments;
+  Matrix2 cross{};
+  std::array<cplx, 3 * nin> v{};
+  for (int i = 0; i < n; ++i) {
+    const cplx r0 = q[2 * i], r1 = q[2 * i + 1];
+    instruments.add(1.0, r0, r1);
+    add_cross(cross, 1.0, r0, r1, x[2 * i], x[2 * i + 1]);
+    for (int o = 0; o < nout; ++o) {
+      v[2 * o] += conj_mul(r0, y[i * nout + o]);
+      v[2 * o + 1] += conj_mul(r1, y[i * nout + o]);
+    }
+  }
+  if (!std::isfinite(instruments.a) || !std::isfinite(instruments.d) || !std::isfinite(std::abs(instruments.b)))
+    throw Error(band_name(band) + ": the remote reference's rows hold a coefficient that is not a finite number");
+  if (!instruments.well_posed())
+    throw Error(band_name(band) + ": the remote reference's Hx and Hy are not independent over the band's " +
+                std::to_string(n) + " rows (zero, or coherence 1)");
+  if (!well_posed2(cross))
+    throw Error(band_name(band) + ": the remote reference's field is not coherent with both local magnetic inputs "
+                "over the band's " + std::to_string(n) + " rows");
+  for (int o = 0; o < nout; ++o) {
+    const auto z = solve2(cross, v[2 * o], v[2 * o + 1]);
+    est.out[o].z = {z[0], z[1]};
+  }
+  return instruments;
+}
+
 }  // namespace
 
 void EstimateWork::reserve(int max_rows, int max_windows) {
@@ -216,7 +284,7 @@ void EstimateWork::reserve(int max_rows, int max_windows) {
   harmonics.reserve(n);
   start.reserve(g + 1);
   slot.reserve(4 * n + 64);
-  sums.reserve(g * 3 * 5);
+  sums.reserve(g * 3 * 6);
   deleted.reserve(g * 3 * nin);
 }
 
@@ -265,17 +333,24 @@ BandEstimate estimate_band(const Band& band, const BandRows& rows, const Estimat
     const auto z = power.solve(cross[2 * o], cross[2 * o + 1]);
     est.out[o].z = {z[0], z[1]};
   }
+  // With a remote reference the start is the instrumental-variable
+  // solution, and the leverage is that of the instruments.
+  const cplx* lever = x;
+  if (rows.has_reference()) {
+    power = reference_start(band, rows, est);
+    lever = rows.r.data();
+  }
 
   if (options.estimator == Estimator::ols) {
     for (int o = 0; o < nout; ++o) final_weights(rows, o, Unit{}, work, est.out[o], inflation);
   } else {
-    // Leverage weights from the hat-matrix diagonal h of the inputs, whose
-    // mean is nin / n.
+    // Leverage weights from the hat-matrix diagonal h of the inputs (of the
+    // instruments, with a remote reference), whose mean is nin / n.
     if (options.leverage_cutoff > 0) {
       const double det = power.det();
       const double scale = n / double(nin) / det;
       for (int i = 0; i < n; ++i) {
-        const cplx x0 = x[2 * i], x1 = x[2 * i + 1];
+        const cplx x0 = lever[2 * i], x1 = lever[2 * i + 1];
         const double h = (power.d * std::norm(x0) + power.a * std::norm(x1) - 2 * std::real(x0 * power.b * std::conj(x1)));
         const double normalised = h * scale;  // n h / nin, mean 1
         if (normalised > options.leverage_cutoff) work.leverage[i] = std::sqrt(options.leverage_cutoff / normalised);

@@ -15,6 +15,11 @@
 // (Tukey's biweight) from that start; throughout, rows whose inputs lie far
 // out (a large hat-matrix diagonal) carry a leverage weight below 1, so that
 // no single row, however large its magnetic field, can dominate the estimate.
+//
+// With a remote reference (BandRows::r) the same scheme solves the
+// instrumental-variable equations R^H W H z = R^H W y instead, the
+// reference's magnetic field R the instruments; the leverage weights then
+// come from the hat matrix of R.
 #pragma once
 
 #include <cstddef>

@@ -58,7 +58,7 @@ void choose_pair(const std::vector<ChannelInfo>& cands, int& x, int& y) {
 
 }  // namespace
 
-Roles parse_roles(const std::string& text, int nch) {
+Roles parse_roles(const std::string& text, int nch, const std::string& option) {
   Roles r;
   std::string_view rest = text;
   while (!rest.empty()) {
@@ -68,17 +68,17 @@ Roles parse_roles(const std::string& text, int nch) {
     const std::size_t eq = item.find('=');
     std::int64_t n = 0;
     if (eq == std::string_view::npos || !parse_int(trim(item.substr(eq + 1)), n))
-      throw Error("--channels \"" + text + "\": expected ROLE=CHANNEL items such as Ex=4,Ey=5,Hx=1,Hy=2,Hz=3, found '" +
+      throw Error(option + " \"" + text + "\": expected ROLE=CHANNEL items such as Ex=4,Ey=5,Hx=1,Hy=2,Hz=3, found '" +
                   std::string(item) + "'");
     std::string role(trim(item.substr(0, eq)));
     for (char& c : role) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (n < 1 || n > nch)
-      throw Error("--channels \"" + text + "\": channel " + std::to_string(n) + " of " + role +
+      throw Error(option + " \"" + text + "\": channel " + std::to_string(n) + " of " + role +
                   " is not one of the file's channels 1 to " + std::to_string(nch));
     int* slot = role == "ex" ? &r.ex : role == "ey" ? &r.ey : role == "hx" ? &r.hx : role == "hy" ? &r.hy
                 : role == "hz" ? &r.hz : nullptr;
     if (!slot)
-      throw Error("--channels \"" + text + "\": unknown role '" + role + "'; the roles are Ex, Ey, Hx, Hy and Hz");
+      throw Error(option + " \"" + text + "\": unknown role '" + role + "'; the roles are Ex, Ey, Hx, Hy and Hz");
     *slot = static_cast<int>(n);
   }
   return r;
@@ -107,6 +107,19 @@ Roles assign_roles(const std::vector<ChannelInfo>& channels, const Roles& given)
         r.hz = c.number;
         break;
       }
+  return r;
+}
+
+Roles assign_magnetic_pair(const std::vector<ChannelInfo>& channels, const Roles& given) {
+  Roles r;
+  r.hx = given.hx, r.hy = given.hy;
+  std::vector<ChannelInfo> h;
+  for (const ChannelInfo& c : channels)
+    if (c.number == given.hx || c.number == given.hy || (!c.electric && horizontal(c))) h.push_back(c);
+  choose_pair(h, r.hx, r.hy);
+  if (!r.hx || !r.hy)
+    throw Error("a remote reference needs two horizontal magnetic channels; its coefficient file has " +
+                describe(channels));
   return r;
 }
 

@@ -9,6 +9,7 @@
 //
 //   ChannelInfo        a channel as the metadata (or the file header) describes it
 //   assign_roles       the role of each channel, from kinds and orientations or as given
+//   assign_magnetic_pair  Hx and Hy alone, for a remote reference's channels
 //   frame_transform    the 2 x 2 matrix from a measured pair to the frame
 #pragma once
 
@@ -36,7 +37,8 @@ struct Roles {
 // Roles given on the command line ("Ex=4,Ey=5,Hx=1,Hy=2,Hz=3"); a role not
 // named is left to the automatic choice. Raises an Error for a malformed
 // text, an unknown role or a channel outside 1..nch.
-Roles parse_roles(const std::string& text, int nch);
+// `option` is the option the text came from, for the messages.
+Roles parse_roles(const std::string& text, int nch, const std::string& option = "--channels");
 
 // Ex and Ey are the electric channels whose orientations are nearest 0 and
 // 90 degrees (modulo 180), Hx and Hy the horizontal magnetic ones (tilt
@@ -45,6 +47,12 @@ Roles parse_roles(const std::string& text, int nch);
 // the channels found when there are fewer than two electric or two
 // horizontal magnetic channels, or when the two of a pair are parallel.
 Roles assign_roles(const std::vector<ChannelInfo>& channels, const Roles& given);
+
+// Hx and Hy alone (the other roles stay 0), chosen as assign_roles chooses
+// them: a remote reference needs no electric channels. Raises an Error
+// naming the channels found when there are fewer than two horizontal
+// magnetic ones.
+Roles assign_magnetic_pair(const std::vector<ChannelInfo>& channels, const Roles& given);
 
 // Rows of the frame components from the measured pair (a along azimuth
 // az_a, b along az_b): (x, y) = M (a, b), frame x at zrot_deg. Raises an

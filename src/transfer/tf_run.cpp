@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <algorithm>
 #include <sstream>
 
@@ -18,6 +19,7 @@
 #include "transfer/coefficient_source.hpp"
 #include "transfer/edi_file.hpp"
 #include "transfer/estimate.hpp"
+#include "transfer/remote_reference.hpp"
 #include "transfer/tf_tables.hpp"
 
 namespace qv::tf {
@@ -42,6 +44,11 @@ constexpr const char* kUsage =
     "  --rotate DEG       rotate the result: x axis DEG east of the frame's north\n"
     "  --geographic       x axis to geographic north, with the declination\n"
     "  --from UTC, --to UTC   only windows within (2026-01-02T03:04:05Z)\n"
+    "  --remote REF.f5    remote reference: the horizontal magnetic field of\n"
+    "                     REF.f5 (with its metadata file), recorded at the same\n"
+    "                     time, as the instruments of the estimate\n"
+    "  --remote-channels Hx=1,Hy=2   the reference's Hx and Hy (default: from\n"
+    "                     kinds and orientations)\n"
     "  -h, --help         this text\n"
     "  --version          the version\n"
     "Exit status: 0 when the three files were written, 1 otherwise.\n";
@@ -112,6 +119,59 @@ Site make_site(const CoefficientSource& src, const TfOptions& o, double decl) {
   return s;
 }
 
+// The remote reference's Hx and Hy: only those two roles may be named.
+Roles remote_roles(const TfOptions& o, const RemoteReference& ref) {
+  if (o.remote_channels.empty()) return {};
+  const Roles r = parse_roles(o.remote_channels, static_cast<int>(ref.channels().size()), "--remote-channels");
+  if (r.ex || r.ey || r.hz)
+    throw Error("--remote-channels \"" + o.remote_channels + "\": a remote reference gives only Hx and Hy");
+  return r;
+}
+
+// Opens the reference, sets its frame and pairs the windows; the
+// reference's orientations count from its own north, geographic north at
+// minus its own declination.
+std::unique_ptr<RemoteReference> open_reference(const TfOptions& o, CoefficientSource& src) {
+  for (const std::string& f : o.files) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(f, o.remote, ec))
+      throw Error("--remote " + o.remote + " is the local file " + f +
+                  " itself: a remote reference is another station recorded at the same time");
+  }
+  auto ref = std::make_unique<RemoteReference>(o.remote);
+  const double decl = ref->metadata().at("station").value("declination_deg", 0.0);
+  ref->set_frame(remote_roles(o, *ref), o.rotate_deg - (o.geographic ? decl : 0.0));
+  src.set_reference(*ref);
+  return ref;
+}
+
+RemoteSite remote_site(const RemoteReference& ref, const CoefficientSource& src, const TfOptions& o) {
+  RemoteSite s;
+  s.file = o.remote;
+  const nlohmann::json& st = ref.metadata().at("station");
+  s.name = st.value("name", std::string());
+  if (s.name.empty()) s.name = std::filesystem::path(default_base(o.remote)).filename().string();
+  s.latitude_deg = st.value("latitude_deg", 0.0);
+  s.longitude_deg = st.value("longitude_deg", 0.0);
+  const double decl = st.value("declination_deg", 0.0);
+  for (const auto& [role, number] : {std::pair<const char*, int>{"RX", ref.roles().hx}, {"RY", ref.roles().hy}}) {
+    const ChannelInfo& c = ref.channels()[static_cast<std::size_t>(number - 1)];
+    s.channels.push_back({role, c.id, number, c.azimuth_deg + (o.geographic ? decl : 0.0), c.tilt_deg, 0.0});
+  }
+  s.levels = src.pairing();
+  return s;
+}
+
+// The processing notes of a remote reference: file, site and windows.
+void note_remote(const RemoteSite& r, std::vector<std::pair<std::string, std::string>>& p) {
+  long long paired = 0, local = 0, remote = 0;
+  for (const RemoteSite::Level& l : r.levels) paired += l.paired, local += l.local_only, remote += l.reference_only;
+  p.emplace_back("REMOTEREF", r.file);
+  p.emplace_back("REMOTESITE", r.name);
+  p.emplace_back("REMOTE_WINDOWS", std::to_string(paired) + " paired; left out " + std::to_string(local) +
+                                       " of the site alone and " + std::to_string(remote) + " of the reference alone");
+}
+
 }  // namespace
 
 std::optional<double> parse_utc(const std::string& text) {
@@ -180,6 +240,10 @@ TfOptions parse_tf_options(const std::vector<std::string>& args) {
       const std::optional<double> t = parse_utc(v);
       if (!t) throw Error("option " + a + ": expected a UTC time such as 2026-01-02T03:04:05Z, found '" + v + "'");
       (a == "--from" ? o.from_unix_s : o.to_unix_s) = t;
+    } else if (a == "--remote") {
+      o.remote = value("--remote");
+    } else if (a == "--remote-channels") {
+      o.remote_channels = value("--remote-channels");
     } else if (!a.empty() && a[0] == '-') {
       throw Error("unknown option \"" + a + "\"; qel_tf -h lists the options");
     } else {
@@ -189,6 +253,8 @@ TfOptions parse_tf_options(const std::vector<std::string>& args) {
   if (o.files.empty()) throw Error("no coefficient file given; qel_tf -h shows how to call it");
   if (o.from_unix_s && o.to_unix_s && *o.to_unix_s < *o.from_unix_s)
     throw Error("--to lies before --from: no window could be used");
+  if (!o.remote_channels.empty() && o.remote.empty())
+    throw Error("--remote-channels names the channels of a remote reference, and no --remote was given");
   if (o.base.empty()) o.base = default_base(o.files.front());
   return o;
 }
@@ -218,6 +284,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   src.set_frame(o.channels.empty() ? Roles{} : parse_roles(o.channels, static_cast<int>(src.channels().size())),
                 zrot);
   src.set_span({o.from_unix_s, o.to_unix_s});
+  const std::unique_ptr<RemoteReference> remote = o.remote.empty() ? nullptr : open_reference(o, src);
 
   Result res;
   res.estimator = o.estimator;
@@ -246,7 +313,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   EstimateWork work;
   work.reserve(static_cast<int>(max_rows), static_cast<int>(max_windows));
   BandRows rows;
-  rows.reserve(static_cast<std::size_t>(max_rows), src.nout());
+  rows.reserve(static_cast<std::size_t>(max_rows), src.nout(), remote != nullptr);
   for (const Band& b : bands) {
     src.rows(b, rows);
     if (rows.n < min_band_rows) {
@@ -269,6 +336,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                                      std::to_string(first_usable_harmonic)
                                                : o.bands_file);
   p.emplace_back("METADATA", src.has_metadata() ? "yes" : "no: times, geometry and units assumed");
+  if (remote) {
+    res.site.has_remote = true;
+    res.site.remote = remote_site(*remote, src, o);
+    note_remote(res.site.remote, p);
+  }
   if (!std::isnan(src.first_unix_s())) {
     res.site.has_times = true;
     res.site.first_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.first_unix_s())),

@@ -30,6 +30,8 @@ struct TfOptions {
   double rotate_deg = 0;           // --rotate
   bool geographic = false;         // --geographic
   std::optional<double> from_unix_s, to_unix_s;  // --from, --to
+  std::string remote;              // --remote: the reference station's coefficient file
+  std::string remote_channels;     // --remote-channels, as given
 };
 
 // Raises an Error naming the option for anything it cannot take.

@@ -52,6 +52,30 @@ void field(std::string& line, long long v) {
   line += std::to_string(v);
 }
 
+// A text field, quoted when it holds a comma, quote or line break.
+void text_field(std::string& line, const std::string& v) {
+  line += ',';
+  if (v.find_first_of(",\"\r\n") == std::string::npos) {
+    line += v;
+    return;
+  }
+  line += '"';
+  for (char c : v) line += c == '"' ? std::string("\"\"") : std::string(1, c);
+  line += '"';
+}
+
+// The remote reference of a band's line: its site and file, and the
+// windows of the band's level found in both files and in only one.
+void remote_fields(std::string& line, const RemoteSite& r, int level_id) {
+  text_field(line, r.name);
+  text_field(line, r.file);
+  long long paired = 0, left_out = 0;
+  for (const RemoteSite::Level& l : r.levels)
+    if (l.level_id == level_id) paired = l.paired, left_out = l.local_only + l.reference_only;
+  field(line, paired);
+  field(line, left_out);
+}
+
 // ---- JSON ----
 
 json number(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
@@ -86,6 +110,35 @@ json element_json(const OutputEstimate& e, int in, const double* period_s) {
   return j;
 }
 
+json remote_json(const RemoteSite& r) {
+  json ch = json::array();
+  for (const SiteChannel& c : r.channels)
+    ch.push_back({{"role", c.role},
+                  {"id", c.id},
+                  {"number", c.number},
+                  {"azimuth_deg", number(c.azimuth_deg)},
+                  {"tilt_deg", number(c.tilt_deg)}});
+  json levels = json::array();
+  long long paired = 0, local = 0, remote = 0;
+  for (const RemoteSite::Level& l : r.levels) {
+    levels.push_back({{"level", l.level_id},
+                      {"window_shift", l.shift},
+                      {"windows_paired", l.paired},
+                      {"windows_site_only", l.local_only},
+                      {"windows_reference_only", l.reference_only}});
+    paired += l.paired, local += l.local_only, remote += l.reference_only;
+  }
+  return {{"file", r.file},
+          {"site", r.name},
+          {"latitude_deg", number(r.latitude_deg)},
+          {"longitude_deg", number(r.longitude_deg)},
+          {"channels", ch},
+          {"windows_paired", paired},
+          {"windows_site_only", local},
+          {"windows_reference_only", remote},
+          {"levels", levels}};
+}
+
 json site_json(const Site& s) {
   json j;
   j["name"] = s.name;
@@ -107,6 +160,7 @@ json site_json(const Site& s) {
                   {"tilt_deg", number(c.tilt_deg)},
                   {"line_length_m", c.line_length_m > 0 ? number(c.line_length_m) : json(nullptr)}});
   j["channels"] = ch;
+  if (s.has_remote) j["remote_reference"] = remote_json(s.remote);
   return j;
 }
 
@@ -172,6 +226,7 @@ void write_tf_csv(const Result& r, std::ostream& out) {
     line += std::string(",rhoa_") + e.name + ",rhoa_" + e.name + "_err,phase_" + e.name + ",phase_" + e.name + "_err";
   line += ",coh2_ex,coh2_ey,coh2_hz";
   for (const Element& e : kT) line += std::string(",") + e.name + "_re," + e.name + "_im," + e.name + "_se";
+  if (r.site.has_remote) line += ",remote_site,remote_file,level_windows_paired,level_windows_left_out";
   out << line << '\n';
 
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -209,6 +264,7 @@ void write_tf_csv(const Result& r, std::ostream& out) {
       field(line, o ? o->z[j].imag() : nan);
       field(line, o ? std::sqrt(o->var[j] / 2) : nan);
     }
+    if (r.site.has_remote) remote_fields(line, r.site.remote, b.band.level_id);
     out << std::string_view(line).substr(1) << '\n';
   }
 }

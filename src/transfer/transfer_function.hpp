@@ -102,6 +102,24 @@ struct SiteChannel {
   double line_length_m = 0;  // electric channels; 0 when not known
 };
 
+// The remote reference of an estimate: the station whose horizontal
+// magnetic field, recorded at the same time, served as the instruments.
+struct RemoteSite {
+  std::string file;  // its coefficient file
+  std::string name;
+  double latitude_deg = 0, longitude_deg = 0;
+  std::vector<SiteChannel> channels;  // RX, RY
+  // Per level: the shift of window numbers onto the reference's (its window
+  // number of the same time is the local one plus shift), the windows found
+  // in both files, and those found in only one of them (left out).
+  struct Level {
+    int level_id = 0;
+    long long shift = 0;
+    long long paired = 0, local_only = 0, reference_only = 0;
+  };
+  std::vector<Level> levels;
+};
+
 // The site and the processing, for the files' headers.
 struct Site {
   std::string name;
@@ -120,6 +138,8 @@ struct Site {
   std::string source_files;  // the coefficient files read
   bool has_times = false;
   std::string first_window_utc, last_window_utc;
+  bool has_remote = false;  // a remote-reference estimate
+  RemoteSite remote;
 };
 
 // Everything a run of the estimator writes: the site and one estimate per

@@ -2,7 +2,8 @@
 // refuse (a message naming the file, line or channels, exit status 1, and an
 // earlier run's three files left as they were, nothing beside them), a
 // coefficient file without its metadata, several recordings of one station
-// estimated as one, and the windows of a UTC span.
+// estimated as one, and the windows of a UTC span. A remote reference whose
+// windows cannot be paired with the site's is bad input too.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -56,7 +57,8 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
 // logger's format from 00:00 (a) and from 02:00 (b) of one day, with noise
 // on E; two one-hour ASCII recordings of consecutive days (d2, d3), whose
 // window numbers each count from their own midnight; a four-channel station
-// (no Hz) and one whose second electric channel was recorded as magnetic.
+// (no Hz), one whose second electric channel was recorded as magnetic, and
+// one whose level-1 windows overlap by half (another decimation set-up).
 class QelTfRun : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -79,6 +81,14 @@ class QelTfRun : public ::testing::Test {
       ASSERT_NE(at, std::string::npos) << s;
       s.replace(at, ey.size(), "Hq                    channel 2: magnetic\n45.0 0.0   orientation, tilt\n");
       write_file(sp, s);
+    });
+    make("olap", qel + "--seed-source 3 --seed-noise 5 --start '2019 1 2 0 0 0'", [](const fs::path& sp) {
+      const fs::path decset = sp.parent_path() / "decset.cfg";
+      std::string s = read_file(decset);
+      const std::size_t at = s.find("\n128 32 1 ");
+      ASSERT_NE(at, std::string::npos) << s;
+      s.replace(at, 10, "\n128 64 1 ");
+      write_file(decset, s);
     });
   }
   static void TearDownTestSuite() {
@@ -162,6 +172,17 @@ TEST_F(QelTfRun, RefusesBadInputWithAMessageAndLeavesAnEarlierResultAsItWas) {
       {"a span without windows", "a.f5 --from 2019-01-03T00:00:00Z -o out", {}, {"no band has enough rows"}},
       {"a span without metadata", "a.f5 --to 2019-01-02T01:00Z -o out",
        [](const fs::path& d) { fs::remove(d / "a.f5.json"); }, {"--from and --to need", "metadata"}},
+      // a counts its windows from 1 January (a logger's recording), d2 from
+      // midnight of 2 January: 86400 s, a whole number of steps of levels 1
+      // and 2, and 562.5 steps of level 3.
+      {"a remote reference a fraction of a step off", "a.f5 --remote '" + f5("d2") + "' -o out", {},
+       {"remote reference", "level 3", "-86400 s apart", "-562.5 steps of 153.6 s"}},
+      {"a remote reference of another decimation set-up", "a.f5 --remote '" + f5("olap") + "' -o out", {},
+       {"remote reference", "level 1", "every 6.4 s", "every 9.6 s", "one decimation set-up"}},
+      {"a remote reference without its metadata file", "a.f5 --remote b.f5 -o out",
+       [](const fs::path& d) { fs::copy_file(station("b") / "b.f5", d / "b.f5"); },
+       {"remote reference b.f5", "no metadata file b.f5.json", "paired"}},
+      {"a station as its own remote reference", "a.f5 --remote ./a.f5 -o out", {}, {"--remote ./a.f5", "itself"}},
   };
   int n = 0;
   for (const Case& c : cases) {
