@@ -219,6 +219,7 @@ void EstimateWork::reserve(int max_rows, int max_windows) {
   slot.reserve(4 * n + 64);
   sums.reserve(g * 3 * 6);
   deleted.reserve(g * 3 * nin);
+  draws.reserve(g);
 }
 
 BandEstimate estimate_band(const Band& band, const BandRows& rows, const EstimateOptions& options,

@@ -107,6 +107,7 @@ struct EstimateWork {
   std::vector<int> harmonics;    // one window's harmonics, sorted
   std::vector<cplx> sums;        // per window and output: the jackknife's or bootstrap's partial sums
   std::vector<cplx> deleted;     // per window and output: the delete-one estimate
+  std::vector<int> draws;        // per window: how often a bootstrap resample drew it
 };
 
 // Estimates every output of the band from its rows: z, the squared multiple
