@@ -2,11 +2,13 @@
 # What a transfer-function estimate costs, outside CI: the synthetic 32 Hz,
 # five-channel station-day (2 764 800 scans over a layered Earth, in the data
 # logger's QEL format) made by make_layered_station, processed by qel_vort
-# and then, when the build holds it, estimated by qel_tf with parametric
-# errors, on its own and with a remote reference (a second station of the
-# same source field with its own noise, processed once). For each step it prints the wall and CPU seconds and the peak memory
-# (maximum resident set, from /usr/bin/time -v), the fastest of QV_REPEAT runs,
-# and the wall time of qel_vort and qel_tf together.
+# and then, when the build holds it, estimated by qel_tf: with parametric
+# errors on its own and with a remote reference (a second station of the same
+# source field with its own noise, processed once), and with bootstrap errors
+# (1000 resamples). For each step it prints the wall and CPU seconds and the
+# peak memory (maximum resident set, from /usr/bin/time -v), the fastest of
+# QV_REPEAT runs, and the wall time of qel_vort and qel_tf (parametric)
+# together.
 #
 #   tools/tf_cost.sh [build-dir]          (default: build)
 #
@@ -79,6 +81,8 @@ measure qel_vort "$build/qel_vort" -f:day.bin
 vort_wall=$wall
 row "qel_vort ($(sed -n 's/.*number of sets = *\([0-9]*\).*/\1/p' "$work/qel_vort.log" | tail -1) windows)"
 if [ -x "$build/qel_tf" ]; then
+  measure qel_tf "$build/qel_tf" day.f5 --errors bootstrap
+  row "qel_tf (bootstrap 1000)"
   measure qel_tf "$build/qel_tf" day.f5 --errors parametric
   row "qel_tf (parametric)"
   printf '%-26s  %8.2f\n' "qel_vort + qel_tf" "$(awk -v a="$vort_wall" -v b="$wall" 'BEGIN { print a + b }')"

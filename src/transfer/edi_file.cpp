@@ -92,8 +92,13 @@ bool has_tipper(const Result& r) {
 }
 
 const char* estimator_name(Estimator e) { return e == Estimator::robust ? "robust M-estimate" : "least squares"; }
-const char* errors_name(ErrorMethod e) {
-  return e == ErrorMethod::parametric ? "parametric covariance" : "jackknife over windows";
+std::string errors_name(const Result& r) {
+  switch (r.errors) {
+    case ErrorMethod::parametric: return "parametric covariance";
+    case ErrorMethod::jackknife: return "jackknife over windows";
+    case ErrorMethod::bootstrap: break;
+  }
+  return "bootstrap over windows, " + std::to_string(r.resamples) + " resamples, seed " + std::to_string(r.seed);
 }
 
 void write_head(const Result& r, std::ostream& out, std::int64_t file_unix_s) {
@@ -123,7 +128,7 @@ void write_info(const Result& r, std::ostream& out) {
   lines.push_back("SIGNCONVENTION=exp(+ i\\omega t)");
   lines.push_back("Z_UNITS=(mV/km)/nT");
   lines.push_back("ESTIMATOR=" + std::string(estimator_name(r.estimator)));
-  lines.push_back("ERRORS=" + std::string(errors_name(r.errors)));
+  lines.push_back("ERRORS=" + errors_name(r));
   lines.push_back("FRAME=" + one_line(s.frame));
   lines.push_back("ZROT=" + fixed(s.zrot_deg, 2));
   lines.push_back("DECLINATION=" + fixed(s.declination_deg, 2));

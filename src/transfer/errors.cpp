@@ -277,8 +277,13 @@ void jackknife_errors(const BandRows& rows, int windows, EstimateWork& work, Ban
   for (cplx& c : cov) c *= factor;
   for (int o = 0; o < nout; ++o)
     for (int j = 0; j < nin; ++j) est.out[o].var[j] = cov[(o * nin + j) * m + o * nin + j].real();
+  match_residual_cov(cov.data(), est);
+}
+
+void match_residual_cov(const cplx* cov, BandEstimate& est) {
+  const int nout = int(est.out.size()), m = nout * nin;
   // The residual covariance that, times the parametric inverse power P,
-  // comes nearest the jackknife's covariance: tr(P^-1 C_op) / 2.
+  // comes nearest the covariance C: tr(P^-1 C_op) / 2.
   const auto& p = est.inverse_power;
   const Matrix2 pinv = Hermitian2{p[0].real(), p[3].real(), p[1]}.inverse();
   for (int o = 0; o < nout; ++o)

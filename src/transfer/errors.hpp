@@ -7,6 +7,7 @@
 //   parametric_errors   the covariance as residual covariance of the outputs
 //                       times the inverse signal power of the inputs
 //   jackknife_errors    the variance from deleting one window at a time
+//   match_residual_cov  the residual covariance nearest a full covariance
 //
 // The covariance of an M-estimate (Huber 1981, ch. 7), for complex
 // residuals r and a weight function w of u = |r| / s (s the robust scale):
@@ -65,5 +66,12 @@ void parametric_errors(const BandRows& rows, double inflation, EstimateWork& wor
 // estimate with the window's rows removed (the one-step jackknife; exact for
 // least squares). Needs group_windows and parametric_errors first.
 void jackknife_errors(const BandRows& rows, int windows, EstimateWork& work, BandEstimate& est);
+
+// Sets residual_cov to the residual covariance R that, times the parametric
+// inverse_power P, comes nearest the covariance C of the estimate's elements
+// (o, j) in the order o * nin + j, row-major (nout * nin squared values):
+// R_op = tr(P^-1 C_op) / 2, so that the files' covariance R x P stays
+// consistent with variances taken from C. Needs parametric_errors first.
+void match_residual_cov(const cplx* cov, BandEstimate& est);
 
 }  // namespace qv::tf

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "transfer/bootstrap.hpp"
 #include "transfer/errors.hpp"
 #include "transfer/hermitian2.hpp"
 
@@ -286,6 +287,7 @@ void EstimateWork::reserve(int max_rows, int max_windows) {
   slot.reserve(4 * n + 64);
   sums.reserve(g * 3 * 6);
   deleted.reserve(g * 3 * nin);
+  draws.reserve(g);
 }
 
 BandEstimate estimate_band(const Band& band, const BandRows& rows, const EstimateOptions& options,
@@ -380,6 +382,14 @@ BandEstimate estimate_band(const Band& band, const BandRows& rows, const Estimat
       throw Error(band_name(band) + ": the jackknife needs at least " + std::to_string(jackknife_min_windows) +
                   " windows, the band's rows come from " + std::to_string(est.windows));
     jackknife_errors(rows, est.windows, work, est);
+  } else if (options.errors == ErrorMethod::bootstrap) {
+    if (options.bootstrap_resamples < 2)
+      throw Error(band_name(band) + ": the bootstrap needs at least 2 resamples, asked for " +
+                  std::to_string(options.bootstrap_resamples));
+    if (est.windows < bootstrap_min_windows)
+      throw Error(band_name(band) + ": the bootstrap needs at least " + std::to_string(bootstrap_min_windows) +
+                  " windows, the band's rows come from " + std::to_string(est.windows));
+    bootstrap_errors(rows, est.windows, options.bootstrap_resamples, options.bootstrap_seed, work, est);
   }
   return est;
 }

@@ -5,7 +5,8 @@
 // the caller forms them and writes the result.
 //
 //   estimate_band   the estimate of one band, its coherences, weights summary,
-//                   degrees of freedom and errors (parametric or jackknife)
+//                   degrees of freedom and errors (parametric, jackknife or
+//                   bootstrap)
 //
 // The robust estimate follows the bounded-influence scheme of Chave &
 // Thomson (2004, GJI 157, 988-1006): start from least squares; iterate
@@ -23,6 +24,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -61,6 +63,14 @@ inline constexpr double default_tolerance = 1e-3;
 inline constexpr double downweighted_below = 0.5;
 // The jackknife needs at least this many windows.
 inline constexpr int jackknife_min_windows = 3;
+// The bootstrap over windows: resamples by default and at most, the fewest
+// windows it resamples, and the seed of its generator (each band's own seed
+// is derived from it and the band).
+inline constexpr int default_bootstrap_resamples = 1000;
+inline constexpr int min_bootstrap_resamples = 10;
+inline constexpr int max_bootstrap_resamples = 1000000;
+inline constexpr int bootstrap_min_windows = 3;
+inline constexpr std::uint64_t default_bootstrap_seed = 20260101;
 
 struct EstimateOptions {
   Estimator estimator = Estimator::robust;
@@ -79,6 +89,8 @@ struct EstimateOptions {
   int huber_iterations = default_huber_iterations;
   int redescending_iterations = default_redescending_iterations;
   double tolerance = default_tolerance;
+  int bootstrap_resamples = default_bootstrap_resamples;
+  std::uint64_t bootstrap_seed = default_bootstrap_seed;
 };
 
 // Scratch buffers of the estimator, sized once for the largest band of a run
@@ -98,8 +110,9 @@ struct EstimateWork {
   std::vector<int> start;        // per window: first position in by_group (and one past the end)
   std::vector<int> slot;         // window number - the lowest one -> index; -1 when unseen
   std::vector<int> harmonics;    // one window's harmonics, sorted
-  std::vector<cplx> sums;        // per window and output: the jackknife's partial sums
+  std::vector<cplx> sums;        // per window and output: the jackknife's or bootstrap's partial sums
   std::vector<cplx> deleted;     // per window and output: the delete-one estimate
+  std::vector<int> draws;        // per window: how often a bootstrap resample drew it
 };
 
 // Estimates every output of the band from its rows: z, the squared multiple
@@ -108,7 +121,8 @@ struct EstimateWork {
 // residual_cov and inverse_power) by options.errors. Raises Error, naming the
 // band, for rows of inconsistent sizes, too few independent rows for two
 // inputs, magnetic inputs without two independent directions, fewer than
-// jackknife_min_windows windows for the jackknife, or a malformed rho2.
+// jackknife_min_windows windows for the jackknife (bootstrap_min_windows for
+// the bootstrap), or a malformed rho2.
 BandEstimate estimate_band(const Band& band, const BandRows& rows, const EstimateOptions& options,
                            EstimateWork& work);
 

@@ -38,7 +38,9 @@ constexpr const char* kUsage =
     "  --bands FILE       bands from a file: lines LEVEL_ID FIRST LAST (harmonics)\n"
     "  --write-bands      print the default bands in that layout and stop\n"
     "  --estimator robust|ols     robust M-estimate (default) or least squares\n"
-    "  --errors parametric|jackknife   error estimate (default parametric)\n"
+    "  --errors parametric|jackknife|bootstrap[:N]   error estimate (default\n"
+    "                     parametric); the bootstrap draws N resamples of the\n"
+    "                     windows (default 1000) from a fixed seed\n"
     "  --channels Ex=4,Ey=5,Hx=1,Hy=2,Hz=3   channel roles (default: from kinds\n"
     "                     and orientations)\n"
     "  --rotate DEG       rotate the result: x axis DEG east of the frame's north\n"
@@ -64,6 +66,31 @@ double parse_degrees(const std::string& opt, const std::string& v) {
   if (v.empty() || r.ec != std::errc() || r.ptr != v.data() + v.size() || !std::isfinite(d) || std::fabs(d) > 360.0)
     throw Error("option " + opt + ": expected an angle in degrees from -360 to 360, found '" + v + "'");
   return d;
+}
+
+// --errors: parametric, jackknife, or bootstrap with an optional number of
+// resamples (bootstrap:N).
+void parse_errors(const std::string& v, TfOptions& o) {
+  if (v == "parametric") {
+    o.errors = ErrorMethod::parametric;
+  } else if (v == "jackknife") {
+    o.errors = ErrorMethod::jackknife;
+  } else if (v == "bootstrap") {
+    o.errors = ErrorMethod::bootstrap;
+  } else if (v.rfind("bootstrap:", 0) == 0) {
+    const std::string n = v.substr(10);
+    long long k = 0;
+    const auto r = std::from_chars(n.data(), n.data() + n.size(), k);
+    if (n.empty() || r.ec != std::errc() || r.ptr != n.data() + n.size() || k < min_bootstrap_resamples ||
+        k > max_bootstrap_resamples)
+      throw Error("option --errors: expected bootstrap:N with N a whole number of resamples from " +
+                  std::to_string(min_bootstrap_resamples) + " to " + std::to_string(max_bootstrap_resamples) +
+                  ", found '" + v + "'");
+    o.errors = ErrorMethod::bootstrap;
+    o.resamples = static_cast<int>(k);
+  } else {
+    throw Error("option --errors: expected parametric, jackknife or bootstrap[:N], found '" + v + "'");
+  }
 }
 
 // The base name of a coefficient file: its path without ".f<digit>".
@@ -225,10 +252,7 @@ TfOptions parse_tf_options(const std::vector<std::string>& args) {
       else if (v == "ols") o.estimator = Estimator::ols;
       else throw Error("option --estimator: expected robust or ols, found '" + v + "'");
     } else if (a == "--errors") {
-      const std::string v = lower(value("--errors"));
-      if (v == "parametric") o.errors = ErrorMethod::parametric;
-      else if (v == "jackknife") o.errors = ErrorMethod::jackknife;
-      else throw Error("option --errors: expected parametric or jackknife, found '" + v + "'");
+      parse_errors(lower(value("--errors")), o);
     } else if (a == "--channels") {
       o.channels = value("--channels");
     } else if (a == "--rotate") {
@@ -289,6 +313,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Result res;
   res.estimator = o.estimator;
   res.errors = o.errors;
+  if (o.errors == ErrorMethod::bootstrap) {
+    res.resamples = o.resamples;
+    res.seed = default_bootstrap_seed;
+  }
   res.site = make_site(src, o, decl);
   res.site.zrot_deg = o.rotate_deg;
   res.site.frame = o.geographic ? "geographic north: the channels' azimuths plus the declination " +
@@ -300,6 +328,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   EstimateOptions eo;
   eo.estimator = o.estimator;
   eo.errors = o.errors;
+  eo.bootstrap_resamples = o.resamples;
   // The largest band sizes the buffers once; every band reuses them.
   std::int64_t max_rows = 0, max_windows = 0;
   for (const Band& b : bands) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "transfer/estimate.hpp"
 #include "transfer/frame.hpp"
 #include "transfer/transfer_function.hpp"
 
@@ -26,6 +27,7 @@ struct TfOptions {
   bool write_bands = false;        // --write-bands: print the default set and stop
   Estimator estimator = Estimator::robust;
   ErrorMethod errors = ErrorMethod::parametric;
+  int resamples = default_bootstrap_resamples;  // --errors bootstrap:N
   std::string channels;            // --channels, as given
   double rotate_deg = 0;           // --rotate
   bool geographic = false;         // --geographic

@@ -33,7 +33,14 @@ const OutputEstimate* output(const BandEstimate& b, int o) {
 }
 
 const char* estimator_key(Estimator e) { return e == Estimator::robust ? "robust" : "ols"; }
-const char* errors_key(ErrorMethod e) { return e == ErrorMethod::parametric ? "parametric" : "jackknife"; }
+const char* errors_key(ErrorMethod e) {
+  switch (e) {
+    case ErrorMethod::parametric: return "parametric";
+    case ErrorMethod::jackknife: return "jackknife";
+    case ErrorMethod::bootstrap: break;
+  }
+  return "bootstrap";
+}
 
 // ---- CSV ----
 
@@ -290,7 +297,11 @@ void write_tf_json(const Result& r, std::ostream& out) {
   j["site"] = site_json(r.site);
   json options = json::object();
   for (const auto& [key, value] : r.site.processing) options[key] = value;
-  j["processing"] = {{"estimator", estimator_key(r.estimator)}, {"errors", errors_key(r.errors)}, {"options", options}};
+  j["processing"] = {{"estimator", estimator_key(r.estimator)}, {"errors", errors_key(r.errors)}};
+  // The bootstrap's resamples and seed: with them the run repeats to the byte.
+  if (r.errors == ErrorMethod::bootstrap)
+    j["processing"]["bootstrap"] = {{"resamples", r.resamples}, {"seed", r.seed}};
+  j["processing"]["options"] = options;
   json bands = json::array();
   for (const BandEstimate& b : r.bands) bands.push_back(band_json(b));
   j["bands"] = bands;

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <complex>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ struct BandRows {
 };
 
 enum class Estimator { ols, robust };
-enum class ErrorMethod { parametric, jackknife };
+enum class ErrorMethod { parametric, jackknife, bootstrap };
 
 // The estimate of one output: z[j] its transfer function from input j.
 struct OutputEstimate {
@@ -149,6 +150,8 @@ struct Result {
   std::vector<BandEstimate> bands;
   Estimator estimator = Estimator::robust;
   ErrorMethod errors = ErrorMethod::parametric;
+  int resamples = 0;            // of the bootstrap
+  std::uint64_t seed = 0;       // of the bootstrap's generator, before each band's own
 };
 
 }  // namespace qv::tf

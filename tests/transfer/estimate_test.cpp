@@ -114,7 +114,7 @@ struct Coverage {
 
 std::string name(Estimator e, ErrorMethod m) {
   return std::string(e == Estimator::ols ? "least squares" : "robust") +
-         (m == ErrorMethod::parametric ? ", parametric" : ", jackknife");
+         (m == ErrorMethod::parametric ? ", parametric" : m == ErrorMethod::jackknife ? ", jackknife" : ", bootstrap");
 }
 
 void expect_coverage(const Coverage& c, const std::string& what) {
@@ -125,7 +125,8 @@ void expect_coverage(const Coverage& c, const std::string& what) {
 }
 
 constexpr Estimator estimators[] = {Estimator::ols, Estimator::robust};
-constexpr ErrorMethod methods[] = {ErrorMethod::parametric, ErrorMethod::jackknife};
+constexpr ErrorMethod methods[] = {ErrorMethod::parametric, ErrorMethod::jackknife, ErrorMethod::bootstrap};
+constexpr int nmethods = 3;
 
 TEST(EstimateBand, NoiseFreeRowsGiveTheModelToRounding) {
   const Model m;
@@ -257,18 +258,18 @@ TEST(EstimateBand, ErrorsCoverTheModelOnGaussianRows) {
   const Model m;
   Noise g(3);
   EstimateWork work;
-  Coverage c[2][2], sum[2][2];
+  Coverage c[2][nmethods], sum[2][nmethods];
   for (int trial = 0; trial < 300; ++trial) {
     const BandRows rows = gaussian_rows(m, 3, 30, 8, 0.8, g);
     for (int e = 0; e < 2; ++e)
-      for (int k = 0; k < 2; ++k) {
+      for (int k = 0; k < nmethods; ++k) {
         const BandEstimate est = estimate_band(band_of(10, 17), rows, options(estimators[e], methods[k]), work);
         c[e][k].add(est, m);
         sum[e][k].add_sum(est, m);
       }
   }
   for (int e = 0; e < 2; ++e)
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < nmethods; ++k) {
       const std::string what = name(estimators[e], methods[k]);
       std::cout << what << ": within 1 sigma " << c[e][k].p1() << ", 2 sigma " << c[e][k].p2()
                 << "; Zxy + Zyx " << sum[e][k].p1() << ", " << sum[e][k].p2() << "\n";
@@ -344,8 +345,9 @@ std::vector<double> hann(int n) {
 // taper, a direct DFT at k neighbouring harmonics. The output noise is white
 // too, so its coefficients are correlated across harmonics exactly as
 // rho(m) = sum_t w(t)^2 exp(-2 pi i m t / N) / sum_t w(t)^2 says. With rho2
-// the errors cover the model; taking the rows as independent understates the
-// variance by the factor sum_{j,l} rho2[|j - l|] / K.
+// the errors cover the model (the bootstrap, which resamples whole windows,
+// takes the correlation along without it); taking the rows as independent
+// understates the variance by the factor sum_{j,l} rho2[|j - l|] / K.
 TEST(EstimateBand, DegreesOfFreedomAccountForNeighbouringHarmonicsOfATaperedWindow) {
   const int len = 64, first = 10, k = 8, windows = 30, nout = 3;
   for (const bool prolate_taper : {true, false}) {
@@ -373,7 +375,7 @@ TEST(EstimateBand, DegreesOfFreedomAccountForNeighbouringHarmonicsOfATaperedWind
     const Model m;
     Noise g(4);
     EstimateWork work;
-    Coverage with[2][2], without;
+    Coverage with[2][nmethods], without;
     std::vector<double> series(std::size_t(5) * len);
     for (int trial = 0; trial < 300; ++trial) {
       BandRows rows;
@@ -394,12 +396,12 @@ TEST(EstimateBand, DegreesOfFreedomAccountForNeighbouringHarmonicsOfATaperedWind
       }
       const Band band = band_of(first, first + k - 1);
       for (int e = 0; e < 2; ++e)
-        for (int mm = 0; mm < 2; ++mm)
+        for (int mm = 0; mm < nmethods; ++mm)
           with[e][mm].add(estimate_band(band, rows, options(estimators[e], methods[mm], rho2), work), m);
       without.add(estimate_band(band, rows, options(Estimator::robust, ErrorMethod::parametric), work), m);
     }
     for (int e = 0; e < 2; ++e)
-      for (int mm = 0; mm < 2; ++mm) {
+      for (int mm = 0; mm < nmethods; ++mm) {
         const std::string what = name(estimators[e], methods[mm]) + ", " + taper;
         std::cout << what << ": within 1 sigma " << with[e][mm].p1() << ", 2 sigma " << with[e][mm].p2()
                   << ", scatter / claimed variance " << with[e][mm].ratio() << "\n";

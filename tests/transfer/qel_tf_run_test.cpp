@@ -14,6 +14,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,12 @@ TEST_F(QelTfRun, RefusesBadInputWithAMessageAndLeavesAnEarlierResultAsItWas) {
        [](const fs::path& d) { fs::copy_file(station("b") / "b.f5.json", d / "a.f5.json", fs::copy_options::overwrite_existing); },
        {"a.f5.json", "another run", "bytes"}},
       {"an unknown option", "a.f5 --estimater ols -o out", {}, {"unknown option \"--estimater\""}},
+      {"bootstrap resamples that are not a number", "a.f5 --errors bootstrap:x -o out", {},
+       {"option --errors", "bootstrap:N", "10 to 1000000", "'bootstrap:x'"}},
+      {"no bootstrap resamples", "a.f5 --errors bootstrap:0 -o out", {}, {"option --errors", "'bootstrap:0'"}},
+      {"negative bootstrap resamples", "a.f5 --errors bootstrap:-100 -o out", {}, {"option --errors", "'bootstrap:-100'"}},
+      {"absurdly many bootstrap resamples", "a.f5 --errors bootstrap:99999999999 -o out", {},
+       {"option --errors", "10 to 1000000", "'bootstrap:99999999999'"}},
       {"the same file twice", "a.f5 ./a.f5 -o out", {}, {"a.f5 and ./a.f5", "given twice"}},
       {"files of different set-ups", "a.f5 '" + four + "' -o out", {}, {"do not share one set-up"}},
       {"a day the month does not have", "a.f5 --to 2019-02-29T00:00Z -o out", {},
@@ -298,6 +305,44 @@ TEST_F(QelTfRun, SeveralRecordingsOfOneStationAreEstimatedAsOne) {
     EXPECT_EQ(site["first_window_utc"].get<std::string>().substr(0, 16), p.first_utc);
     EXPECT_EQ(site["last_window_utc"].get<std::string>().substr(0, 15), p.last_utc);
   }
+}
+
+TEST_F(QelTfRun, BootstrapRepeatsToTheByteAndEachBandStandsOnItsOwn) {
+  // Twice the same run, the same bytes; a bands file holding two of the
+  // bands, in the opposite order, gives them the very same errors.
+  const fs::path d = *root_ / "bootstrap";
+  fs::create_directories(d);
+  write_bands(d);
+  std::vector<std::string> lines;
+  {
+    std::istringstream in(read_file(d / "bands.txt"));
+    for (std::string l; std::getline(in, l);)
+      if (!l.empty() && l[0] != '#') lines.push_back(l);
+  }
+  ASSERT_GE(lines.size(), 10u);
+  write_file(d / "two.txt", lines[8] + "\n" + lines[1] + "\n");
+  const std::string a = "'" + f5("a") + "' --errors bootstrap:300 ";
+  for (const std::string& args : {a + "-o one", a + "-o again", a + "--bands two.txt -o two"}) {
+    const Outcome r = run(d, "SOURCE_DATE_EPOCH=1700000000 " + tf(args));
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  for (const char* ext : {".edi", ".tf.csv", ".tf.json"})
+    EXPECT_EQ(read_file(d / ("one" + std::string(ext))), read_file(d / ("again" + std::string(ext)))) << ext;
+  const json one = tf_json(d / "one"), two = tf_json(d / "two");
+  EXPECT_EQ(one["processing"]["errors"], "bootstrap");
+  EXPECT_EQ(one["processing"]["bootstrap"]["resamples"], 300);
+  EXPECT_TRUE(one["processing"]["bootstrap"]["seed"].is_number_unsigned());
+  EXPECT_NE(read_file(d / "one.edi").find("ERRORS=bootstrap over windows, 300 resamples, seed "), std::string::npos);
+  ASSERT_EQ(two["bands"].size(), 2u);
+  int matched = 0;
+  for (const json& b : two["bands"])
+    for (const json& full : one["bands"])
+      if (full["band"] == b["band"]) {
+        EXPECT_EQ(full["impedance"], b["impedance"]);
+        EXPECT_EQ(full["covariance"], b["covariance"]);
+        ++matched;
+      }
+  EXPECT_EQ(matched, 2);
 }
 
 TEST_F(QelTfRun, ASpanLimitsTheWindowsToItsTimes) {
