@@ -37,3 +37,13 @@ def sample_f5(build_dir, tmp_path_factory):
                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
     assert run.returncode == 0, run.stdout + run.stderr
     return station / "sample_qel.f5"
+
+
+def require_shared(path):
+    """Skips the calling test when a file of the shared data beside the clone is missing,
+    or fails it when the build requires the shared data (QV_REQUIRE_SHARED_DATA, set by CI)."""
+    if Path(path).exists():
+        return
+    if os.environ.get("QV_REQUIRE_SHARED_DATA", "0") not in ("", "0"):
+        pytest.fail(f"{path} is not there, and the build requires the shared data", pytrace=False)
+    pytest.skip(f"{path} is not there (shared data beside the clone)")

@@ -3,7 +3,6 @@ file of another program and the hand-worked file of qel_tf's writer,
 tests/transfer/two_bands.edi), the interval it shows phases in, and the
 pictures."""
 
-import os
 import subprocess
 import sys
 import types
@@ -11,7 +10,7 @@ import types
 import numpy as np
 import pytest
 
-from conftest import ROOT
+from conftest import ROOT, require_shared
 
 QV_PLOT = ROOT / "tools" / "qv-plot"
 BP02 = ROOT.parent / "shared" / "data" / "realmt" / "BP02_transfer_function_birrp_example.edi"
@@ -28,11 +27,12 @@ def load_qv_plot():
 
 qv_plot = load_qv_plot()
 
-# The shared data beside the clone: skipped without it, unless the build
-# requires it (QV_REQUIRE_SHARED_DATA, set by CI), when its absence fails.
-if not BP02.exists() and os.environ.get("QV_REQUIRE_SHARED_DATA", "0") not in ("", "0"):
-    pytest.fail(f"{BP02} is not there, and the build requires the shared data", pytrace=False)
-needs_bp02 = pytest.mark.skipif(not BP02.exists(), reason=f"{BP02} is not there (shared data beside the clone)")
+needs_bp02 = pytest.mark.usefixtures("bp02_present")
+
+
+@pytest.fixture
+def bp02_present():
+    require_shared(BP02)
 
 
 @needs_bp02

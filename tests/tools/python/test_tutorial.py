@@ -11,7 +11,7 @@ import subprocess
 
 import pytest
 
-from conftest import ROOT
+from conftest import ROOT, require_shared
 
 TUTORIAL = ROOT / "docs" / "tutorial.md"
 REALMT = ROOT.parent / "shared" / "data" / "realmt"
@@ -39,8 +39,7 @@ def pattern(line):
 
 
 def test_every_command_of_the_tutorial_runs_and_prints_what_it_shows(build_dir, tmp_path):
-    if not (REALMT / "SA225-2_20180518T010000Z_10Hz_EX_EY_BX_BY_BZ_uV.asc").exists():
-        pytest.skip(f"{REALMT} is not there (shared data beside the clone)")
+    require_shared(REALMT / "SA225-2_20180518T010000Z_10Hz_EX_EY_BX_BY_BZ_uV.asc")
     steps = blocks()
     assert len(steps) >= 10 and all(expect for _, expect, _ in steps[1:4]), "the tutorial lost its commands"
     script = ["set -e -o pipefail"]
