@@ -110,6 +110,8 @@ class CoefficientSource {
   std::vector<std::map<int, std::int64_t>> reference_shift_;  // per file, by level: onto the reference's numbers
   std::vector<RemoteSite::Level> pairing_;
 
+  void check_one_setup() const;
+  void index_level(LevelInfo& l);
   void equalise_harmonics(const Band& band, BandRows& rows);
 };
 

@@ -290,29 +290,12 @@ void EstimateWork::reserve(int max_rows, int max_windows) {
   draws.reserve(g);
 }
 
-BandEstimate estimate_band(const Band& band, const BandRows& rows, const EstimateOptions& options,
-                           EstimateWork& work) {
-  check_rows(band, rows, options);
+namespace {
+
+// Least squares: the normal equations of every output in one pass. Returns
+// the inputs' power matrix and leaves the estimate in est.
+Hermitian2 least_squares(const Band& band, const BandRows& rows, BandEstimate& est) {
   const int n = rows.n, nout = rows.nout;
-  BandEstimate est;
-  est.band = band;
-  est.rows = n;
-  est.out.resize(std::size_t(nout));
-  if (n == 0) throw Error(band_name(band) + ": no rows to estimate");
-
-  work.leverage.assign(std::size_t(n), 1.0);
-  work.weight.resize(std::size_t(n) * nout);
-  work.slope.resize(std::size_t(n) * nout);
-  work.select.resize(std::size_t(n));
-  work.residual.resize(std::size_t(n));
-  work.histogram.resize(4 * buckets);
-  est.windows = group_windows(rows, work);
-  const double inflation = variance_inflation(rows, options.rho2, est.windows, work);
-  if (n - nin * inflation < 1)
-    throw Error(band_name(band) + ": " + std::to_string(n) + " rows count as " + std::to_string(n / inflation) +
-                " independent ones; two inputs need more than " + std::to_string(nin + 1.0 / inflation));
-
-  // Least squares: the normal equations of every output in one pass.
   const cplx* x = rows.x.data();
   const cplx* y = rows.y.data();
   Hermitian2 power;
@@ -335,47 +318,49 @@ BandEstimate estimate_band(const Band& band, const BandRows& rows, const Estimat
     const auto z = power.solve(cross[2 * o], cross[2 * o + 1]);
     est.out[o].z = {z[0], z[1]};
   }
-  // With a remote reference the start is the instrumental-variable
-  // solution, and the leverage is that of the instruments.
-  const cplx* lever = x;
-  if (rows.has_reference()) {
-    power = reference_start(band, rows, est);
-    lever = rows.r.data();
-  }
+  return power;
+}
 
-  if (options.estimator == Estimator::ols) {
-    for (int o = 0; o < nout; ++o) final_weights(rows, o, Unit{}, work, est.out[o], inflation);
-  } else {
-    // Leverage weights from the hat-matrix diagonal h of the inputs (of the
-    // instruments, with a remote reference), whose mean is nin / n.
-    if (options.leverage_cutoff > 0) {
-      const double det = power.det();
-      const double scale = n / double(nin) / det;
-      for (int i = 0; i < n; ++i) {
-        const cplx x0 = lever[2 * i], x1 = lever[2 * i + 1];
-        const double h = (power.d * std::norm(x0) + power.a * std::norm(x1) - 2 * std::real(x0 * power.b * std::conj(x1)));
-        const double normalised = h * scale;  // n h / nin, mean 1
-        if (normalised > options.leverage_cutoff) work.leverage[i] = std::sqrt(options.leverage_cutoff / normalised);
-      }
-    }
-    const Huber huber{options.huber_k * options.huber_k};
-    const Biweight biweight{1 / (options.biweight_c * options.biweight_c)};
-    const bool redescend = options.redescending_iterations > 0;
-    for (int o = 0; o < nout; ++o) {
-      auto& z = est.out[o].z;
-      int iterations = reweight(band, rows, o, huber, options.huber_iterations, options.tolerance, work, z);
-      if (iterations >= 0 && redescend) {
-        const int more = reweight(band, rows, o, biweight, options.redescending_iterations, options.tolerance, work, z);
-        iterations = more < 0 ? -1 : iterations + more;
-      }
-      est.iterations = std::max(est.iterations, iterations);
-      if (redescend)
-        final_weights(rows, o, biweight, work, est.out[o], inflation);
-      else
-        final_weights(rows, o, huber, work, est.out[o], inflation);
-    }
+// Leverage weights from the hat-matrix diagonal h of the regressors `lever`
+// (the inputs, or the instruments with a remote reference) of power matrix
+// `power`, whose mean is nin / n.
+void leverage_weights(int n, const cplx* lever, const Hermitian2& power, double cutoff, EstimateWork& work) {
+  const double det = power.det();
+  const double scale = n / double(nin) / det;
+  for (int i = 0; i < n; ++i) {
+    const cplx x0 = lever[2 * i], x1 = lever[2 * i + 1];
+    const double h = (power.d * std::norm(x0) + power.a * std::norm(x1) - 2 * std::real(x0 * power.b * std::conj(x1)));
+    const double normalised = h * scale;  // n h / nin, mean 1
+    if (normalised > cutoff) work.leverage[i] = std::sqrt(cutoff / normalised);
   }
+}
 
+// The robust estimate of every output from the start in est: Huber
+// iterations, then the redescending ones, then the final weights.
+void robust_estimate(const Band& band, const BandRows& rows, const EstimateOptions& options, double inflation,
+                     EstimateWork& work, BandEstimate& est) {
+  const Huber huber{options.huber_k * options.huber_k};
+  const Biweight biweight{1 / (options.biweight_c * options.biweight_c)};
+  const bool redescend = options.redescending_iterations > 0;
+  for (int o = 0; o < rows.nout; ++o) {
+    auto& z = est.out[o].z;
+    int iterations = reweight(band, rows, o, huber, options.huber_iterations, options.tolerance, work, z);
+    if (iterations >= 0 && redescend) {
+      const int more = reweight(band, rows, o, biweight, options.redescending_iterations, options.tolerance, work, z);
+      iterations = more < 0 ? -1 : iterations + more;
+    }
+    est.iterations = std::max(est.iterations, iterations);
+    if (redescend)
+      final_weights(rows, o, biweight, work, est.out[o], inflation);
+    else
+      final_weights(rows, o, huber, work, est.out[o], inflation);
+  }
+}
+
+// The errors by the method asked for; the parametric ones always, since
+// the others keep their inverse power.
+void estimate_errors(const Band& band, const BandRows& rows, const EstimateOptions& options, double inflation,
+                     EstimateWork& work, BandEstimate& est) {
   parametric_errors(rows, inflation, work, est);
   if (options.errors == ErrorMethod::jackknife) {
     if (est.windows < jackknife_min_windows)
@@ -391,6 +376,47 @@ BandEstimate estimate_band(const Band& band, const BandRows& rows, const Estimat
                   " windows, the band's rows come from " + std::to_string(est.windows));
     bootstrap_errors(rows, est.windows, options.bootstrap_resamples, options.bootstrap_seed, work, est);
   }
+}
+
+}  // namespace
+
+BandEstimate estimate_band(const Band& band, const BandRows& rows, const EstimateOptions& options,
+                           EstimateWork& work) {
+  check_rows(band, rows, options);
+  const int n = rows.n, nout = rows.nout;
+  BandEstimate est;
+  est.band = band;
+  est.rows = n;
+  est.out.resize(std::size_t(nout));
+  if (n == 0) throw Error(band_name(band) + ": no rows to estimate");
+
+  work.leverage.assign(std::size_t(n), 1.0);
+  work.weight.resize(std::size_t(n) * nout);
+  work.slope.resize(std::size_t(n) * nout);
+  work.select.resize(std::size_t(n));
+  work.residual.resize(std::size_t(n));
+  work.histogram.resize(4 * buckets);
+  est.windows = group_windows(rows, work);
+  const double inflation = variance_inflation(rows, options.rho2, est.windows, work);
+  if (n - nin * inflation < 1)
+    throw Error(band_name(band) + ": " + std::to_string(n) + " rows count as " + std::to_string(n / inflation) +
+                " independent ones; two inputs need more than " + std::to_string(nin + 1.0 / inflation));
+
+  Hermitian2 power = least_squares(band, rows, est);
+  // With a remote reference the start is the instrumental-variable
+  // solution, and the leverage is that of the instruments.
+  const cplx* lever = rows.x.data();
+  if (rows.has_reference()) {
+    power = reference_start(band, rows, est);
+    lever = rows.r.data();
+  }
+  if (options.estimator == Estimator::ols) {
+    for (int o = 0; o < nout; ++o) final_weights(rows, o, Unit{}, work, est.out[o], inflation);
+  } else {
+    if (options.leverage_cutoff > 0) leverage_weights(n, lever, power, options.leverage_cutoff, work);
+    robust_estimate(band, rows, options, inflation, work, est);
+  }
+  estimate_errors(band, rows, options, inflation, work, est);
   return est;
 }
 

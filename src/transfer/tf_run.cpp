@@ -285,6 +285,103 @@ TfOptions parse_tf_options(const std::vector<std::string>& args) {
 
 namespace {
 
+// The frame the estimate is made in, and the site and processing the files
+// describe.
+Site describe_site(const CoefficientSource& src, const TfOptions& o, double decl) {
+  Site site = make_site(src, o, decl);
+  site.zrot_deg = o.rotate_deg;
+  site.frame = o.geographic ? "geographic north: the channels' azimuths plus the declination " + degrees_text(decl) +
+                                  " degrees" + (o.rotate_deg != 0 ? ", rotated by " + degrees_text(o.rotate_deg) + " degrees" : "")
+               : o.rotate_deg != 0 ? "the channels' north, rotated by " + degrees_text(o.rotate_deg) + " degrees"
+                                   : "the channels' north (measurement coordinates)";
+  return site;
+}
+
+// Every band's estimate, one band's rows in memory at a time. The largest
+// band sizes the buffers once; every band reuses them. A band with too few
+// rows within the windows used is left out with a warning.
+void estimate_bands(CoefficientSource& src, const std::vector<Band>& bands, const TfOptions& o, bool remote,
+                    Result& res, std::ostream& err) {
+  EstimateOptions eo;
+  eo.estimator = o.estimator;
+  eo.errors = o.errors;
+  eo.bootstrap_resamples = o.resamples;
+  std::int64_t max_rows = 0, max_windows = 0;
+  for (const Band& b : bands) {
+    const LevelInfo& l = src.level(b.level_id);
+    max_rows = std::max(max_rows, l.windows * (b.last_harmonic - b.first_harmonic + 1));
+    max_windows = std::max(max_windows, l.windows);
+  }
+  if (max_rows > std::numeric_limits<int>::max())
+    throw Error("a band of " + std::to_string(max_rows) + " rows is more than one estimate can hold (" +
+                std::to_string(std::numeric_limits<int>::max()) + "); use --from and --to, or narrower bands");
+  EstimateWork work;
+  work.reserve(static_cast<int>(max_rows), static_cast<int>(max_windows));
+  BandRows rows;
+  rows.reserve(static_cast<std::size_t>(max_rows), src.nout(), remote);
+  for (const Band& b : bands) {
+    src.rows(b, rows);
+    if (rows.n < min_band_rows) {
+      err << "qel_tf: warning: band of level " << b.level_id << ", harmonics " << b.first_harmonic << " to "
+          << b.last_harmonic << " (" << period_text(b.period_s) << " s) has " << rows.n
+          << " rows within the windows used; it is left out\n";
+      continue;
+    }
+    eo.rho2 = src.level(b.level_id).rho2;
+    res.bands.push_back(estimate_band(b, rows, eo, work));
+  }
+  if (res.bands.empty()) throw Error("no band has enough rows within the windows used");
+}
+
+// The processing notes, the reference and the window times of the files.
+// The writers state the sign convention, units, estimator, errors, frame,
+// rotation, declination, source and window times themselves.
+void note_processing(const CoefficientSource& src, const TfOptions& o, const RemoteReference* remote, Site& site) {
+  auto& p = site.processing;
+  p.emplace_back("PROGRAM", std::string("qel_tf ") + kProgramVersion + " (" + kProgramDate + ")");
+  p.emplace_back("BANDS", o.bands_file.empty() ? "default, " + std::to_string(bands_per_decade) +
+                                                     " per decade from harmonic " +
+                                                     std::to_string(first_usable_harmonic)
+                                               : o.bands_file);
+  p.emplace_back("METADATA", src.has_metadata() ? "yes" : "no: times, geometry and units assumed");
+  if (remote) {
+    site.has_remote = true;
+    site.remote = remote_site(*remote, src, o);
+    note_remote(site.remote, p);
+  }
+  if (!std::isnan(src.first_unix_s())) {
+    site.has_times = true;
+    site.first_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.first_unix_s())),
+                                    src.first_unix_s() - std::floor(src.first_unix_s()), 3);
+    site.last_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.last_unix_s())),
+                                   src.last_unix_s() - std::floor(src.last_unix_s()), 3);
+  }
+  for (const std::string& f : o.files) site.source_files += (site.source_files.empty() ? "" : ", ") + f;
+}
+
+// The three files are one result: written aside, put in place together.
+void write_result(const Result& res, const std::string& base, std::ostream& err) {
+  StagedFile edi(base + ".edi", "EDI file"), csv(base + ".tf.csv", "transfer-function table"),
+      json(base + ".tf.json", "transfer-function file");
+  const auto write = [](StagedFile& f, const std::string& text) {
+    f.create();
+    if (std::fwrite(text.data(), 1, text.size(), f.stream()) != text.size())
+      throw Error("cannot write the " + f.what() + " \"" + f.final_path() + "\"");
+  };
+  std::ostringstream t1, t2, t3;
+  write_edi(res, t1);
+  write_tf_csv(res, t2);
+  write_tf_json(res, t3);
+  write(edi, t1.str());
+  write(csv, t2.str());
+  write(json, t3.str());
+  StagedSet set;
+  set.add(csv);
+  set.add(json);
+  set.add(edi);
+  for (const std::string& w : set.publish()) err << "qel_tf: warning: " << w << '\n';
+}
+
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const TfOptions o = parse_tf_options(args);
   std::vector<std::string> warnings;
@@ -317,88 +414,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     res.resamples = o.resamples;
     res.seed = default_bootstrap_seed;
   }
-  res.site = make_site(src, o, decl);
-  res.site.zrot_deg = o.rotate_deg;
-  res.site.frame = o.geographic ? "geographic north: the channels' azimuths plus the declination " +
-                                      degrees_text(decl) + " degrees" + (o.rotate_deg != 0 ? ", rotated by " +
-                                      degrees_text(o.rotate_deg) + " degrees" : "")
-                   : o.rotate_deg != 0 ? "the channels' north, rotated by " + degrees_text(o.rotate_deg) + " degrees"
-                                       : "the channels' north (measurement coordinates)";
-
-  EstimateOptions eo;
-  eo.estimator = o.estimator;
-  eo.errors = o.errors;
-  eo.bootstrap_resamples = o.resamples;
-  // The largest band sizes the buffers once; every band reuses them.
-  std::int64_t max_rows = 0, max_windows = 0;
-  for (const Band& b : bands) {
-    const LevelInfo& l = src.level(b.level_id);
-    max_rows = std::max(max_rows, l.windows * (b.last_harmonic - b.first_harmonic + 1));
-    max_windows = std::max(max_windows, l.windows);
-  }
-  if (max_rows > std::numeric_limits<int>::max())
-    throw Error("a band of " + std::to_string(max_rows) + " rows is more than one estimate can hold (" +
-                std::to_string(std::numeric_limits<int>::max()) + "); use --from and --to, or narrower bands");
-  EstimateWork work;
-  work.reserve(static_cast<int>(max_rows), static_cast<int>(max_windows));
-  BandRows rows;
-  rows.reserve(static_cast<std::size_t>(max_rows), src.nout(), remote != nullptr);
-  for (const Band& b : bands) {
-    src.rows(b, rows);
-    if (rows.n < min_band_rows) {
-      err << "qel_tf: warning: band of level " << b.level_id << ", harmonics " << b.first_harmonic << " to "
-          << b.last_harmonic << " (" << period_text(b.period_s) << " s) has " << rows.n
-          << " rows within the windows used; it is left out\n";
-      continue;
-    }
-    eo.rho2 = src.level(b.level_id).rho2;
-    res.bands.push_back(estimate_band(b, rows, eo, work));
-  }
-  if (res.bands.empty()) throw Error("no band has enough rows within the windows used");
-
-  // The writers state the sign convention, units, estimator, errors, frame,
-  // rotation, declination, source and window times themselves.
-  auto& p = res.site.processing;
-  p.emplace_back("PROGRAM", std::string("qel_tf ") + kProgramVersion + " (" + kProgramDate + ")");
-  p.emplace_back("BANDS", o.bands_file.empty() ? "default, " + std::to_string(bands_per_decade) +
-                                                     " per decade from harmonic " +
-                                                     std::to_string(first_usable_harmonic)
-                                               : o.bands_file);
-  p.emplace_back("METADATA", src.has_metadata() ? "yes" : "no: times, geometry and units assumed");
-  if (remote) {
-    res.site.has_remote = true;
-    res.site.remote = remote_site(*remote, src, o);
-    note_remote(res.site.remote, p);
-  }
-  if (!std::isnan(src.first_unix_s())) {
-    res.site.has_times = true;
-    res.site.first_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.first_unix_s())),
-                                        src.first_unix_s() - std::floor(src.first_unix_s()), 3);
-    res.site.last_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.last_unix_s())),
-                                       src.last_unix_s() - std::floor(src.last_unix_s()), 3);
-  }
-  for (const std::string& f : o.files) res.site.source_files += (res.site.source_files.empty() ? "" : ", ") + f;
-
-  // The three files are one result: written aside, put in place together.
-  StagedFile edi(o.base + ".edi", "EDI file"), csv(o.base + ".tf.csv", "transfer-function table"),
-      json(o.base + ".tf.json", "transfer-function file");
-  const auto write = [](StagedFile& f, const std::string& text) {
-    f.create();
-    if (std::fwrite(text.data(), 1, text.size(), f.stream()) != text.size())
-      throw Error("cannot write the " + f.what() + " \"" + f.final_path() + "\"");
-  };
-  std::ostringstream t1, t2, t3;
-  write_edi(res, t1);
-  write_tf_csv(res, t2);
-  write_tf_json(res, t3);
-  write(edi, t1.str());
-  write(csv, t2.str());
-  write(json, t3.str());
-  StagedSet set;
-  set.add(csv);
-  set.add(json);
-  set.add(edi);
-  for (const std::string& w : set.publish()) err << "qel_tf: warning: " << w << '\n';
+  res.site = describe_site(src, o, decl);
+  estimate_bands(src, bands, o, remote != nullptr, res, err);
+  note_processing(src, o, remote.get(), res.site);
+  write_result(res, o.base, err);
   out << "qel_tf: " << res.bands.size() << " bands from " << period_text(res.bands.front().band.period_s) << " s to "
       << period_text(res.bands.back().band.period_s) << " s written to " << o.base << ".edi, " << o.base << ".tf.csv and "
       << o.base << ".tf.json\n";
