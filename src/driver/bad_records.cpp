@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/error.hpp"
+#include "common/sample_interval.hpp"
 #include "common/text_reader.hpp"
 
 namespace qv {
@@ -73,26 +74,11 @@ struct TimeScale {
   double per_unit = 1.0;  // time marks per unit: r / dr1
 };
 
-// Marks per unit of the boundaries, r / dr1 in single precision. The
-// sample interval is a single-precision value, so the quotient is rarely
-// the rate it stands for: 1 / 0.002f is 499.99997 and 1 / 0.016f
-// 62.499996, one unit in the last place short, and a boundary on a whole
-// second would then fall one sample early, more the longer the recording.
-// Rates are whole numbers of marks per unit or short binary fractions of
-// them (62.5, 31.25, 7.8125 Hz), so a quotient within 4 units in the last
-// place of one is taken as that number: the coarsest such grid first, from
-// whole numbers down to 1/1024.
-double marks_per_unit(float r, float dr1) {
-  const float f = r / dr1;
-  if (!std::isfinite(f)) return f;
-  const double ulp = static_cast<double>(std::nextafter(std::fabs(f), INFINITY)) - std::fabs(f);
-  for (int k = 0; k <= 10; ++k) {
-    const double q = std::ldexp(1.0, k);
-    const double grid = std::round(static_cast<double>(f) * q) / q;
-    if (std::fabs(grid - f) <= 4.0 * ulp) return grid;
-  }
-  return f;
-}
+// Marks per unit of the boundaries, r / dr1 in single precision, taken as
+// the whole number or short binary fraction it stands for (a boundary on a
+// whole second would otherwise fall one sample early, more the longer the
+// recording).
+double marks_per_unit(float r, float dr1) { return nearest_short_fraction(r / dr1); }
 
 std::int64_t to_mark(double b, const TimeScale& ts, const std::string& path, std::int64_t line) {
   double m = std::trunc(b);

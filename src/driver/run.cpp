@@ -171,7 +171,7 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   ask_position(in.files.sp, *st, con);
 
   cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
-  prepare_run(*st, in.acq.time_int, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
+  prepare_run(*st, StartTime{in.acq.time_int, in.acq.time_int_exact, in.acq.dr}, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
   warn_chirpz_levels(*st, con);
 
   progress_start(st->progress, con.err(), is_terminal(con.err()), st->max_sets);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/program_entry.hpp"
+#include "common/sample_interval.hpp"
 #include "common/text.hpp"
 #include "common/utc_time.hpp"
 #include "output/fc_hash.hpp"
@@ -78,6 +79,11 @@ json prewhitening(const DecSetup& s, int lev) {
   return p;
 }
 
+// Seconds per input sample for the window times: the interval the
+// recording's rate stands for (0.00025 s at 4000 Hz, not the single-precision
+// 0.00025f, which a month from the reference would move window 1 by 64 ms).
+double nominal_interval_s(const Acquisition& acq) { return 1.0 / nominal_rate(acq.dr); }
+
 // The grid time of window N of a level, the instant its coefficients refer
 // to: the phase corrections refer every window to the grid start of its
 // number. The grid window nearest the first sample, number first_window + 1,
@@ -89,7 +95,7 @@ double window_after_reference_s(const RunState& st, const Acquisition& acq, int 
   const double samples = st.grid.first_offset[lev] +
                          static_cast<double>(N - st.grid.first_window[lev] - 1) * static_cast<double>(st.grid.step[lev]) -
                          static_cast<double>(acq.clock.first_index);
-  return acq.clock.start_after_reference_s + samples * static_cast<double>(acq.dr);
+  return acq.clock.start_after_reference_s + samples * nominal_interval_s(acq);
 }
 
 json level(const RunState& st, const Acquisition& acq, int lev) {
@@ -122,7 +128,7 @@ json level(const RunState& st, const Acquisition& acq, int lev) {
   // t(N) = t1 + (N - 1) step: one origin and one step per level, in seconds
   // since 1970, which any reader applies to any window number.
   const double t1 = window_after_reference_s(st, acq, lev, 1);
-  const double step = static_cast<double>(st.grid.step[lev]) * static_cast<double>(acq.dr);
+  const double step = static_cast<double>(st.grid.step[lev]) * nominal_interval_s(acq);
   json w;
   w["rule"] = "unix_s(N) = window1_unix_s + (N - 1) * step_s";
   w["window1_unix_s"] = static_cast<double>(acq.clock.reference_unix_s) + t1;
@@ -184,9 +190,16 @@ std::string run_metadata_json(const RunState& st, const OpenedInput& in, const R
   }
   rec["start_after_reference_s"] = clock.start_after_reference_s;
   // How the run placed the start on its grid: time_int microseconds after
-  // the reference time, input sample start_sample of the grid.
-  rec["run_start_after_reference_us"] = acq.time_int;
+  // the reference time, input sample start_sample of the grid, counted
+  // exactly or as the start has always been reduced (within a tenth of a
+  // sample of the exact count). A remote-reference pairing places window N
+  // of a level at input sample a(N) - run_start_sample after the first
+  // sample, and the first sample exact_start_sample input samples after the
+  // reference time.
+  rec["run_start_after_reference_us"] = st.grid.start.time_int;
   rec["run_start_sample"] = st.grid.start_sample;
+  rec["run_start_exact"] = st.grid.start.exact;
+  rec["exact_start_sample"] = st.grid.start.c_exact;
   m["recording"] = rec;
 
   json channels = json::array();

@@ -128,7 +128,7 @@ void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, Con
   if (p.samples > 0) {
     // Samples are numbered from the first one read (0, or 1 for NIMS
     // recordings), and the start time refers to that first one.
-    const double start = static_cast<double>(acq.time_int) * 1.0e-6;
+    const double start = static_cast<double>(st.grid.start.time_int) * 1.0e-6;  // as the grid counts it
     const double steps = double(p.last_index - p.first_index);
     line += std::string("samples ") + seconds_after_reference(start, st.sp.dt) + " s to " +
             seconds_after_reference(start + steps * double(st.sp.dt), st.sp.dt) + " s after the reference time";

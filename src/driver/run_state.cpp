@@ -73,13 +73,18 @@ void prepare_window_tables(RunState& st) {
 
 }  // namespace
 
-void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir,
+void prepare_run(RunState& st, const StartTime& start, float sampfreq, const std::string& sensor_dir,
                  const std::string& bad_name, Console& con) {
   derive_levels(st);
   allocate_run_arrays(st);
   build_response_table(st.response, st.setup, st.dr, st.sp, st.nch, sensor_dir, con);
+  // The bad-record boundaries count seconds from the reference time too:
+  // they become time marks from the same start as the grid, so a stretch
+  // named in seconds is the stretch the window numbers name.
+  const StartSample settled = settle_start_sample(start, sampfreq);
+  const std::int64_t time_int = settled.time_int;
   bdecsu(bad_name, st.setup.nd, st.dr[1], time_int, st.bad, con);
-  st.grid = align_start_time(st.setup, time_int, sampfreq, con);
+  st.grid = align_start_time(st.setup, settled, sampfreq, con);
   // The residual is counted in input samples; the phase shift wants seconds.
   st.grid_residual_s = st.grid.grid_residual * st.sp.dt;
   prepare_window_tables(st);

@@ -85,11 +85,12 @@ struct RunState {
 // set-up (levels, window lengths, channels, nfmx) with the compile-time
 // limits as maxima, the output store within st.spill_budget; the response table; the bad-record lists; the window grid
 // of every level (start-time report on the error output); the
-// "TIME_INTERVAL (sec)" line; the FFT and taper of every level. time_int is
-// the start of the data in microseconds after the reference time, sampfreq
-// the input rate in hertz, sensor_dir the folder of the instrument response
-// files, bad_name the bad-record file (which need not exist).
-void prepare_run(RunState& st, std::int64_t time_int, float sampfreq, const std::string& sensor_dir,
+// "TIME_INTERVAL (sec)" line; the FFT and taper of every level. start is
+// the start of the data in microseconds after the reference time, as the
+// header reader counted it and exactly (settle_start_sample chooses),
+// sampfreq the input rate in hertz, sensor_dir the folder of the instrument
+// response files, bad_name the bad-record file (which need not exist).
+void prepare_run(RunState& st, const StartTime& start, float sampfreq, const std::string& sensor_dir,
                  const std::string& bad_name, Console& con);
 
 // The window array of the run as the window steps see it.

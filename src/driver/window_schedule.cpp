@@ -94,12 +94,19 @@ bool copy_window(const LevelBuffer& b, int nch_buf, int nch, int p, int len, con
 }  // namespace
 
 GridAlignment align_start_time(DecSetup& s, std::int64_t time_int, float sampfreq, Console& con) {
+  StartSample start;
+  start.time_int = time_int;
+  start.c = described_start_sample(time_int, sampfreq);
+  return align_start_time(s, start, sampfreq, con);
+}
+
+GridAlignment align_start_time(DecSetup& s, const StartSample& start, float sampfreq, Console& con) {
   if (s.nd < 1 || s.nd > ndmx)
     throw Error("window grid: " + std::to_string(s.nd) + " levels; expected 1 to " + std::to_string(ndmx));
   // Start sample: input samples from the time origin to the first sample.
   const float per_microsecond = sampfreq / 1.0e6f;
-  const double c = static_cast<double>(time_int) * static_cast<double>(per_microsecond);
-  con.say_err("start_samp,_int,sampfreq", c, time_int, sampfreq);
+  const double c = start.c;
+  con.say_err("start_samp,_int,sampfreq", c, start.time_int, sampfreq);
   // The header readers take only sample intervals whose rate per microsecond
   // is a normal number; anything else would put the grid anywhere.
   if (!std::isfinite(c) || !std::isnormal(per_microsecond) || per_microsecond < 0.0f)
@@ -108,6 +115,7 @@ GridAlignment align_start_time(DecSetup& s, std::int64_t time_int, float sampfre
 
   GridAlignment g;
   g.start_sample = c;
+  g.start = start;
   std::int64_t prod = 1;  // decfac(1) * ... * decfac(lev): input samples per sample of the level
   for (int lev = 1; lev <= s.nd; ++lev) {
     LevelSetup& ls = s.lev[lev];

@@ -12,6 +12,7 @@
 #include "common/dec_setup.hpp"
 #include "common/limits.hpp"
 #include "common/window_array.hpp"
+#include "driver/start_sample.hpp"
 #include "dsp/decimation.hpp"
 
 namespace qv {
@@ -25,17 +26,23 @@ struct GridAlignment {
   // first_window lies, input samples after the first sample (the exact value
   // that ianchor is rounded from).
   double start_sample = 0;
+  StartSample start;  // how the start sample was counted, and its exact value
   std::array<std::int64_t, ndmx + 1> step{};
   std::array<double, ndmx + 1> first_offset{};
 };
 
-// Start-time alignment, once at set-up. time_int is the start of the data in
-// microseconds from the reference time, sampfreq the input rate in hertz.
+// Start-time alignment, once at set-up, with the described start sample.
+// time_int is the start of the data in microseconds from the reference time,
+// sampfreq the input rate in hertz.
 // Writes "start_samp,_int,sampfreq" with the start sample, time_int and
 // sampfreq on the error output; rebases every level's ianchor to the grid
 // window nearest the first sample (input samples from the first sample) and
 // sets iphase to ianchor modulo decfac(1) * ... * decfac(lev).
 GridAlignment align_start_time(DecSetup& s, std::int64_t time_int, float sampfreq, Console& con);
+
+// The same from a settled start (start_sample.hpp): its microseconds and
+// start sample c are reported and placed on the grid as they are.
+GridAlignment align_start_time(DecSetup& s, const StartSample& start, float sampfreq, Console& con);
 
 // Windows a level can deliver when aw samples of it are available: 0 for a
 // level that is not cut into windows (nfreq <= 0).

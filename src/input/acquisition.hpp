@@ -33,6 +33,7 @@ struct Acquisition {
   float dr = 0;                         // input sample interval, seconds
   float sampfreq = 0;                   // 1/dr, Hz
   std::int64_t time_int = 0;            // start of the data, microseconds after the reference time
+  std::int64_t time_int_exact = 0;      // the same start in exact whole microseconds (time_int for QEL)
   float reference_declination = 0;      // from the recorder's header, 0 when the format has none
   bool input_error = false;             // the header of a binary file could not be read
   std::string error_name;               // file named in the input-error message

@@ -76,6 +76,7 @@ void set_timing(const ClockReset& c, Acquisition& acq) {
   acq.dr = c.dr;
   acq.sampfreq = 1.0f / c.dr;
   acq.time_int = time_int(c.start, c.ref);
+  acq.time_int_exact = exact_time_int(c.start, c.ref);
   set_recording_clock(c.start, c.ref, acq.clock);
 }
 

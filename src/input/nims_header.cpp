@@ -77,6 +77,7 @@ void mk_off(std::FILE* f, const std::string& name, Acquisition& acq, NimsLayout&
   const DateTime start = date_time(w, 7, name, "start");
   const DateTime ref = date_time(w, 13, name, "reference");
   acq.time_int = time_int(start, ref);
+  acq.time_int_exact = exact_time_int(start, ref);
   set_recording_clock(start, ref, acq.clock);
   acq.clock.format = "NIMS binary";
   acq.clock.source = "the NIMS header of " + name;

@@ -240,6 +240,9 @@ void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisit
   acq.time_int = static_cast<std::int64_t>(std::trunc(ss * 1000000.0)) + std::int64_t(jday) * 86400000000LL +
                  std::int64_t(date.hour) * 3600000000LL + std::int64_t(date.minute) * 60000000LL;
   con.say("time_int (us)", acq.time_int);
+  // The recorder's count is already whole microseconds in 64 bits: nothing
+  // of it passes through single precision.
+  acq.time_int_exact = acq.time_int;
   // The day the day number counts from (qel_day_number): 1 January up to
   // 1000 Hz, the first of the previous month (of January itself in January)
   // below 40000 Hz, the start day above.

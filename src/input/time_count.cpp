@@ -1,6 +1,7 @@
 #include "input/time_count.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "common/error.hpp"
@@ -57,6 +58,20 @@ std::int64_t time_int(const DateTime& start, const DateTime& ref) {
   if (!(std::fabs(micro_f) < 9.0e18f))
     throw Error("the start time lies too far from the reference time for a microsecond count");
   return static_cast<std::int64_t>(micro_f);
+}
+
+std::int64_t exact_time_int(const DateTime& start, const DateTime& ref) {
+  const std::int64_t d = day_count(start, ref);
+  const std::int64_t dh = std::int64_t(start[3]) - ref[3];
+  const std::int64_t dm = std::int64_t(start[4]) - ref[4];
+  const std::int64_t ds = std::int64_t(start[5]) - ref[5];
+  // Day, hour, minute and second fields are 32-bit values and the years
+  // 0 to 9999: the second count stays below 2^50.
+  const std::int64_t seconds = ((d * 24 + dh) * 60 + dm) * 60 + ds;
+  constexpr std::int64_t kLimit = INT64_MAX / 1000000;
+  if (seconds > kLimit || seconds < -kLimit)
+    throw Error("the start time lies too far from the reference time for a microsecond count");
+  return seconds * 1000000;
 }
 
 void set_recording_clock(const DateTime& start, const DateTime& ref, RecordingClock& clock) {

@@ -25,6 +25,13 @@ std::int64_t day_count(const DateTime& start, const DateTime& ref);
 // the result moves in steps of 8192 microseconds one day after the reference.
 std::int64_t time_int(const DateTime& start, const DateTime& ref);
 
+// The same start as an exact count of whole microseconds, in 64-bit integers:
+// what the clock fields say, without the single-precision steps. A recording
+// far from its reference (a month at 4000 Hz is 0.13 s, hundreds of samples)
+// needs it to put its windows where another station's windows of the same
+// number lie. Raises an Error when the count leaves the 64-bit range.
+std::int64_t exact_time_int(const DateTime& start, const DateTime& ref);
+
 // The clock of the metadata from the start and reference time as read:
 // seconds since 1970 by the Gregorian calendar, the start exactly.
 void set_recording_clock(const DateTime& start, const DateTime& ref, RecordingClock& clock);

@@ -67,7 +67,7 @@ class BlockLoop : public testing::Test {
     st.sp.dt = 1;
     st.powerline_active = false;  // 1 Hz samples: no powerline to filter
     st.sp.ch[0].scale = st.sp.ch[1].scale = 1;
-    prepare_run(st, 0, 1.0f, "sensors", "none.bad", con);
+    prepare_run(st, StartTime{0, 0, 1.0f}, 1.0f, "sensors", "none.bad", con);
     out.str("");
   }
 

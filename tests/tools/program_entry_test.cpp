@@ -50,6 +50,7 @@ TEST(ProgramEntry, EveryProgramAnswersHelpAndVersionAndRefusesCleanly) {
       {"response_table", "usage: response_table", "-f:missing.asc", "response_table: "},
       {"make_sample_station", "usage: make_sample_station", "", "usage: make_sample_station"},
       {"make_layered_station", "usage: make_layered_station", "--layers '100,1000;x'", "make_layered_station: "},
+      {"start_grid_error", "usage: start_grid_error", "--rate=4000", "start_grid_error: "},
   };
   for (const Program& p : programs) {
     if (!fs::exists(fs::path(QV_BINARY_DIR) / p.name)) {
