@@ -280,9 +280,7 @@ QV_INLINE void first_pass_from_window(int n, bool lone, const float* __restrict 
       if (lone) xi[j] = f8{};
     }
     B{}(xr, xi, yr, yi);
-    f8 wr[ip], wi[ip];
-    load_twiddles<Avx2Lanes, ip>(ido, i, wa, wr, wi);
-    twiddled_outputs<Avx2Lanes, ip>(ido, cr + i, ci + i, yr, yi, wr, wi);
+    table_twiddled_outputs<Avx2Lanes, ip>(ido, cr + i, ci + i, yr, yi, ido, i, wa);
   }
 }
 

@@ -87,6 +87,23 @@ QV_INLINE void twiddled_outputs(idx_t so, float* __restrict c0r, float* __restri
   }
 }
 
+// The same, each twiddle factor loaded from the table (ido cosines, then ido
+// sines, for each j) as its output is made: where they are not kept in
+// registers across k, this leaves the registers to the butterfly.
+template <class L, int IP, class V = typename L::V>
+QV_INLINE void table_twiddled_outputs(idx_t so, float* __restrict c0r, float* __restrict c0i, const V* yr,
+                                      const V* yi, idx_t ido, idx_t i, const float* __restrict wa) {
+  L::store(c0r, yr[0]);
+  L::store(c0i, yi[0]);
+#pragma GCC unroll 8
+  for (int j = 1; j < IP; ++j) {
+    const V wr = L::load(wa + (2 * j - 2) * ido + i);
+    const V wi = L::load(wa + (2 * j - 1) * ido + i);
+    L::store(c0r + j * so, wr * yr[j] + wi * yi[j]);
+    L::store(c0i + j * so, wr * yi[j] - wi * yr[j]);
+  }
+}
+
 // The twiddle factors of output j >= 1 for the width i from i on.
 template <class L, int IP, class V = typename L::V>
 QV_INLINE void load_twiddles(idx_t ido, idx_t i, const float* __restrict wa, V* wr, V* wi) {
@@ -98,11 +115,13 @@ QV_INLINE void load_twiddles(idx_t ido, idx_t i, const float* __restrict wa, V* 
 }
 
 // Butterflies (i, k) from (i0, k0) to (i0 + width, k0): inputs j at
-// a + i + ido (j + ip k), outputs twiddled to c + i + ido k + j so.
+// a + i + ido (j + ip k), outputs twiddled to c + i + ido k + j so, by the
+// twiddle factors (wr, wi) kept in registers or, where wr is null, by those
+// of the table wa.
 template <class L, class B, class V = typename L::V>
 QV_INLINE void twiddled_group(idx_t ido, idx_t so, idx_t i, idx_t k, const float* __restrict ar,
                               const float* __restrict ai, float* __restrict cr, float* __restrict ci, const V* wr,
-                              const V* wi) {
+                              const V* wi, const float* __restrict wa) {
   constexpr int ip = B::ip;
   const float* a0r = ar + ip * ido * k + i;
   const float* a0i = ai + ip * ido * k + i;
@@ -113,7 +132,11 @@ QV_INLINE void twiddled_group(idx_t ido, idx_t so, idx_t i, idx_t k, const float
     xi[j] = L::load(a0i + j * ido);
   }
   B{}(xr, xi, yr, yi);
-  twiddled_outputs<L, ip>(so, cr + ido * k + i, ci + ido * k + i, yr, yi, wr, wi);
+  if (wr) {
+    twiddled_outputs<L, ip>(so, cr + ido * k + i, ci + ido * k + i, yr, yi, wr, wi);
+  } else {
+    table_twiddled_outputs<L, ip>(so, cr + ido * k + i, ci + ido * k + i, yr, yi, ido, i, wa);
+  }
 }
 
 // The butterflies of a pass of radix B::ip (see the layout in
@@ -150,14 +173,14 @@ QV_INLINE void pass_groups(idx_t ido, idx_t l1, const float* __restrict ar, cons
   } else {
     L::template short_ido_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done);
     if (ido - i_done < W) return;
-    if (ip * so <= L::twiddles_kept_max) {
+    if (L::twiddles_kept_max > 0 && ip * so <= L::twiddles_kept_max) {
       // While the arrays stay in the first-level cache the twiddle factors
       // of a group of i are kept for every k.
       for (idx_t i0 = i_done; i0 < ido; i0 += W) {
         const idx_t i = last_group<W>(i0, ido);
         V wr[ip], wi[ip];
         load_twiddles<L, ip>(ido, i, wa, wr, wi);
-        for (idx_t k = k_done; k < l1; ++k) twiddled_group<L, B>(ido, so, i, k, ar, ai, cr, ci, wr, wi);
+        for (idx_t k = k_done; k < l1; ++k) twiddled_group<L, B>(ido, so, i, k, ar, ai, cr, ci, wr, wi, wa);
       }
     } else {
       // Longer arrays are swept k after k, in storage order.
@@ -165,9 +188,8 @@ QV_INLINE void pass_groups(idx_t ido, idx_t l1, const float* __restrict ar, cons
 #pragma GCC ivdep
         for (idx_t i0 = i_done; i0 < ido; i0 += W) {
           const idx_t i = last_group<W>(i0, ido);
-          V wr[ip], wi[ip];
-          load_twiddles<L, ip>(ido, i, wa, wr, wi);
-          twiddled_group<L, B>(ido, so, i, k, ar, ai, cr, ci, wr, wi);
+          const V* from_table = nullptr;
+          twiddled_group<L, B>(ido, so, i, k, ar, ai, cr, ci, from_table, from_table, wa);
         }
       }
     }
