@@ -122,6 +122,7 @@ TextReader& TextReader::operator=(TextReader&& o) noexcept {
   beg_ = o.beg_;
   end_ = o.end_;
   buf_offset_ = o.buf_offset_;
+  size_ = o.size_;
   eof_ = o.eof_;
   line_no_ = o.line_no_;
   std::memcpy(starts_, o.starts_, sizeof starts_);
@@ -146,6 +147,8 @@ bool TextReader::open(const std::string& path) {
     throw Error(msg);
   }
   in_memory_ = false;
+  const auto bytes = std::filesystem::file_size(path, ec);
+  size_ = ec ? 0 : std::int64_t(bytes);
   reserve(kFirstBuffer, 0);
   buf_size_ = std::min(buf_capacity_, kBufferSize);
   seek_to(0, 0);
@@ -159,6 +162,7 @@ void TextReader::open_text(std::string name, std::string content) {
   reserve(content.size(), 0);
   if (!content.empty()) std::memcpy(buf_.get(), content.data(), content.size());
   buf_size_ = content.size();
+  size_ = std::int64_t(content.size());
   seek_to(0, 0);
 }
 

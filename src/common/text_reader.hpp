@@ -101,6 +101,10 @@ class TextReader {
 
   // Number (1-based) of the line last read; 0 before the first line.
   std::int64_t line_number() const { return line_no_; }
+  // Bytes of the source before the next unread one, and the size of the
+  // source as it was opened (0 when it could not be told).
+  std::int64_t offset() const { return buf_offset_ + std::int64_t(beg_); }
+  std::int64_t size() const { return size_; }
 
   // Next line without its end-of-line characters; false at the end of the
   // file. The view stays valid until the next call on this reader. A line
@@ -146,6 +150,7 @@ class TextReader {
   std::size_t buf_size_ = 0;       // bytes of buf_ the current source may use
   std::size_t beg_ = 0, end_ = 0;  // unread bytes are buf_[beg_, end_)
   std::int64_t buf_offset_ = 0;    // file offset of buf_[0]
+  std::int64_t size_ = 0;          // bytes of the file or text
   bool eof_ = false;
   std::int64_t line_no_ = 0;  // a recording at 1000 Hz passes 2^31 lines in 25 days
   static constexpr int kKeep = 16;  // line starts kept for back_lines

@@ -168,7 +168,7 @@ LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con) {
     decimation_setup(st.cascade, st.setup, blk.index[0]);
     for (;;) {
       decimate_block(st.cascade, st.setup, blk, real);
-      progress_block(st.progress, blk, st.nsets);
+      progress_block(st.progress, blk, st.nsets, reader.read_extent());
       for (int lev = 1; lev <= st.setup.nd; ++lev) {
         const LevelSetup& ls = st.setup.lev[lev];
         if (ls.nfreq < 1) continue;

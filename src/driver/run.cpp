@@ -7,13 +7,9 @@
 #include <memory>
 #include <new>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <pmmintrin.h>
-#include <xmmintrin.h>
-#endif
-
 #include "calibration/system_parameters.hpp"
 #include "common/error.hpp"
+#include "common/flush_to_zero.hpp"
 #include "common/text_reader.hpp"
 #include "common/utc_time.hpp"
 #include "driver/block_loop.hpp"
@@ -30,15 +26,6 @@
 namespace qv {
 
 namespace {
-
-// Denormal results and operands are flushed to zero: the recursions of the
-// processing must not slow down by orders of magnitude on tiny values.
-void flush_denormals() {
-#if defined(__x86_64__) || defined(__i386__)
-  _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON);
-  _MM_SET_DENORMALS_ZERO_MODE(_MM_DENORMALS_ZERO_ON);
-#endif
-}
 
 // Wall clock with a counter in units of 0.1 ms (rate 10000 per second).
 constexpr std::int64_t kClockRate = 10000;
@@ -140,7 +127,9 @@ int run_main(const std::vector<std::string>& args, Console& con) {
 }
 
 int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_budget) {
-  flush_denormals();
+  // Denormals flushed to zero for this run on this thread only; the caller's
+  // mode comes back when the run returns or throws.
+  const FlushToZeroScope flush_to_zero;
   const std::int64_t start = clock_count();
   con.say(start, kClockRate);
   write_banner(con);

@@ -1,4 +1,8 @@
 // The AVX2 build of the window transform: explicit vectors of eight floats.
+// The loops of the passes are those of fft_passes.hpp on the lanes below;
+// this file holds what is particular to eight floats: the transpositions
+// that turn the inputs of eight butterflies round, the layouts of the short
+// passes, and the window rows taken and written eight at a time.
 // Only this function is compiled for AVX2, with the whole transform inlined
 // into it; the rest of the program keeps to the baseline instruction set and
 // runs on processors without AVX2. Every lane does the same single-precision
@@ -13,6 +17,7 @@
 #include <utility>
 
 #include "common/limits.hpp"
+#include "dsp/fft_passes.hpp"
 #include "dsp/fft_transform.hpp"
 
 namespace qv {
@@ -52,19 +57,6 @@ template <int P0, int P1, int P2, int P3>
 QV_INLINE f8 permute(f8 a) {
   return __builtin_shufflevector(a, a, P0, P1, P2, P3, P0 + 4, P1 + 4, P2 + 4, P3 + 4);
 }
-
-// Start of the group of `width` items from `first` on, out of `count`
-// (count >= width): the last group is moved back so that it ends with the
-// last item and overlaps the one before it. The overlapped items are simply
-// computed twice from the same inputs, which gives the same values, so no
-// loop needs a one-at-a-time tail.
-QV_INLINE idx_t last_group(idx_t first, idx_t count, idx_t width) {
-  return first + width <= count ? first : count - width;
-}
-
-// Longest sequence (n, complex values) for which a pass keeps the twiddle
-// factors of eight i in registers for all k.
-constexpr idx_t twiddles_kept_max = 4096;
 
 // Eight butterflies of an odd radix IP with ido = 1 take their inputs from
 // 8 * IP consecutive floats, input j of butterfly kk at IP * kk + j. These
@@ -112,83 +104,60 @@ QV_INLINE void quad_inputs(const float* x, f8* v) {
   v[3] = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
 }
 
-// Eight neighbouring butterflies side by side: inputs j at a + j ido, outputs
-// j at c + j so, outputs j >= 1 times the conjugate twiddle factors
-// (wr[j], wi[j]).
-template <class B>
-QV_INLINE void twiddled_butterflies(idx_t ido, idx_t so, const float* __restrict a0r, const float* __restrict a0i,
-                                    float* __restrict c0r, float* __restrict c0i, const f8* wr, const f8* wi) {
-  constexpr int ip = B::ip;
-  f8 xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-  for (int j = 0; j < ip; ++j) {
-    xr[j] = load8(a0r + j * ido);
-    xi[j] = load8(a0i + j * ido);
-  }
-  B{}(xr, xi, yr, yi);
-  store8(c0r, yr[0]);
-  store8(c0i, yi[0]);
-#pragma GCC unroll 8
-  for (int j = 1; j < ip; ++j) {
-    store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
-    store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
-  }
-}
+// The lanes of this build: eight floats, one AVX register. Besides the
+// loops of fft_passes.hpp, the short passes get layouts of their own.
+struct Avx2Lanes {
+  using V = f8;
+  static constexpr int width = 8;
+  // 4096 complex values: the inputs, outputs and twiddle factors of a pass
+  // still fit the first-level cache.
+  static constexpr idx_t twiddles_kept_max = 4096;
+  QV_INLINE static V load(const float* p) { return load8(p); }
+  QV_INLINE static void store(float* p, V v) { store8(p, v); }
 
-// Butterflies of a pass of radix B::ip eight at a time: neighbouring i where
-// ido >= 8, else neighbouring k (ido = 1), two k of four i (ido = 4) or
-// successive outputs (ido = 3, 5). Sets k_done or i_done to what is left for
-// one at a time: only passes with fewer butterflies than a vector holds, or
-// another short ido.
-template <class B, int IDO>
-QV_INLINE void vector_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
-                             float* __restrict cr, float* __restrict ci, const float* __restrict wa, idx_t& k_done,
-                             idx_t& i_done) {
-  constexpr int ip = B::ip;
-  const idx_t so = ido * l1;  // distance between the output blocks of j and j + 1
-  if (IDO == 1 && ip % 2 == 1) {
-    // Odd radix: the butterfly inputs of one k lie side by side, ip apart
-    // from those of the next k; eight k at a time are turned round in
-    // registers.
-    for (idx_t k0 = 0; l1 >= 8 && k0 < l1; k0 += 8) {
-      const idx_t k = last_group(k0, l1, 8);
-      f8 xr[ip], xi[ip], yr[ip], yi[ip];
-      odd_inputs<ip>(ar + ip * k, xr, std::make_integer_sequence<int, ip>{});
-      odd_inputs<ip>(ai + ip * k, xi, std::make_integer_sequence<int, ip>{});
-      B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        store8(cr + k + j * so, yr[j]);
-        store8(ci + k + j * so, yi[j]);
-      }
+  // Odd radix and radix 4 (radix 2 with ido = 1 is only the whole of a
+  // transform of length 2).
+  template <int IP>
+  static constexpr bool gathers_k = IP % 2 == 1 || IP == 4;
+  template <int IP>
+  QV_INLINE static void k_inputs(const float* x, V* v) {
+    if constexpr (IP == 4) {
+      quad_inputs(x, v);
+    } else {
+      odd_inputs<IP>(x, v, std::make_integer_sequence<int, IP>{});
     }
-    if (l1 >= 8) k_done = l1;
-  } else if (IDO == 1 && ip == 4) {
-    // The same for radix 4: a transposition of 4 x 8 floats.
-    for (idx_t k0 = 0; l1 >= 8 && k0 < l1; k0 += 8) {
-      const idx_t k = last_group(k0, l1, 8);
-      f8 xr[4], xi[4], yr[4], yi[4];
-      quad_inputs(ar + 4 * k, xr);
-      quad_inputs(ai + 4 * k, xi);
-      B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-      for (int j = 0; j < 4; ++j) {
-        store8(cr + k + j * so, yr[j]);
-        store8(ci + k + j * so, yi[j]);
-      }
+  }
+
+  // ido = 4: two k of four i each; ido = 3, 5: successive outputs.
+  template <class B, int IDO>
+  QV_INLINE static void short_ido_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
+                                         float* __restrict cr, float* __restrict ci, const float* __restrict wa,
+                                         idx_t& k_done) {
+    if constexpr (IDO == 4) {
+      four_i_groups<B>(l1, ar, ai, cr, ci, wa, k_done);
+    } else if constexpr (IDO == 3 || IDO == 5) {
+      output_order_groups<B, IDO>(ido * l1, l1, ar, ai, cr, ci, wa, k_done);
     }
-    if (l1 >= 8) k_done = l1;
-  } else if (IDO == 4) {
-    // Four i of k in the lower half, of k + 1 in the upper half; the outputs
-    // of k and k + 1 are neighbours.
+  }
+
+ private:
+  // Four i of k in the lower half, of k + 1 in the upper half; the outputs
+  // of k and k + 1 are neighbours.
+  template <class B>
+  QV_INLINE static void four_i_groups(idx_t l1, const float* __restrict ar, const float* __restrict ai,
+                                      float* __restrict cr, float* __restrict ci, const float* __restrict wa,
+                                      idx_t& k_done) {
+    constexpr int ip = B::ip;
+    if (l1 < 2) return;
+    const idx_t so = 4 * l1;
     f8 wr[ip], wi[ip];
 #pragma GCC unroll 8
     for (int j = 1; j < ip; ++j) {
       wr[j] = join(load4(wa + (2 * j - 2) * 4), load4(wa + (2 * j - 2) * 4));
       wi[j] = join(load4(wa + (2 * j - 1) * 4), load4(wa + (2 * j - 1) * 4));
     }
-    for (idx_t k0 = 0; l1 >= 2 && k0 < l1; k0 += 2) {
-      const idx_t k = last_group(k0, l1, 2);
+    for (idx_t k0 = 0; k0 < l1; k0 += 2) {
+      const idx_t k = last_group<2>(k0, l1);
       const float* a0r = ar + ip * 4 * k;
       const float* a0i = ai + ip * 4 * k;
       f8 xr[ip], xi[ip], yr[ip], yi[ip];
@@ -198,27 +167,26 @@ QV_INLINE void vector_groups(idx_t ido, idx_t l1, const float* __restrict ar, co
         xi[j] = join(load4(a0i + 4 * j), load4(a0i + 4 * j + 4 * ip));
       }
       B{}(xr, xi, yr, yi);
-      float* c0r = cr + 4 * k;
-      float* c0i = ci + 4 * k;
-      store8(c0r, yr[0]);
-      store8(c0i, yi[0]);
-#pragma GCC unroll 8
-      for (int j = 1; j < ip; ++j) {
-        store8(c0r + j * so, wr[j] * yr[j] + wi[j] * yi[j]);
-        store8(c0i + j * so, wr[j] * yi[j] - wi[j] * yr[j]);
-      }
+      twiddled_outputs<Avx2Lanes, ip>(so, cr + 4 * k, ci + 4 * k, yr, yi, wr, wi);
     }
-    if (l1 >= 2) k_done = l1;
-  } else if (IDO == 3 || IDO == 5) {
-    // Short odd ido: the butterflies are taken in the order of their outputs,
-    // m = i + ido k, eight at a time; the outputs of one j are neighbours.
-    // The eight lanes belong to up to T successive k, and the inputs of
-    // each k are a run of neighbours, so an input vector is blended from
-    // one load per k. The twiddle factors repeat with period ido and are
-    // laid out repeatedly so that those of any eight lanes are one load.
-    constexpr int D = IDO == 3 ? 3 : 5;  // ido (the branch is built for every IDO)
+    k_done = l1;
+  }
+
+  // Short odd ido D: the butterflies are taken in the order of their
+  // outputs, m = i + D k, eight at a time; the outputs of one j are
+  // neighbours. The eight lanes belong to up to T successive k, and the
+  // inputs of each k are a run of neighbours, so an input vector is blended
+  // from one load per k. The twiddle factors repeat with period D and are
+  // laid out repeatedly so that those of any eight lanes are one load.
+  template <class B, int D>
+  QV_INLINE static void output_order_groups(idx_t so, idx_t l1, const float* __restrict ar,
+                                            const float* __restrict ai, float* __restrict cr,
+                                            float* __restrict ci, const float* __restrict wa, idx_t& k_done) {
+    constexpr int ip = B::ip;
     constexpr int T = (D + 6) / D + 1;
-    // k - k0 of lane m - m0 for m0 % ido = r: group[r + lane].
+    const idx_t nm = D * l1;  // = so
+    if (nm < 8) return;
+    // k - k0 of lane m - m0 for m0 % D = r: group[r + lane].
     static constexpr std::array<int, 8 + D> group = [] {
       std::array<int, 8 + D> g{};
       for (int q = 0; q < 8 + D; ++q) g[q] = q / D;
@@ -233,9 +201,8 @@ QV_INLINE void vector_groups(idx_t ido, idx_t l1, const float* __restrict ar, co
         std::memcpy(wext[j][1] + q, wa + (2 * j - 1) * D, len);
       }
     }
-    const idx_t nm = D * idx_t(l1);
-    for (idx_t mb = 0; nm >= 8 && mb < nm; mb += 8) {
-      const idx_t m0 = last_group(mb, nm, 8);
+    for (idx_t mb = 0; mb < nm; mb += 8) {
+      const idx_t m0 = last_group<8>(mb, nm);
       const idx_t k0 = m0 / D;
       const int r = int(m0 % D);
       i8 g;
@@ -257,40 +224,17 @@ QV_INLINE void vector_groups(idx_t ido, idx_t l1, const float* __restrict ar, co
         xi[j] = vi;
       }
       B{}(xr, xi, yr, yi);
-      store8(cr + m0, yr[0]);
-      store8(ci + m0, yi[0]);
+      f8 wr[ip], wi[ip];
 #pragma GCC unroll 8
       for (int j = 1; j < ip; ++j) {
-        const f8 wr = load8(wext[j][0] + r), wi = load8(wext[j][1] + r);
-        store8(cr + m0 + j * so, wr * yr[j] + wi * yi[j]);
-        store8(ci + m0 + j * so, wr * yi[j] - wi * yr[j]);
+        wr[j] = load8(wext[j][0] + r);
+        wi[j] = load8(wext[j][1] + r);
       }
+      twiddled_outputs<Avx2Lanes, ip>(so, cr + m0, ci + m0, yr, yi, wr, wi);
     }
-    if (nm >= 8) k_done = l1;
-  } else if (IDO == 0 && ido >= 8) {
-    // Eight neighbouring i. While the arrays stay in the first-level cache
-    // the twiddle factors of an i are kept for every k; longer arrays are
-    // swept k after k, in storage order.
-    const bool small = ip * so <= twiddles_kept_max;
-    const idx_t nk = small ? l1 : 1;
-    for (idx_t kb = 0; kb < l1; kb += nk) {
-      for (idx_t i0 = 0; i0 < ido; i0 += 8) {
-        const idx_t i = last_group(i0, ido, 8);
-        f8 wr[ip], wi[ip];
-#pragma GCC unroll 8
-        for (int j = 1; j < ip; ++j) {
-          wr[j] = load8(wa + (2 * j - 2) * ido + i);
-          wi[j] = load8(wa + (2 * j - 1) * ido + i);
-        }
-        for (idx_t k = kb; k < kb + nk; ++k) {
-          twiddled_butterflies<B>(ido, so, ar + ip * ido * k + i, ai + ip * ido * k + i, cr + ido * k + i,
-                                  ci + ido * k + i, wr, wi);
-        }
-      }
-    }
-    i_done = ido;
+    k_done = l1;
   }
-}
+};
 
 // Floats 4q..4q+3 of the four window rows from x on in the lower half, of the
 // next four rows in the upper half.
@@ -328,7 +272,7 @@ QV_INLINE void first_pass_from_window(int n, bool lone, const float* __restrict 
   constexpr int ip = B::ip;
   const idx_t ido = n / ip;
   for (idx_t i0 = 0; i0 < ido; i0 += 8) {
-    const idx_t i = last_group(i0, ido, 8);
+    const idx_t i = last_group<8>(i0, ido);
     f8 xr[ip], xi[ip], yr[ip], yi[ip];
 #pragma GCC unroll 8
     for (int j = 0; j < ip; ++j) {
@@ -336,15 +280,7 @@ QV_INLINE void first_pass_from_window(int n, bool lone, const float* __restrict 
       if (lone) xi[j] = f8{};
     }
     B{}(xr, xi, yr, yi);
-    store8(cr + i, yr[0]);
-    store8(ci + i, yi[0]);
-#pragma GCC unroll 8
-    for (int j = 1; j < ip; ++j) {
-      const f8 wr = load8(wa + (2 * j - 2) * ido + i);
-      const f8 wi = load8(wa + (2 * j - 1) * ido + i);
-      store8(cr + i + j * ido, wr * yr[j] + wi * yi[j]);
-      store8(ci + i + j * ido, wr * yi[j] - wi * yr[j]);
-    }
+    table_twiddled_outputs<Avx2Lanes, ip>(ido, cr + i, ci + i, yr, yi, ido, i, wa);
   }
 }
 
@@ -364,7 +300,7 @@ template <int NP>
 QV_INLINE idx_t load_rows_by_eight(int n, const float* __restrict window, bool lone, float* const (&zr)[3],
                                    float* const (&zi)[3]) {
   for (idx_t t0 = 0; n >= 8 && t0 < n; t0 += 8) {
-    const idx_t t = last_group(t0, n, 8);
+    const idx_t t = last_group<8>(t0, n);
     const float* x = window + wld * t;
     f8 re, im;
     pair_rows<0>(x, re, im);
@@ -404,7 +340,7 @@ QV_INLINE int store_rows(int n, int nch, const float* const (&fr)[3], const floa
   const bool lone = nch % 2 == 1;
   const int nhalf = n / 2;
   for (int kb = 1; nhalf >= 8 && kb <= nhalf; kb += 8) {
-    const int k = 1 + int(last_group(kb - 1, nhalf, 8));
+    const int k = 1 + int(last_group<8>(kb - 1, nhalf));
     // Real and imaginary parts of channels 2p and 2p + 1, frequencies k..k+7.
     f8 re[6], im[6];
     for (int p = 0; p < 3; ++p) {
@@ -474,12 +410,7 @@ QV_INLINE int store_rows_of_channels(int n, int nch, const float* const (&fr)[3]
 
 // What the AVX2 build does in groups of eight, for transform_window.
 struct Avx2Build {
-  template <class B, int IDO>
-  QV_INLINE static void butterfly_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
-                                         float* __restrict cr, float* __restrict ci, const float* __restrict wa,
-                                         idx_t& k_done, idx_t& i_done) {
-    vector_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done, i_done);
-  }
+  using Lanes = Avx2Lanes;
 
   template <int NP>
   QV_INLINE static idx_t load_row_groups(int n, const float* __restrict window, bool lone, float* const (&zr)[3],

@@ -1,7 +1,7 @@
 // Internal to the FFT: the butterflies of both builds. Radix 2, 3, 4 and 5 as
-// templates over the value (one float or a vector of them), a pass of them
-// one at a time, and the pass of a general odd radix. Always inlined, with
-// internal linkage, for the reason given in fft_transform.hpp.
+// templates over the value (one float or a vector of them; their passes are
+// in fft_passes.hpp), and the pass of a general odd radix. Always inlined,
+// with internal linkage, for the reason given in fft_transform.hpp.
 #pragma once
 
 #include "dsp/fft_builds.hpp"
@@ -110,51 +110,6 @@ struct Radix5 {
     yi[1] = ci2 + cr5;
   }
 };
-
-// Butterflies (i, k) for i in [i0, i1), k in [k0, k1) one at a time.
-// IDO > 0 fixes ido at compile time, so that the short inner loops of the
-// last passes are laid out in full and can be vectorised by the compiler.
-template <class B, int IDO>
-QV_INLINE void scalar_butterflies(idx_t ido_rt, idx_t l1, idx_t i0, idx_t i1, idx_t k0, idx_t k1,
-                                  const float* __restrict ar, const float* __restrict ai, float* __restrict cr,
-                                  float* __restrict ci, const float* __restrict wa) {
-  constexpr int ip = B::ip;
-  const idx_t ido = IDO > 0 ? IDO : ido_rt;
-  const idx_t so = ido * l1;
-  for (idx_t k = k0; k < k1; ++k) {
-    const float* a0r = ar + ip * ido * k;
-    const float* a0i = ai + ip * ido * k;
-    float* c0r = cr + ido * k;
-    float* c0i = ci + ido * k;
-#pragma GCC ivdep
-    for (idx_t i = i0; i < i1; ++i) {
-      float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        xr[j] = a0r[i + j * ido];
-        xi[j] = a0i[i + j * ido];
-      }
-      B{}(xr, xi, yr, yi);
-      c0r[i] = yr[0];
-      c0i[i] = yi[0];
-      if (ido == 1) {
-#pragma GCC unroll 8
-        for (int j = 1; j < ip; ++j) {
-          c0r[i + j * so] = yr[j];
-          c0i[i + j * so] = yi[j];
-        }
-        continue;
-      }
-#pragma GCC unroll 8
-      for (int j = 1; j < ip; ++j) {
-        const float wr = wa[(2 * j - 2) * ido + i];
-        const float wi = wa[(2 * j - 1) * ido + i];
-        c0r[i + j * so] = wr * yr[j] + wi * yi[j];
-        c0i[i + j * so] = wr * yi[j] - wi * yr[j];
-      }
-    }
-  }
-}
 
 // General odd radix ip (a prime of 7 or more). With S_j = x_j + x_(ip-j) and
 // D_j = x_j - x_(ip-j), output l is X_l = x_0 + sum_j cos(2 pi l j / ip) S_j

@@ -9,62 +9,6 @@ namespace qv {
 // Internal linkage throughout (see fft_builds.hpp).
 namespace {
 
-// Butterflies of a pass of radix B::ip in groups, with plain loops for the
-// compiler to vectorise: with ido = 1 the butterflies of successive k go side
-// by side; for an odd radix, whose inputs the vector loads cannot follow,
-// blocks of k are first turned round in a small buffer.
-template <class B, int IDO>
-QV_INLINE void plain_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
-                            float* __restrict cr, float* __restrict ci, idx_t& k_done) {
-  constexpr int ip = B::ip;
-  const idx_t so = ido * l1;
-  if (IDO == 1 && ip % 2 == 1) {
-    constexpr int blk = 16;
-    for (; k_done + blk <= l1; k_done += blk) {
-      float tr[ip][blk], ti[ip][blk];
-      for (int kk = 0; kk < blk; ++kk) {
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          tr[j][kk] = ar[ip * (k_done + kk) + j];
-          ti[j][kk] = ai[ip * (k_done + kk) + j];
-        }
-      }
-#pragma GCC ivdep
-      for (int kk = 0; kk < blk; ++kk) {
-        float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          xr[j] = tr[j][kk];
-          xi[j] = ti[j][kk];
-        }
-        B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-        for (int j = 0; j < ip; ++j) {
-          cr[k_done + kk + j * so] = yr[j];
-          ci[k_done + kk + j * so] = yi[j];
-        }
-      }
-    }
-  } else if (IDO == 1) {
-#pragma GCC ivdep
-    for (idx_t k = 0; k < l1; ++k) {
-      float xr[ip], xi[ip], yr[ip], yi[ip];
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        xr[j] = ar[ip * k + j];
-        xi[j] = ai[ip * k + j];
-      }
-      B{}(xr, xi, yr, yi);
-#pragma GCC unroll 8
-      for (int j = 0; j < ip; ++j) {
-        cr[k + j * so] = yr[j];
-        ci[k + j * so] = yi[j];
-      }
-    }
-    k_done = l1;
-  }
-}
-
 #if QV_SIMD
 // Four rows at a time, pair after pair: the two samples of a pair are
 // fetched as one 64-bit unit, and four rows are then split into real and
@@ -94,12 +38,7 @@ QV_INLINE idx_t load_rows_by_four(int, const float*, bool, float* const (&)[3], 
 
 // What the portable build does in groups, for transform_window.
 struct PortableBuild {
-  template <class B, int IDO>
-  QV_INLINE static void butterfly_groups(idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
-                                         float* __restrict cr, float* __restrict ci, const float* /*wa*/,
-                                         idx_t& k_done, idx_t& /*i_done*/) {
-    plain_groups<B, IDO>(ido, l1, ar, ai, cr, ci, k_done);
-  }
+  using Lanes = ScalarLanes;
 
   template <int NP>
   QV_INLINE static idx_t load_row_groups(int n, const float* __restrict window, bool lone, float* const (&zr)[3],

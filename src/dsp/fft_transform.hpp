@@ -6,9 +6,7 @@
 //
 // A build type says, in always-inlined static members, what the build does
 // in groups; the rest is done here one at a time:
-//   butterfly_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done, i_done):
-//     butterflies of a pass of radix B::ip (see radix_pass), setting k_done
-//     or i_done to what it leaves;
+//   Lanes: the lane type the passes of radix 2 to 5 run on (fft_passes.hpp);
 //   load_row_groups<NP>(n, window, lone, zr, zi): window rows 0..t-1 into the
 //     NP pairs (see load_rows), returning t;
 //   store_row_groups(n, nch, fr, fi, window): the coefficients of k < k0 of
@@ -18,7 +16,7 @@
 //     does for a first pass of radix ip0, and first_pass(n, ip0, p, lone,
 //     window, cr, ci, wa) makes it for pair p into (cr, ci).
 //
-// Everything here and in fft_butterflies.hpp is inlined into the entry
+// Everything here, in fft_passes.hpp and in fft_butterflies.hpp is inlined into the entry
 // function of each build and has internal linkage, so that each build uses
 // its own instruction set throughout and the linker cannot swap code of one
 // build into another. No build fuses multiplications with additions, and
@@ -38,6 +36,7 @@
 #include "dsp/fft.hpp"
 #include "dsp/fft_builds.hpp"
 #include "dsp/fft_butterflies.hpp"
+#include "dsp/fft_passes.hpp"
 
 namespace qv {
 namespace {
@@ -75,32 +74,6 @@ QV_INLINE void store_units(float* p0, float* p1, f4 v) {
 #define QV_SIMD 0
 #endif
 
-// One pass of radix B::ip. IDO > 0 fixes ido at compile time for the short
-// last passes; IDO = 0 takes it from ido_rt. The build does what butterflies
-// it can in groups, the rest go one at a time.
-template <class B, int IDO, class Build>
-QV_INLINE void radix_pass(int ido_rt, int l1, const float* __restrict ar, const float* __restrict ai,
-                          float* __restrict cr, float* __restrict ci, const float* __restrict wa) {
-  const idx_t ido = IDO > 0 ? IDO : ido_rt;
-  idx_t k_done = 0;  // butterflies with k < k_done are done (all i), or
-  idx_t i_done = 0;  // those with i < i_done (all k); never both
-  Build::template butterfly_groups<B, IDO>(ido, l1, ar, ai, cr, ci, wa, k_done, i_done);
-  // The rest: either i from i_done for all k, or k from k_done for all i.
-  scalar_butterflies<B, IDO>(ido, l1, i_done, ido, k_done, l1, ar, ai, cr, ci, wa);
-}
-
-template <class B, class Build>
-QV_INLINE void radix_dispatch(int ido, int l1, const float* ar, const float* ai, float* cr, float* ci,
-                              const float* wa) {
-  switch (ido) {
-    case 1: radix_pass<B, 1, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 3: radix_pass<B, 3, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 4: radix_pass<B, 4, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-    case 5: radix_pass<B, 5, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-    default: radix_pass<B, 0, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-  }
-}
-
 // Complex forward transform of the split sequence (zr, zi) of n values from
 // pass `first` on, using (sr, si) as the second array of the passes. Returns
 // the arrays holding the result, which may be either pair.
@@ -124,10 +97,10 @@ QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<
     const int ido = n / l2;
     bool swap = true;
     switch (ip) {
-      case 4: radix_dispatch<Radix4, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 2: radix_dispatch<Radix2, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 3: radix_dispatch<Radix3, Build>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 5: radix_dispatch<Radix5, Build>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 4: radix_dispatch<typename Build::Lanes, Radix4>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 2: radix_dispatch<typename Build::Lanes, Radix2>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 3: radix_dispatch<typename Build::Lanes, Radix3>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 5: radix_dispatch<typename Build::Lanes, Radix5>(ido, l1, ar, ai, cr, ci, wa); break;
       default: swap = passg(ip, ido, l1, ar, ai, cr, ci, wa); break;
     }
     if (swap) {

@@ -57,6 +57,7 @@ class AsciiBlockReader final : public BlockReader {
   int read_block(SampleBlock& blk, int nch) override;
   bool real_samples() const override { return real_; }
   bool last_block_has_data() const override { return true; }
+  ReadExtent read_extent() const override { return {data_.offset(), data_.size()}; }
 
  private:
   int rdblkASCIIreal(SampleBlock& blk, int nch);

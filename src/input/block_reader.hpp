@@ -3,9 +3,18 @@
 // same for all formats (and can be driven by a scripted reader in tests).
 #pragma once
 
+#include <cstdint>
+
 #include "common/sample_block.hpp"
 
 namespace qv {
+
+// How much of the recording a reader has read, in a unit of its own (bytes,
+// words): done of whole; whole = 0 when the length is not known.
+struct ReadExtent {
+  std::int64_t done = 0;
+  std::int64_t whole = 0;
+};
 
 // Block statuses (ierr) as the driver sees them.
 enum : int {
@@ -27,6 +36,9 @@ class BlockReader {
   // and still holds samples that must be processed. The binary QEL reader ends
   // with an empty block instead.
   virtual bool last_block_has_data() const = 0;
+  // How far through the recording the reads have come, for the progress
+  // line; cheap enough to ask after every block.
+  virtual ReadExtent read_extent() const { return {}; }
 };
 
 }  // namespace qv

@@ -30,6 +30,8 @@ class NimsBlockReader final : public BlockReader {
   int read_block(SampleBlock& blk, int nch) override;
   bool real_samples() const override { return false; }
   bool last_block_has_data() const override { return true; }
+  // Words read, of the whole words in the file.
+  ReadExtent read_extent() const override { return {layout_.irec * layout_.irecl, layout_.file_words}; }
 
  private:
   int read_words(SampleBlock& blk);

@@ -20,6 +20,7 @@ QelBlockReader::QelBlockReader(std::FILE* f, std::string name, const QelLayout& 
       name_(std::move(name)),
       layout_(layout),
       con_(con),
+      file_bytes_(file_size(f, name_)),
       block_bytes_(std::int64_t(layout.nch) * qel::bytes_per_sample * qel::scans_per_block),
       blocks_per_packet_(std::int64_t(layout.nbytes_data) / block_bytes_),
       blocks_per_run_(std::clamp<std::int64_t>(kRunBytes / block_bytes_, 1, blocks_per_packet_)),

@@ -30,6 +30,8 @@ class QelBlockReader final : public BlockReader {
   int read_block(SampleBlock& blk, int nch) override;
   bool real_samples() const override { return true; }
   bool last_block_has_data() const override { return false; }
+  // Bytes up to the next block, of the file's size.
+  ReadExtent read_extent() const override { return {block_offset(block_), file_bytes_}; }
 
   // Byte offset of block b (0-based) in the file.
   std::int64_t block_offset(std::int64_t b) const;
@@ -39,6 +41,7 @@ class QelBlockReader final : public BlockReader {
   std::string name_;
   QelLayout layout_;
   Console& con_;
+  std::int64_t file_bytes_;         // size of the file
   std::int64_t block_bytes_;        // nch x 768
   std::int64_t blocks_per_packet_;
   std::int64_t blocks_per_run_;    // blocks read at a time

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/console.hpp"
+#include "common/flush_to_zero.hpp"
 #include "common/limits.hpp"
 #include "driver/run.hpp"
 #include "output/fc_reader.hpp"
@@ -497,7 +498,10 @@ TEST_P(EndToEnd, FileMatchesIndependentAnalysis) {
   {
     testing_support::WorkingDirectory here(dir);
     Console con(out, err, in);
+    const unsigned mode_before = flush_to_zero_bits();
     ASSERT_EQ(run({"-A", "-f:st.asc"}, con), 0) << out.str();
+    // The run flushed denormals for itself only.
+    EXPECT_EQ(flush_to_zero_bits(), mode_before);
   }
   const std::string console = out.str();
   EXPECT_NE(console.find("\n number of sets = " + std::to_string(ex.nsets) + "\n"), std::string::npos) << console;
