@@ -33,10 +33,10 @@ void report_set_limit(int max_sets, Console& con) {
 // A time shift of a window that single precision cannot turn into phases:
 // the sample interval or the clock drift rate of the system parameter file
 // is far out of range.
-[[noreturn]] void refuse_shift(const RunSetup& su, int lev, int number, const std::string& what, float tau,
+[[noreturn]] void refuse_shift(const RunSetup& st, int lev, int number, const std::string& what, float tau,
                                const char* expected) {
   std::string msg = "system parameter file ";
-  msg += su.sp.source;
+  msg += st.sp.source;
   msg += ": ";
   msg += what;
   msg += " of window ";
@@ -54,65 +54,65 @@ void report_set_limit(int max_sets, Console& con) {
 // transform, calibration and the phase corrections that refer every window to
 // the common time grid. Leaves the corrected coefficients in the window array
 // and returns how many there are.
-int transform_window(const RunSetup& su, WindowWork& ww, int lev, int number, const ExtractedWindow& w,
+int transform_window(const RunSetup& st, WindowWork& ww, int lev, int number, const ExtractedWindow& w,
                      const WindowArray& x) {
-  const LevelSetup& ls = su.setup.lev[lev];
+  const LevelSetup& ls = st.setup.lev[lev];
   const int n = ls.nwin;
   const int L = ls.pwlen;
   remove_mean(x, n + L - 1);
-  prewhiten(x, n, su.setup.pwdiff[lev], L, ww.pw_filters, ww.pw_work);
+  prewhiten(x, n, st.setup.pwdiff[lev], L, ww.pw_filters, ww.pw_work);
   remove_mean(x, n);
-  apply_taper(x, n, su.taper[lev].data());
-  multichannel_fft(x, n, ww.fft_work, su.fft[lev]);
+  apply_taper(x, n, st.taper[lev].data());
+  multichannel_fft(x, n, ww.fft_work, st.fft[lev]);
   const int m = ls.nfreq;
-  const std::vector<std::complex<float>>& phases = su.pw_phases[lev];
-  correct_coefficients(x, m, su.response.lev[lev].data(), ww.pw_filters, L, n, su.setup.pwdiff[lev],
+  const std::vector<std::complex<float>>& phases = st.pw_phases[lev];
+  correct_coefficients(x, m, st.response.lev[lev].data(), ww.pw_filters, L, n, st.setup.pwdiff[lev],
                        phases.empty() ? nullptr : phases.data());
-  shift_grid(su.grid_residual_s, x, m, su.dr[lev], n, &su.grid_phases[lev]);
-  if (su.sp.drift_flag) {
+  shift_grid(st.grid_residual_s, x, m, st.dr[lev], n, &st.grid_phases[lev]);
+  if (st.sp.drift_flag) {
     // Clock drift accumulates with time: shift by the drift at the window centre.
-    float centre = static_cast<float>(w.first_mark + w.last_mark) * 0.5f * su.dr[1];
-    if (!finite_phase(su.sp.drift * centre, m, su.dr[lev], n))
-      refuse_shift(su, lev, number, "the clock drift at the centre (" + Console::num(centre) + " s)",
-                   su.sp.drift * centre, "a smaller clock drift rate or sample interval");
-    shift_time(x, m, su.dr[lev], n, su.sp.drift, centre);
+    float centre = static_cast<float>(w.first_mark + w.last_mark) * 0.5f * st.dr[1];
+    if (!finite_phase(st.sp.drift * centre, m, st.dr[lev], n))
+      refuse_shift(st, lev, number, "the clock drift at the centre (" + Console::num(centre) + " s)",
+                   st.sp.drift * centre, "a smaller clock drift rate or sample interval");
+    shift_time(x, m, st.dr[lev], n, st.sp.drift, centre);
   }
   if (std::fabs(w.misfit) > 1.0e-5f) {
-    const float off_grid = -w.misfit * su.dr[1];  // seconds
-    if (!finite_phase(off_grid, m, su.dr[lev], n))
-      refuse_shift(su, lev, number, "the distance from the grid start", off_grid, "a smaller sample interval");
-    shift_time(x, m, su.dr[lev], n, 1.0f, off_grid);
+    const float off_grid = -w.misfit * st.dr[1];  // seconds
+    if (!finite_phase(off_grid, m, st.dr[lev], n))
+      refuse_shift(st, lev, number, "the distance from the grid start", off_grid, "a smaller sample interval");
+    shift_time(x, m, st.dr[lev], n, 1.0f, off_grid);
   }
   return m;
 }
 
 }  // namespace
 
-bool process_window(const RunSetup& su, Cascade& cascade, WindowWork& ww, WindowsKept& kept, int lev, Console& con) {
-  const WindowArray x = window_array(ww, su.nch);
-  ExtractedWindow w = extract_window(cascade, su.setup, lev, x);
+bool process_window(const RunSetup& st, Cascade& cascade, WindowWork& ww, WindowsKept& kept, int lev, Console& con) {
+  const WindowArray x = window_array(ww, st.nch);
+  ExtractedWindow w = extract_window(cascade, st.setup, lev, x);
   // Window numbers are written as 32-bit integers: a start far from the time
   // origin leaves room for only so many windows.
-  const std::int64_t grid_number = std::int64_t(w.number) + su.grid.first_window[lev];
+  const std::int64_t grid_number = std::int64_t(w.number) + st.grid.first_window[lev];
   if (grid_number > INT_MAX || grid_number < INT_MIN)
     throw Error("window grid, level " + std::to_string(lev) + ": window number " + std::to_string(grid_number) +
                 " beyond the range of window numbers (the start time lies too far from the reference time)");
   const int number = static_cast<int>(grid_number);
-  const bool clean = bad_record_clean(su.bad.list1, lev, w.first_mark, w.last_mark);
+  const bool clean = bad_record_clean(st.bad.list1, lev, w.first_mark, w.last_mark);
   if (!(w.usable && clean)) {
     con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
     ++kept.level_rejected[lev];
     return false;
   }
-  const int m = transform_window(su, ww, lev, number, w, x);
-  store_fc(kept.store, su.setup.levoff + lev, number, x, m);
-  accumulate_amplitudes(x, su.setup.lev[lev].nfreq, kept.amplitudes.lev[lev].data());
+  const int m = transform_window(st, ww, lev, number, w, x);
+  store_fc(kept.store, st.setup.levoff + lev, number, x, m);
+  accumulate_amplitudes(x, st.setup.lev[lev].nfreq, kept.amplitudes.lev[lev].data());
   if (kept.level_sets[lev]++ == 0) kept.level_first_number[lev] = number;
   kept.level_last_number[lev] = number;
-  if (!bad_record_clean(su.bad.list2, lev, w.first_mark, w.last_mark)) ++kept.list2_sets[lev];
+  if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++kept.list2_sets[lev];
   ++kept.nsets;
-  if (su.max_sets != no_set_limit && kept.nsets >= su.max_sets) {
-    report_set_limit(su.max_sets, con);
+  if (st.max_sets != no_set_limit && kept.nsets >= st.max_sets) {
+    report_set_limit(st.max_sets, con);
     return true;
   }
   return false;
@@ -122,24 +122,24 @@ namespace {
 
 // The powerline filter of real samples. The first call announces the
 // filter; a block it cannot filter switches it off for the rest of the run.
-void filter_block(const RunSetup& su, BlockWork& in, Console& con) {
-  const int flag = filter_powerline(in.block, su.nch, su.powerline_hz, su.sp.dt, su.threshold, in.powerline, con);
+void filter_block(const RunSetup& st, BlockWork& in, Console& con) {
+  const int flag = filter_powerline(in.block, st.nch, st.powerline_hz, st.sp.dt, st.threshold, in.powerline, con);
   if (flag == powerline_skipped) {
     in.powerline_active = false;
     return;
   }
   if (!in.powerline_announced) {
     con.blank();
-    con.text("FILTERING" + fmt_f(su.powerline_hz, 10, 1) + " Hz powerline noise with all harmonics");
+    con.text("FILTERING" + fmt_f(st.powerline_hz, 10, 1) + " Hz powerline noise with all harmonics");
   }
   in.powerline_announced = true;
 }
 
 }  // namespace
 
-int next_block(const RunSetup& su, BlockWork& in, BlockReader& reader, bool& end_seen, Console& con) {
+int next_block(const RunSetup& st, BlockWork& in, BlockReader& reader, bool& end_seen, Console& con) {
   SampleBlock& blk = in.block;
-  int status = reader.read_block(blk, su.reader_nch);
+  int status = reader.read_block(blk, st.reader_nch);
   // A text reader meets the end of its file in the read that returns the
   // last samples; that block is still processed, and the end remembered.
   if (status == block_end && reader.last_block_has_data()) {
@@ -148,37 +148,37 @@ int next_block(const RunSetup& su, BlockWork& in, BlockReader& reader, bool& end
   }
   if (reader.real_samples()) {
     if (status == block_gap) reset_offsets(in.offsets);  // a new stretch takes new offsets
-    remove_offsets(blk, su.nch, su.threshold, in.offsets);
+    remove_offsets(blk, st.nch, st.threshold, in.offsets);
     // Integer samples (NIMS instruments) are recorded far below the
     // powerline frequency and are not filtered.
-    if (in.powerline_active) filter_block(su, in, con);
+    if (in.powerline_active) filter_block(st, in, con);
   }
   return status;
 }
 
-LoopOutcome process_blocks(const RunSetup& su, RunWork& work, BlockReader& reader, Console& con) {
+LoopOutcome process_blocks(const RunSetup& st, RunWork& work, BlockReader& reader, Console& con) {
   SampleBlock& blk = work.input.block;
   const bool real = reader.real_samples();
   bool end_seen = false;  // the last block has been read
-  int ierr = next_block(su, work.input, reader, end_seen, con);
+  int ierr = next_block(st, work.input, reader, end_seen, con);
   // The first block already ends the data: no window is processed.
   if (ierr == block_end || end_seen) return {LoopEnd::end_of_data, ierr};
   for (;;) {
     // A stretch of contiguous data: the levels restart empty at its first sample.
     if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
-    decimation_setup(work.cascade, su.setup, blk.index[0]);
+    decimation_setup(work.cascade, st.setup, blk.index[0]);
     for (;;) {
-      decimate_block(work.cascade, su.setup, blk, real);
+      decimate_block(work.cascade, st.setup, blk, real);
       progress_block(work.progress, blk, work.kept.nsets);
-      for (int lev = 1; lev <= su.setup.nd; ++lev) {
-        const LevelSetup& ls = su.setup.lev[lev];
+      for (int lev = 1; lev <= st.setup.nd; ++lev) {
+        const LevelSetup& ls = st.setup.lev[lev];
         if (ls.nfreq < 1) continue;
         const int windows = window_count(ls, work.cascade.lev[lev].aw);
         for (int k = 0; k < windows; ++k)
-          if (process_window(su, work.cascade, work.scratch, work.kept, lev, con)) return {LoopEnd::set_limit, ierr};
+          if (process_window(st, work.cascade, work.scratch, work.kept, lev, con)) return {LoopEnd::set_limit, ierr};
       }
       if (end_seen) return {LoopEnd::end_of_data, block_end};
-      ierr = next_block(su, work.input, reader, end_seen, con);
+      ierr = next_block(st, work.input, reader, end_seen, con);
       if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
       if (ierr == block_more) continue;
       if (ierr == block_gap) break;  // new stretch with this block

@@ -97,12 +97,12 @@ void ask_position(const std::string& sp_name, RunSetup& st, Console& con) {
 // Windows that touch the second bad-record list are kept as they are (their
 // set records unchanged: readers of the file expect positive window numbers);
 // how many there are is said at the end.
-void report_second_list(const RunSetup& su, const WindowsKept& kept, Console& con) {
+void report_second_list(const RunSetup& st, const WindowsKept& kept, Console& con) {
   int intervals = 0;
-  for (int c : su.bad.list2.count) intervals += c;
+  for (int c : st.bad.list2.count) intervals += c;
   if (intervals == 0) return;
-  for (int lev = 1; lev <= su.setup.nd; ++lev)
-    if (su.setup.lev[lev].nfreq > 0)
+  for (int lev = 1; lev <= st.setup.nd; ++lev)
+    if (st.setup.lev[lev].nfreq > 0)
       con.say("windows stored that touch the second bad-record list, level", lev, ":", kept.list2_sets[lev]);
   con.blank();
 }
@@ -122,15 +122,15 @@ RunContext run_context(const std::vector<std::string>& args) {
   return ctx;
 }
 
-void end_of_run_write(const RunSetup& su, RunWork& work, FcFileWriter& writer, const OpenedInput& in,
+void end_of_run_write(const RunSetup& st, RunWork& work, FcFileWriter& writer, const OpenedInput& in,
                       const RunOptions& opts, const std::vector<std::string>& args, LoopEnd end) {
   WindowsKept& kept = work.kept;
-  average_amplitudes(kept.amplitudes, su.setup, kept.level_sets, su.nch);
+  average_amplitudes(kept.amplitudes, st.setup, kept.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
-  writer.write_header(make_fc_header(su.nch, su.setup, su.dr, su.sp));
-  writer.write_blocks(su.setup.nd, su.setup.levoff, kept.store, kept.amplitudes);
+  writer.write_header(make_fc_header(st.nch, st.setup, st.dr, st.sp));
+  writer.write_blocks(st.setup.nd, st.setup.levoff, kept.store, kept.amplitudes);
   const FcFileFacts facts{writer.path(), writer.size(), writer.hash()};
-  writer.write_metadata(run_metadata_json(su, work, in, opts, run_context(args), end, facts));
+  writer.write_metadata(run_metadata_json(st, work, in, opts, run_context(args), end, facts));
   writer.commit();
 }
 
@@ -175,12 +175,12 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   ask_position(in.files.sp, *st, con);
 
   cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
-  prepare_run(*st, *work, StartTime{in.acq.time_int, in.acq.time_int_exact, in.acq.dr}, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
-  const RunSetup& su = *st;
-  warn_chirpz_levels(su, con);
+  prepare_run(*st, *work, StartTime{in.acq.time_int, in.acq.time_int_exact, in.acq.dr}, in.acq.sampfreq,
+              in.files.sensor_dir, in.files.bad, con);
+  warn_chirpz_levels(*st, con);
 
-  progress_start(work->progress, con.err(), is_terminal(con.err()), su.max_sets);
-  const LoopOutcome done = process_blocks(su, *work, *in.reader, con);
+  progress_start(work->progress, con.err(), is_terminal(con.err()), st->max_sets);
+  const LoopOutcome done = process_blocks(*st, *work, *in.reader, con);
   progress_end(work->progress);
   switch (done.end) {
     case LoopEnd::end_of_data:
@@ -195,10 +195,10 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   con.blank();
   con.say("number of sets = ", work->kept.nsets);
   con.blank();
-  report_second_list(su, work->kept, con);
+  report_second_list(*st, work->kept, con);
   in.reader.reset();  // closes the time-series file
-  end_of_run_write(su, *work, writer, in, opts, args, done.end);
-  report_run_end(su, work->kept, work->progress, in.acq, done.end, con);
+  end_of_run_write(*st, *work, writer, in, opts, args, done.end);
+  report_run_end(*st, work->kept, work->progress, in.acq, done.end, con);
   report_run_time(start, con);
   return 0;
 }

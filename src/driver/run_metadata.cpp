@@ -91,15 +91,15 @@ double nominal_interval_s(const Acquisition& acq) { return 1.0 / nominal_rate(ac
 // window N (N - first_window - 1) steps of h input samples later; the
 // recording's first sample carries the number first_index, at the
 // recording's sample interval.
-double window_after_reference_s(const RunSetup& su, const Acquisition& acq, int lev, std::int64_t N) {
-  const double samples = su.grid.first_offset[lev] +
-                         static_cast<double>(N - su.grid.first_window[lev] - 1) * static_cast<double>(su.grid.step[lev]) -
+double window_after_reference_s(const RunSetup& st, const Acquisition& acq, int lev, std::int64_t N) {
+  const double samples = st.grid.first_offset[lev] +
+                         static_cast<double>(N - st.grid.first_window[lev] - 1) * static_cast<double>(st.grid.step[lev]) -
                          static_cast<double>(acq.clock.first_index);
   return acq.clock.start_after_reference_s + samples * nominal_interval_s(acq);
 }
 
-json level(const RunSetup& su, const WindowsKept& kept, const Acquisition& acq, int lev) {
-  const DecSetup& s = su.setup;
+json level(const RunSetup& st, const WindowsKept& kept, const Acquisition& acq, int lev) {
+  const DecSetup& s = st.setup;
   const LevelSetup& ls = s.lev[lev];
   std::int64_t factor = 1;
   for (int l = 1; l <= lev; ++l) factor *= s.lev[l].decfac;
@@ -107,36 +107,36 @@ json level(const RunSetup& su, const WindowsKept& kept, const Acquisition& acq, 
   json v;
   v["level"] = lev;
   v["level_id"] = s.levoff + lev;
-  v["sample_interval_s"] = real(su.dr[lev]);
+  v["sample_interval_s"] = real(st.dr[lev]);
   v["decfac"] = ls.decfac;
   v["cumulative_factor"] = factor;
   v["nwin"] = ls.nwin;
   v["olap"] = real(ls.olap);
   v["step_samples"] = real(static_cast<float>(ls.nwin) - ls.olap);
   v["nfreq"] = ls.nfreq;
-  v["first_frequency_hz"] = cut ? real(harmonic_frequency(ls, su.dr[lev], 1)) : json(nullptr);
-  v["last_frequency_hz"] = cut ? real(harmonic_frequency(ls, su.dr[lev], ls.nfreq)) : json(nullptr);
+  v["first_frequency_hz"] = cut ? real(harmonic_frequency(ls, st.dr[lev], 1)) : json(nullptr);
+  v["last_frequency_hz"] = cut ? real(harmonic_frequency(ls, st.dr[lev], ls.nfreq)) : json(nullptr);
   v["prewhitening"] = prewhitening(s, lev);
   v["windows_stored"] = kept.level_sets[lev];
   const bool any = kept.level_sets[lev] > 0;
   v["first_window"] = any ? json(kept.level_first_number[lev]) : json(nullptr);
   v["last_window"] = any ? json(kept.level_last_number[lev]) : json(nullptr);
-  if (!cut || su.grid.step[lev] < 1 || !acq.clock.known) {
+  if (!cut || st.grid.step[lev] < 1 || !acq.clock.known) {
     v["window_time"] = nullptr;
     return v;
   }
   // t(N) = t1 + (N - 1) step: one origin and one step per level, in seconds
   // since 1970, which any reader applies to any window number.
-  const double t1 = window_after_reference_s(su, acq, lev, 1);
-  const double step = static_cast<double>(su.grid.step[lev]) * nominal_interval_s(acq);
+  const double t1 = window_after_reference_s(st, acq, lev, 1);
+  const double step = static_cast<double>(st.grid.step[lev]) * nominal_interval_s(acq);
   json w;
   w["rule"] = "unix_s(N) = window1_unix_s + (N - 1) * step_s";
   w["window1_unix_s"] = static_cast<double>(acq.clock.reference_unix_s) + t1;
   w["step_s"] = step;
-  w["step_input_samples"] = su.grid.step[lev];
+  w["step_input_samples"] = st.grid.step[lev];
   if (any) {
-    v["first_window_start"] = moment(acq.clock, window_after_reference_s(su, acq, lev, kept.level_first_number[lev]));
-    v["last_window_start"] = moment(acq.clock, window_after_reference_s(su, acq, lev, kept.level_last_number[lev]));
+    v["first_window_start"] = moment(acq.clock, window_after_reference_s(st, acq, lev, kept.level_first_number[lev]));
+    v["last_window_start"] = moment(acq.clock, window_after_reference_s(st, acq, lev, kept.level_last_number[lev]));
   }
   v["window_time"] = w;
   return v;
@@ -150,7 +150,7 @@ int bad_intervals(const BadRecordList& list) {
 
 }  // namespace
 
-std::string run_metadata_json(const RunSetup& su, const RunWork& work, const OpenedInput& in, const RunOptions& opts,
+std::string run_metadata_json(const RunSetup& st, const RunWork& work, const OpenedInput& in, const RunOptions& opts,
                               const RunContext& ctx, LoopEnd end, const FcFileFacts& fc) {
   const Acquisition& acq = in.acq;
   const RecordingClock& clock = acq.clock;
@@ -167,11 +167,11 @@ std::string run_metadata_json(const RunSetup& su, const RunWork& work, const Ope
                   {"hash_method", "qel_vort word sum 64"}};
 
   json station;
-  station["name"] = std::string(trim(su.sp.station));
-  station["latitude_deg"] = real(su.sp.lat);
-  station["longitude_deg"] = real(su.sp.lon);
-  station["declination_deg"] = real(su.sp.decl);
-  station["declination_source"] = su.sp.decl_source;
+  station["name"] = std::string(trim(st.sp.station));
+  station["latitude_deg"] = real(st.sp.lat);
+  station["longitude_deg"] = real(st.sp.lon);
+  station["declination_deg"] = real(st.sp.decl);
+  station["declination_source"] = st.sp.decl_source;
   station["elevation_m"] = opts.elevation_m ? json(*opts.elevation_m) : json(nullptr);
   m["station"] = station;
 
@@ -179,7 +179,7 @@ std::string run_metadata_json(const RunSetup& su, const RunWork& work, const Ope
   rec["file"] = in.files.ts_path;
   rec["format"] = clock.format;
   rec["sample_interval_s"] = real(acq.dr);
-  rec["system_parameter_sample_interval_s"] = real(su.sp.dt);
+  rec["system_parameter_sample_interval_s"] = real(st.sp.dt);
   rec["channels_in_file"] = acq.nch;
   rec["first_sample_number"] = clock.first_index;
   if (clock.known) {
@@ -196,28 +196,28 @@ std::string run_metadata_json(const RunSetup& su, const RunWork& work, const Ope
   // of a level at input sample a(N) - run_start_sample after the first
   // sample, and the first sample exact_start_sample input samples after the
   // reference time.
-  rec["run_start_after_reference_us"] = su.grid.start.time_int;
-  rec["run_start_sample"] = su.grid.start_sample;
-  rec["run_start_exact"] = su.grid.start.exact;
-  rec["exact_start_sample"] = su.grid.start.c_exact;
+  rec["run_start_after_reference_us"] = st.grid.start.time_int;
+  rec["run_start_sample"] = st.grid.start_sample;
+  rec["run_start_exact"] = st.grid.start.exact;
+  rec["exact_start_sample"] = st.grid.start.c_exact;
   m["recording"] = rec;
 
   json channels = json::array();
-  for (int c = 0; c < su.nch; ++c) channels.push_back(channel(su.sp.ch[static_cast<std::size_t>(c)], c + 1));
+  for (int c = 0; c < st.nch; ++c) channels.push_back(channel(st.sp.ch[static_cast<std::size_t>(c)], c + 1));
   m["channels"] = channels;
 
   json levels = json::array();
-  for (int lev = 1; lev <= su.setup.nd; ++lev) levels.push_back(level(su, work.kept, acq, lev));
+  for (int lev = 1; lev <= st.setup.nd; ++lev) levels.push_back(level(st, work.kept, acq, lev));
   m["levels"] = levels;
 
   json proc;
-  proc["powerline_hz"] = work.input.powerline_announced ? real(su.powerline_hz) : json(nullptr);
+  proc["powerline_hz"] = work.input.powerline_announced ? real(st.powerline_hz) : json(nullptr);
   const bool bad_file = std::filesystem::exists(in.files.bad);
   if (bad_file) {
     proc["bad_records"] = {{"file", in.files.bad},
-                           {"intervals_list1", bad_intervals(su.bad.list1)},
-                           {"intervals_list2", bad_intervals(su.bad.list2)},
-                           {"ioff_marks", su.bad.ioff}};
+                           {"intervals_list1", bad_intervals(st.bad.list1)},
+                           {"intervals_list2", bad_intervals(st.bad.list2)},
+                           {"ioff_marks", st.bad.ioff}};
   } else {
     proc["bad_records"] = nullptr;
   }
@@ -229,11 +229,11 @@ std::string run_metadata_json(const RunSetup& su, const RunWork& work, const Ope
     clk["reference"] = fields(clock.reference_fields);
   }
   proc["clock_reset"] = clk;
-  proc["set_limit"] = su.max_sets == no_set_limit ? json(nullptr) : json(su.max_sets);
+  proc["set_limit"] = st.max_sets == no_set_limit ? json(nullptr) : json(st.max_sets);
   proc["set_limit_reached"] = end == LoopEnd::set_limit;
   json offsets = json::array();
   const ChannelOffsets& off = work.input.offsets;
-  for (int c = 0; c < su.nch; ++c)
+  for (int c = 0; c < st.nch; ++c)
     offsets.push_back(off.known[static_cast<std::size_t>(c)] ? real(off.value[static_cast<std::size_t>(c)])
                                                              : json(nullptr));
   proc["offsets_subtracted_counts"] = offsets;

@@ -43,21 +43,21 @@ std::string seconds_after_reference(double t, float dt) {
   return buf;
 }
 
-void warn_empty_level(const RunSetup& su, const WindowsKept& kept, const RunProgress& p, int lev, LoopEnd end,
+void warn_empty_level(const RunSetup& st, const WindowsKept& kept, const RunProgress& p, int lev, LoopEnd end,
                       Console& con) {
-  const LevelSetup& ls = su.setup.lev[lev];
+  const LevelSetup& ls = st.setup.lev[lev];
   const std::string level = std::to_string(lev);
   std::string msg = std::string("qel_vort: warning: level ") + level + " stored no window: its window is " +
-                    std::to_string(ls.nwin) + " samples of " + Console::num(su.dr[lev]) + " s = " +
-                    fmt_g(double(ls.nwin) * double(su.dr[lev]), 7) + " s";
-  const std::string data = std::to_string(p.samples) + " samples of " + Console::num(su.sp.dt) + " s";
-  const std::string span = fmt_g(double(p.samples) * double(su.sp.dt), 7) + " s";
+                    std::to_string(ls.nwin) + " samples of " + Console::num(st.dr[lev]) + " s = " +
+                    fmt_g(double(ls.nwin) * double(st.dr[lev]), 7) + " s";
+  const std::string data = std::to_string(p.samples) + " samples of " + Console::num(st.sp.dt) + " s";
+  const std::string span = fmt_g(double(p.samples) * double(st.sp.dt), 7) + " s";
   if (p.samples == 0) {
     msg += ", and no sample was processed (the data end in the first block read)";
   } else if (end == LoopEnd::set_limit) {
-    msg += std::string(", and the set limit of ") + std::to_string(su.max_sets) + " windows was reached after " + span +
+    msg += std::string(", and the set limit of ") + std::to_string(st.max_sets) + " windows was reached after " + span +
            " of data (" + data + ")";
-  } else if (double(ls.nwin) * double(su.setup.lev[1].decfac) * double(cumulative_factor(su.setup, lev)) >
+  } else if (double(ls.nwin) * double(st.setup.lev[1].decfac) * double(cumulative_factor(st.setup, lev)) >
              double(p.samples)) {
     msg += std::string(", longer than the ") + span + " of data processed (" + data + ")";
   } else {
@@ -102,13 +102,13 @@ void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, 
             << "recording's only to place its start on the window grid\n";
 }
 
-void warn_chirpz_levels(const RunSetup& su, Console& con) {
-  for (int lev = 1; lev <= su.setup.nd; ++lev) {
-    const LevelSetup& ls = su.setup.lev[lev];
-    if (ls.nfreq < 1 || !uses_chirpz(su.fft[lev])) continue;
+void warn_chirpz_levels(const RunSetup& st, Console& con) {
+  for (int lev = 1; lev <= st.setup.nd; ++lev) {
+    const LevelSetup& ls = st.setup.lev[lev];
+    if (ls.nfreq < 1 || !uses_chirpz(st.fft[lev])) continue;
     const SmoothLengths near = nearest_smooth_lengths(ls.nwin);
     con.err() << "qel_vort: warning: level " << lev << ": window length " << ls.nwin
-              << " has the largest prime factor " << largest_prime_factor(su.fft[lev])
+              << " has the largest prime factor " << largest_prime_factor(st.fft[lev])
               << ", too large for the mixed-radix FFT: its windows are transformed by the chirp-z method, equal to "
               << "rounding but not bit for bit; " << near.below << " and " << near.above
               << ", the nearest lengths with factors 2, 3 and 5 only, are much faster and exact with the mixed-radix "
@@ -116,25 +116,25 @@ void warn_chirpz_levels(const RunSetup& su, Console& con) {
   }
 }
 
-void report_run_end(const RunSetup& su, const WindowsKept& kept, const RunProgress& p, const Acquisition& acq,
+void report_run_end(const RunSetup& st, const WindowsKept& kept, const RunProgress& p, const Acquisition& acq,
                     LoopEnd end, Console& con) {
   std::string levels;
-  for (int lev = 1; lev <= su.setup.nd; ++lev) {
-    if (su.setup.lev[lev].nfreq < 1) continue;  // never cut into windows
-    if (kept.level_sets[lev] == 0) warn_empty_level(su, kept, p, lev, end, con);
+  for (int lev = 1; lev <= st.setup.nd; ++lev) {
+    if (st.setup.lev[lev].nfreq < 1) continue;  // never cut into windows
+    if (kept.level_sets[lev] == 0) warn_empty_level(st, kept, p, lev, end, con);
     levels += std::string(" ") + std::to_string(lev) + ":" + std::to_string(kept.level_sets[lev]);
   }
   std::string line = "qel_vort: summary: ";
   if (p.samples > 0) {
     // Samples are numbered from the first one read (0, or 1 for NIMS
     // recordings), and the start time refers to that first one.
-    const double start = static_cast<double>(su.grid.start.time_int) * 1.0e-6;  // as the grid counts it
+    const double start = static_cast<double>(st.grid.start.time_int) * 1.0e-6;  // as the grid counts it
     const double steps = double(p.last_index - p.first_index);
-    line += std::string("samples ") + seconds_after_reference(start, su.sp.dt) + " s to " +
-            seconds_after_reference(start + steps * double(su.sp.dt), su.sp.dt) + " s after the reference time";
+    line += std::string("samples ") + seconds_after_reference(start, st.sp.dt) + " s to " +
+            seconds_after_reference(start + steps * double(st.sp.dt), st.sp.dt) + " s after the reference time";
     // The run's times follow the system parameter file; say where the
     // recording's own interval puts the last sample when the two differ.
-    if (intervals_differ(su.sp.dt, acq.dr))
+    if (intervals_differ(st.sp.dt, acq.dr))
       line += std::string(" (") + seconds_after_reference(start + steps * double(acq.dr), acq.dr) +
               " s at the recording's sample interval of " + Console::num(acq.dr) + " s)";
     line += std::string(", ") + std::to_string(p.samples) + " samples processed";
@@ -142,7 +142,7 @@ void report_run_end(const RunSetup& su, const WindowsKept& kept, const RunProgre
     line += "no samples processed (the data end in the first block read)";
   }
   line += levels.empty() ? ", no level is cut into windows" : std::string(", windows stored per level") + levels;
-  line += std::string(", ") + run_end(end, su.max_sets);
+  line += std::string(", ") + run_end(end, st.max_sets);
   con.err() << line << '\n';
 }
 

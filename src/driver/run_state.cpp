@@ -11,10 +11,10 @@ namespace qv {
 namespace {
 
 // nfmx and the sample interval of every level.
-void derive_levels(RunSetup& su) {
-  su.nfmx = 0;
-  for (int lev = 1; lev <= su.setup.nd; ++lev) su.nfmx = std::max(su.nfmx, su.setup.lev[lev].nfreq);
-  su.dr = level_intervals(su.setup, su.sp.dt, "system parameter file " + su.sp.source);
+void derive_levels(RunSetup& st) {
+  st.nfmx = 0;
+  for (int lev = 1; lev <= st.setup.nd; ++lev) st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
+  st.dr = level_intervals(st.setup, st.sp.dt, "system parameter file " + st.sp.source);
 }
 
 int longest_window(const DecSetup& s) {
@@ -23,10 +23,10 @@ int longest_window(const DecSetup& s) {
   return nwin_max;
 }
 
-void allocate_run_arrays(RunSetup& su, RunWork& work) {
-  const DecSetup& s = su.setup;
+void allocate_run_arrays(RunSetup& st, RunWork& work) {
+  const DecSetup& s = st.setup;
   const int nwin_max = longest_window(s);
-  cascade_allocate(work.cascade, s, su.nch, su.threshold);
+  cascade_allocate(work.cascade, s, st.nch, st.threshold);
   // The window holds nwin + pwlen - 1 samples of every channel while it is
   // prepared, then its coefficients in place.
   work.scratch.window.assign(static_cast<std::size_t>(nchmx) * (nwin_max + nwspare), 0.0f);
@@ -36,60 +36,60 @@ void allocate_run_arrays(RunSetup& su, RunWork& work) {
     int same = 1;
     while (same < lev && s.lev[same].nwin != s.lev[lev].nwin) ++same;
     if (same < lev) {
-      su.fft[lev] = su.fft[same];
+      st.fft[lev] = st.fft[same];
     } else {
-      fft_setup(s.lev[lev].nwin, su.fft[lev]);
+      fft_setup(s.lev[lev].nwin, st.fft[lev]);
     }
-    su.taper[lev].assign(s.lev[lev].nwin, 0.0f);
-    if (s.lev[lev].nfreq > 0) taper_weights(s.lev[lev].nwin, su.taper[lev].data());
+    st.taper[lev].assign(s.lev[lev].nwin, 0.0f);
+    if (s.lev[lev].nfreq > 0) taper_weights(s.lev[lev].nwin, st.taper[lev].data());
   }
   // Sized for the longest transform of the levels: the window length, or the
   // convolution length of a level transformed by chirp-z.
-  fft_work_allocate(work.scratch.fft_work, std::span<const FftPlan>(su.fft.data() + 1, s.nd));
-  response_table_allocate(su.response, s);
+  fft_work_allocate(work.scratch.fft_work, std::span<const FftPlan>(st.fft.data() + 1, s.nd));
+  response_table_allocate(st.response, s);
   amplitude_allocate(work.kept.amplitudes, s);
   // Without a set limit the store's buffer is as large as its budget.
-  output_store_allocate(work.kept.store, s, su.nch, su.max_sets == no_set_limit ? INT_MAX : su.max_sets,
-                        su.spill_budget, su.spill_path);
+  output_store_allocate(work.kept.store, s, st.nch, st.max_sets == no_set_limit ? INT_MAX : st.max_sets,
+                        st.spill_budget, st.spill_path);
   reset_offsets(work.input.offsets);
 }
 
 // The per-level factors every window shares (see RunSetup). A phase table
 // of more than 2^20 factors (8 MB; a set-up with very many coefficients and a
 // long pre-whitening filter) is not kept.
-void prepare_window_tables(RunSetup& su) {
+void prepare_window_tables(RunSetup& st) {
   constexpr std::int64_t max_phases = std::int64_t(1) << 20;
   for (int lev = 1; lev <= ndmx; ++lev) {
-    su.pw_phases[lev].clear();
-    su.grid_phases[lev] = PhaseFactors{};
-    if (lev > su.setup.nd) continue;
-    const LevelSetup& ls = su.setup.lev[lev];
+    st.pw_phases[lev].clear();
+    st.grid_phases[lev] = PhaseFactors{};
+    if (lev > st.setup.nd) continue;
+    const LevelSetup& ls = st.setup.lev[lev];
     if (ls.nfreq < 1) continue;
     if (ls.pwlen >= 2 && std::int64_t(ls.nfreq) * ls.pwlen <= max_phases) {
-      su.pw_phases[lev].resize(static_cast<std::size_t>(ls.nfreq) * ls.pwlen);
-      pw_phase_table(ls.nfreq, ls.pwlen, ls.nwin, su.pw_phases[lev].data());
+      st.pw_phases[lev].resize(static_cast<std::size_t>(ls.nfreq) * ls.pwlen);
+      pw_phase_table(ls.nfreq, ls.pwlen, ls.nwin, st.pw_phases[lev].data());
     }
-    phase_factors(su.grid_residual_s, ls.nfreq, su.dr[lev], ls.nwin, su.grid_phases[lev]);
+    phase_factors(st.grid_residual_s, ls.nfreq, st.dr[lev], ls.nwin, st.grid_phases[lev]);
   }
 }
 
 }  // namespace
 
-void prepare_run(RunSetup& su, RunWork& work, const StartTime& start, float sampfreq, const std::string& sensor_dir,
+void prepare_run(RunSetup& st, RunWork& work, const StartTime& start, float sampfreq, const std::string& sensor_dir,
                  const std::string& bad_name, Console& con) {
-  derive_levels(su);
-  allocate_run_arrays(su, work);
-  build_response_table(su.response, su.setup, su.dr, su.sp, su.nch, sensor_dir, con);
+  derive_levels(st);
+  allocate_run_arrays(st, work);
+  build_response_table(st.response, st.setup, st.dr, st.sp, st.nch, sensor_dir, con);
   // The bad-record boundaries count seconds from the reference time too:
   // they become time marks from the same start as the grid, so a stretch
   // named in seconds is the stretch the window numbers name.
   const StartSample settled = settle_start_sample(start, sampfreq);
   const std::int64_t time_int = settled.time_int;
-  bdecsu(bad_name, su.setup.nd, su.dr[1], time_int, su.bad, con);
-  su.grid = align_start_time(su.setup, settled, sampfreq, con);
+  bdecsu(bad_name, st.setup.nd, st.dr[1], time_int, st.bad, con);
+  st.grid = align_start_time(st.setup, settled, sampfreq, con);
   // The residual is counted in input samples; the phase shift wants seconds.
-  su.grid_residual_s = su.grid.grid_residual * su.sp.dt;
-  prepare_window_tables(su);
+  st.grid_residual_s = st.grid.grid_residual * st.sp.dt;
+  prepare_window_tables(st);
   con.say("TIME_INTERVAL (sec)", static_cast<float>(static_cast<double>(time_int) / 1.0e6));
 }
 

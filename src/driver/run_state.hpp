@@ -100,10 +100,10 @@ struct RunWork {
 };
 
 // Everything between reading the set-up files and the first block, once per
-// run, from nch, the level tables and the system parameters in su: nfmx and
-// the sample interval of every level; every array of su and work, sized from
+// run, from nch, the level tables and the system parameters in st: nfmx and
+// the sample interval of every level; every array of st and work, sized from
 // the run's set-up (levels, window lengths, channels, nfmx) with the
-// compile-time limits as maxima, the output store within su.spill_budget;
+// compile-time limits as maxima, the output store within st.spill_budget;
 // the response table; the bad-record lists; the window grid of every level
 // (start-time report on the error output); the "TIME_INTERVAL (sec)" line;
 // the FFT plan, taper and phase tables of every level. start is the start of
@@ -111,7 +111,7 @@ struct RunWork {
 // counted it and exactly (settle_start_sample chooses), sampfreq the input
 // rate in hertz, sensor_dir the folder of the instrument response files,
 // bad_name the bad-record file (which need not exist).
-void prepare_run(RunSetup& su, RunWork& work, const StartTime& start, float sampfreq, const std::string& sensor_dir,
+void prepare_run(RunSetup& st, RunWork& work, const StartTime& start, float sampfreq, const std::string& sensor_dir,
                  const std::string& bad_name, Console& con);
 
 // The window array of nch channels as the window steps see it.

@@ -55,32 +55,33 @@ class ScriptedReader : public BlockReader {
 class BlockLoop : public testing::Test {
  protected:
   BlockLoop() {
-    su.nch = su.reader_nch = 2;
-    su.setup.nd = 1;
-    LevelSetup& l = su.setup.lev[1];
+    st.nch = st.reader_nch = 2;
+    st.setup.nd = 1;
+    LevelSetup& l = st.setup.lev[1];
     l.nwin = 16;
     l.nfreq = 2;
     l.nfc = 1;
     l.coef[0] = 1;
-    su.setup.pworder[1].fill(1);
-    su.sp.nch = 2;
-    su.sp.dt = 1;
+    st.setup.pworder[1].fill(1);
+    st.sp.nch = 2;
+    st.sp.dt = 1;
     work.input.powerline_active = false;  // 1 Hz samples: no powerline to filter
-    su.sp.ch[0].scale = su.sp.ch[1].scale = 1;
-    prepare_run(su, work, StartTime{0, 0, 1.0f}, 1.0f, "sensors", "none.bad", con);
+    st.sp.ch[0].scale = st.sp.ch[1].scale = 1;
+    prepare_run(st, work, StartTime{0, 0, 1.0f}, 1.0f, "sensors", "none.bad", con);
     out.str("");
   }
 
   // The stored windows' numbers, read back from the output store.
   std::vector<int> window_numbers() {
     std::vector<int> n;
-    output_store_rewind(work.kept.store);
-    while (output_store_next_chunk(work.kept.store))
-      for (std::size_t at : chunk_level_records(work.kept.store, 1)) n.push_back(stored_set(work.kept.store, at).window);
+    OutputStore& store = work.kept.store;
+    output_store_rewind(store);
+    while (output_store_next_chunk(store))
+      for (std::size_t at : chunk_level_records(store, 1)) n.push_back(stored_set(store, at).window);
     return n;
   }
 
-  RunSetup su;
+  RunSetup st;
   RunWork work;
   std::ostringstream out, err;
   std::istringstream in;
@@ -89,14 +90,14 @@ class BlockLoop : public testing::Test {
 
 TEST_F(BlockLoop, FirstBlockAtTheEndOfTheDataProcessesNoWindow) {
   ScriptedReader reader({{100, block_end}}, true);
-  EXPECT_EQ(process_blocks(su, work, reader, con).end, LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, work, reader, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(work.kept.nsets, 0);
   EXPECT_EQ(reader.calls, 1);
 }
 
 TEST_F(BlockLoop, WrongTimeMarkStopsWithTwoLinesAndTheBlockIsNotProcessed) {
   ScriptedReader reader({{256, block_more}, {256, block_bad_mark}, {256, block_more}}, true);
-  EXPECT_EQ(process_blocks(su, work, reader, con).end, LoopEnd::bad_mark);
+  EXPECT_EQ(process_blocks(st, work, reader, con).end, LoopEnd::bad_mark);
   EXPECT_EQ(work.kept.nsets, 15);
   EXPECT_EQ(reader.calls, 2);
   EXPECT_NE(out.str().find(" error: excess records/ incorrect time mark\n stopping here\n"), std::string::npos);
@@ -105,20 +106,20 @@ TEST_F(BlockLoop, WrongTimeMarkStopsWithTwoLinesAndTheBlockIsNotProcessed) {
 TEST_F(BlockLoop, LastTextBlockIsProcessed) {
   // 256 + 100 samples: the second block adds trunc((16 + 100 - 2) / 16) = 7 windows.
   ScriptedReader text({{256, block_more}, {100, block_end}}, true);
-  EXPECT_EQ(process_blocks(su, work, text, con).end, LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, work, text, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(work.kept.nsets, 22);
   EXPECT_EQ(text.calls, 2);  // the remembered end leaves the loop without another read
 }
 
 TEST_F(BlockLoop, LastBinaryBlockIsNotProcessed) {
   ScriptedReader binary({{256, block_more}, {100, block_end}}, false);
-  EXPECT_EQ(process_blocks(su, work, binary, con).end, LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, work, binary, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(work.kept.nsets, 15);
 }
 
 TEST_F(BlockLoop, UnknownStatusIsReportedWithItsValue) {
   ScriptedReader reader({{256, block_more}, {256, 7}}, true);
-  const LoopOutcome done = process_blocks(su, work, reader, con);
+  const LoopOutcome done = process_blocks(st, work, reader, con);
   EXPECT_EQ(done.end, LoopEnd::other_status);
   EXPECT_EQ(done.status, 7);
   EXPECT_EQ(work.kept.nsets, 15);  // the block that brought the status is not processed
@@ -126,7 +127,7 @@ TEST_F(BlockLoop, UnknownStatusIsReportedWithItsValue) {
 
 TEST_F(BlockLoop, EmptyBlockEndsProcessing) {
   ScriptedReader reader({{256, block_more}, {0, block_end}}, false);
-  EXPECT_EQ(process_blocks(su, work, reader, con).end, LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, work, reader, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(work.kept.nsets, 15);
 }
 
@@ -134,7 +135,7 @@ TEST_F(BlockLoop, GapStartsANewStretchOnTheSameGrid) {
   // The second stretch starts at sample 1000; its first grid window starts at
   // 1008 (window 64), so no window spans the gap and numbering stays on the grid.
   ScriptedReader reader({{256, block_more}, {256, block_gap, 1000}, {0, block_end}}, true);
-  EXPECT_EQ(process_blocks(su, work, reader, con).end, LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, work, reader, con).end, LoopEnd::end_of_data);
   std::vector<int> expected;
   for (int k = 1; k <= 15; ++k) expected.push_back(k);
   for (int k = 64; k < 64 + 15; ++k) expected.push_back(k);
@@ -147,7 +148,7 @@ const std::vector<ScriptEntry> forty_blocks(40, ScriptEntry{256, block_more});
 
 TEST_F(BlockLoop, WithoutASetLimitTheWholeRecordingIsProcessed) {
   ScriptedReader reader(forty_blocks, true);
-  EXPECT_EQ(process_blocks(su, work, reader, con).end, LoopEnd::end_of_data);
+  EXPECT_EQ(process_blocks(st, work, reader, con).end, LoopEnd::end_of_data);
   EXPECT_EQ(work.kept.nsets, 639);
   EXPECT_EQ(work.kept.store.windows, 639);
   EXPECT_EQ(out.str().find("!!!"), std::string::npos) << out.str();
@@ -155,9 +156,9 @@ TEST_F(BlockLoop, WithoutASetLimitTheWholeRecordingIsProcessed) {
 
 TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
   constexpr int cap = 600;
-  su.max_sets = cap;
+  st.max_sets = cap;
   ScriptedReader reader(forty_blocks, true);
-  EXPECT_EQ(process_blocks(su, work, reader, con).end, LoopEnd::set_limit);
+  EXPECT_EQ(process_blocks(st, work, reader, con).end, LoopEnd::set_limit);
   EXPECT_EQ(work.kept.nsets, cap);
   EXPECT_EQ(work.kept.store.windows, cap);
   char limit[16];
