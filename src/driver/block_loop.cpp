@@ -33,7 +33,7 @@ void report_set_limit(int max_sets, Console& con) {
 // A time shift of a window that single precision cannot turn into phases:
 // the sample interval or the clock drift rate of the system parameter file
 // is far out of range.
-[[noreturn]] void refuse_shift(const RunState& st, int lev, int number, const std::string& what, float tau,
+[[noreturn]] void refuse_shift(const RunSetup& st, int lev, int number, const std::string& what, float tau,
                                const char* expected) {
   std::string msg = "system parameter file ";
   msg += st.sp.source;
@@ -54,18 +54,19 @@ void report_set_limit(int max_sets, Console& con) {
 // transform, calibration and the phase corrections that refer every window to
 // the common time grid. Leaves the corrected coefficients in the window array
 // and returns how many there are.
-int transform_window(RunState& st, int lev, int number, const ExtractedWindow& w, const WindowArray& x) {
+int transform_window(const RunSetup& st, WindowWork& ww, int lev, int number, const ExtractedWindow& w,
+                     const WindowArray& x) {
   const LevelSetup& ls = st.setup.lev[lev];
   const int n = ls.nwin;
   const int L = ls.pwlen;
   remove_mean(x, n + L - 1);
-  prewhiten(x, n, st.setup.pwdiff[lev], L, st.pw_filters, st.pw_work);
+  prewhiten(x, n, st.setup.pwdiff[lev], L, ww.pw_filters, ww.pw_work);
   remove_mean(x, n);
-  apply_taper(x, n, st.taper_flag[lev], st.taper[lev].data());
-  multichannel_fft(x, n, st.fft_work, st.fft[lev]);
+  apply_taper(x, n, st.taper[lev].data());
+  multichannel_fft(x, n, ww.fft_work, st.fft[lev]);
   const int m = ls.nfreq;
   const std::vector<std::complex<float>>& phases = st.pw_phases[lev];
-  correct_coefficients(x, m, st.response.lev[lev].data(), st.pw_filters, L, n, st.setup.pwdiff[lev],
+  correct_coefficients(x, m, st.response.lev[lev].data(), ww.pw_filters, L, n, st.setup.pwdiff[lev],
                        phases.empty() ? nullptr : phases.data());
   shift_grid(st.grid_residual_s, x, m, st.dr[lev], n, &st.grid_phases[lev]);
   if (st.sp.drift_flag) {
@@ -87,9 +88,9 @@ int transform_window(RunState& st, int lev, int number, const ExtractedWindow& w
 
 }  // namespace
 
-bool process_window(RunState& st, int lev, Console& con) {
-  const WindowArray x = window_array(st);
-  ExtractedWindow w = extract_window(st.cascade, st.setup, lev, x);
+bool process_window(const RunSetup& st, Cascade& cascade, WindowWork& ww, WindowsKept& kept, int lev, Console& con) {
+  const WindowArray x = window_array(ww, st.nch);
+  ExtractedWindow w = extract_window(cascade, st.setup, lev, x);
   // Window numbers are written as 32-bit integers: a start far from the time
   // origin leaves room for only so many windows.
   const std::int64_t grid_number = std::int64_t(w.number) + st.grid.first_window[lev];
@@ -100,17 +101,17 @@ bool process_window(RunState& st, int lev, Console& con) {
   const bool clean = bad_record_clean(st.bad.list1, lev, w.first_mark, w.last_mark);
   if (!(w.usable && clean)) {
     con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
-    ++st.level_rejected[lev];
+    ++kept.level_rejected[lev];
     return false;
   }
-  const int m = transform_window(st, lev, number, w, x);
-  store_fc(st.store, st.setup.levoff + lev, number, x, m);
-  accumulate_amplitudes(x, st.setup.lev[lev].nfreq, st.amplitudes.lev[lev].data());
-  if (st.level_sets[lev]++ == 0) st.level_first_number[lev] = number;
-  st.level_last_number[lev] = number;
-  if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++st.list2_sets[lev];
-  ++st.nsets;
-  if (st.max_sets != no_set_limit && st.nsets >= st.max_sets) {
+  const int m = transform_window(st, ww, lev, number, w, x);
+  store_fc(kept.store, st.setup.levoff + lev, number, x, m);
+  accumulate_amplitudes(x, st.setup.lev[lev].nfreq, kept.amplitudes.lev[lev].data());
+  if (kept.level_sets[lev]++ == 0) kept.level_first_number[lev] = number;
+  kept.level_last_number[lev] = number;
+  if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++kept.list2_sets[lev];
+  ++kept.nsets;
+  if (st.max_sets != no_set_limit && kept.nsets >= st.max_sets) {
     report_set_limit(st.max_sets, con);
     return true;
   }
@@ -121,23 +122,23 @@ namespace {
 
 // The powerline filter of real samples. The first call announces the
 // filter; a block it cannot filter switches it off for the rest of the run.
-void filter_block(RunState& st, Console& con) {
-  const int flag = filter_powerline(st.block, st.nch, st.powerline_hz, st.sp.dt, st.threshold, st.powerline, con);
+void filter_block(const RunSetup& st, BlockWork& in, Console& con) {
+  const int flag = filter_powerline(in.block, st.nch, st.powerline_hz, st.sp.dt, st.threshold, in.powerline, con);
   if (flag == powerline_skipped) {
-    st.powerline_active = false;
+    in.powerline_active = false;
     return;
   }
-  if (!st.powerline_announced) {
+  if (!in.powerline_announced) {
     con.blank();
     con.text("FILTERING" + fmt_f(st.powerline_hz, 10, 1) + " Hz powerline noise with all harmonics");
   }
-  st.powerline_announced = true;
+  in.powerline_announced = true;
 }
 
 }  // namespace
 
-int next_block(RunState& st, BlockReader& reader, bool& end_seen, Console& con) {
-  SampleBlock& blk = st.block;
+int next_block(const RunSetup& st, BlockWork& in, BlockReader& reader, bool& end_seen, Console& con) {
+  SampleBlock& blk = in.block;
   int status = reader.read_block(blk, st.reader_nch);
   // A text reader meets the end of its file in the read that returns the
   // last samples; that block is still processed, and the end remembered.
@@ -146,38 +147,38 @@ int next_block(RunState& st, BlockReader& reader, bool& end_seen, Console& con) 
     status = block_more;
   }
   if (reader.real_samples()) {
-    if (status == block_gap) reset_offsets(st.offsets);  // a new stretch takes new offsets
-    remove_offsets(blk, st.nch, st.threshold, st.offsets);
+    if (status == block_gap) reset_offsets(in.offsets);  // a new stretch takes new offsets
+    remove_offsets(blk, st.nch, st.threshold, in.offsets);
     // Integer samples (NIMS instruments) are recorded far below the
     // powerline frequency and are not filtered.
-    if (st.powerline_active) filter_block(st, con);
+    if (in.powerline_active) filter_block(st, in, con);
   }
   return status;
 }
 
-LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con) {
-  SampleBlock& blk = st.block;
+LoopOutcome process_blocks(const RunSetup& st, RunWork& work, BlockReader& reader, Console& con) {
+  SampleBlock& blk = work.input.block;
   const bool real = reader.real_samples();
   bool end_seen = false;  // the last block has been read
-  int ierr = next_block(st, reader, end_seen, con);
+  int ierr = next_block(st, work.input, reader, end_seen, con);
   // The first block already ends the data: no window is processed.
   if (ierr == block_end || end_seen) return {LoopEnd::end_of_data, ierr};
   for (;;) {
     // A stretch of contiguous data: the levels restart empty at its first sample.
     if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
-    decimation_setup(st.cascade, st.setup, blk.index[0]);
+    decimation_setup(work.cascade, st.setup, blk.index[0]);
     for (;;) {
-      decimate_block(st.cascade, st.setup, blk, real);
-      progress_block(st.progress, blk, st.nsets, reader.read_extent());
+      decimate_block(work.cascade, st.setup, blk, real);
+      progress_block(work.progress, blk, work.kept.nsets, reader.read_extent());
       for (int lev = 1; lev <= st.setup.nd; ++lev) {
         const LevelSetup& ls = st.setup.lev[lev];
         if (ls.nfreq < 1) continue;
-        const int windows = window_count(ls, st.cascade.lev[lev].aw);
+        const int windows = window_count(ls, work.cascade.lev[lev].aw);
         for (int k = 0; k < windows; ++k)
-          if (process_window(st, lev, con)) return {LoopEnd::set_limit, ierr};
+          if (process_window(st, work.cascade, work.scratch, work.kept, lev, con)) return {LoopEnd::set_limit, ierr};
       }
       if (end_seen) return {LoopEnd::end_of_data, block_end};
-      ierr = next_block(st, reader, end_seen, con);
+      ierr = next_block(st, work.input, reader, end_seen, con);
       if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
       if (ierr == block_more) continue;
       if (ierr == block_gap) break;  // new stretch with this block

@@ -24,17 +24,18 @@ struct LoopOutcome {
 
 // Reads the first block and runs the stretch and block loop to the end of the
 // data. Every accepted window is stored and added to the amplitude sums.
-LoopOutcome process_blocks(RunState& st, BlockReader& reader, Console& con);
+LoopOutcome process_blocks(const RunSetup& st, RunWork& work, BlockReader& reader, Console& con);
 
 // Brings the next block in: reads it, turns a text reader's end of data into
 // "process this last block" (end_seen is set), removes the offsets of real
 // samples (taking new ones at the start of a stretch) and, while the
 // powerline filter is on, filters them. Returns the block status.
-int next_block(RunState& st, BlockReader& reader, bool& end_seen, Console& con);
+int next_block(const RunSetup& st, BlockWork& in, BlockReader& reader, bool& end_seen, Console& con);
 
-// The window steps for the next window of level lev: extraction, rejection or
-// preparation, transform, corrections, storing. Returns true when the window
-// filled the last free set.
-bool process_window(RunState& st, int lev, Console& con);
+// The window steps for the next window of level lev: extraction from the
+// cascade, rejection or preparation in the scratch arrays, transform,
+// corrections, storing in kept. Returns true when the window filled the last
+// free set.
+bool process_window(const RunSetup& st, Cascade& cascade, WindowWork& ww, WindowsKept& kept, int lev, Console& con);
 
 }  // namespace qv

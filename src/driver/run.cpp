@@ -43,7 +43,7 @@ void report_run_time(std::int64_t start, Console& con) {
 // read) wins over the header's. A recording with fewer channels than declared
 // is refused: a text recording's samples would be read across line ends and a
 // binary recording's scans across each other, and mixed up either way.
-void settle_channels(RunState& st, const RunOptions& opts, const InputFileSet& files, int header_nch, Console& con) {
+void settle_channels(RunSetup& st, const RunOptions& opts, const InputFileSet& files, int header_nch, Console& con) {
   const int declared = st.sp.nch;
   const int processed = declared == 6 ? 5 : declared;
   // Records of 4 nch + 4 bytes: one channel leaves 8 bytes, too short for a
@@ -66,7 +66,7 @@ void settle_channels(RunState& st, const RunOptions& opts, const InputFileSet& f
 
 // A system parameter file from a "standard" folder carries no station
 // position, so the console is asked for it. End of input keeps the file's values.
-void ask_position(const std::string& sp_name, RunState& st, Console& con) {
+void ask_position(const std::string& sp_name, RunSetup& st, Console& con) {
   if (sp_name.size() < 11 || sp_name.compare(3, 8, "standard") != 0) return;
   con.say("Enter declination, station coordinates");
   std::string answer;
@@ -84,13 +84,13 @@ void ask_position(const std::string& sp_name, RunState& st, Console& con) {
 // Windows that touch the second bad-record list are kept as they are (their
 // set records unchanged: readers of the file expect positive window numbers);
 // how many there are is said at the end.
-void report_second_list(const RunState& st, Console& con) {
+void report_second_list(const RunSetup& st, const WindowsKept& kept, Console& con) {
   int intervals = 0;
   for (int c : st.bad.list2.count) intervals += c;
   if (intervals == 0) return;
   for (int lev = 1; lev <= st.setup.nd; ++lev)
     if (st.setup.lev[lev].nfreq > 0)
-      con.say("windows stored that touch the second bad-record list, level", lev, ":", st.list2_sets[lev]);
+      con.say("windows stored that touch the second bad-record list, level", lev, ":", kept.list2_sets[lev]);
   con.blank();
 }
 
@@ -109,14 +109,15 @@ RunContext run_context(const std::vector<std::string>& args) {
   return ctx;
 }
 
-void end_of_run_write(RunState& st, FcFileWriter& writer, const OpenedInput& in, const RunOptions& opts,
-                      const std::vector<std::string>& args, LoopEnd end) {
-  average_amplitudes(st.amplitudes, st.setup, st.level_sets, st.nch);
+void end_of_run_write(const RunSetup& st, RunWork& work, FcFileWriter& writer, const OpenedInput& in,
+                      const RunOptions& opts, const std::vector<std::string>& args, LoopEnd end) {
+  WindowsKept& kept = work.kept;
+  average_amplitudes(kept.amplitudes, st.setup, kept.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
   writer.write_header(make_fc_header(st.nch, st.setup, st.dr, st.sp));
-  writer.write_blocks(st.setup.nd, st.setup.levoff, st.store, st.amplitudes);
+  writer.write_blocks(st.setup.nd, st.setup.levoff, kept.store, kept.amplitudes);
   const FcFileFacts facts{writer.path(), writer.size(), writer.hash()};
-  writer.write_metadata(run_metadata_json(st, in, opts, run_context(args), end, facts));
+  writer.write_metadata(run_metadata_json(st, work, in, opts, run_context(args), end, facts));
   writer.commit();
 }
 
@@ -146,7 +147,10 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
     return 1;
   }
 
-  auto st = std::make_unique<RunState>();
+  // The set-up is made here and by prepare_run and only read after it; the
+  // working state is what the processing loops change.
+  auto st = std::make_unique<RunSetup>();
+  auto work = std::make_unique<RunWork>();
   st->nch = in.acq.nch;
   st->threshold = in.acq.threshold;
   st->powerline_hz = opts.powerline;
@@ -160,12 +164,13 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   ask_position(in.files.sp, *st, con);
 
   cf_decset(in.files.decset, in.files.pwset, nwmx, st->nch, st->setup, con);
-  prepare_run(*st, StartTime{in.acq.time_int, in.acq.time_int_exact, in.acq.dr}, in.acq.sampfreq, in.files.sensor_dir, in.files.bad, con);
+  prepare_run(*st, *work, StartTime{in.acq.time_int, in.acq.time_int_exact, in.acq.dr}, in.acq.sampfreq,
+              in.files.sensor_dir, in.files.bad, con);
   warn_chirpz_levels(*st, con);
 
-  progress_start(st->progress, con.err(), is_terminal(con.err()), st->max_sets);
-  const LoopOutcome done = process_blocks(*st, *in.reader, con);
-  progress_end(st->progress);
+  progress_start(work->progress, con.err(), is_terminal(con.err()), st->max_sets);
+  const LoopOutcome done = process_blocks(*st, *work, *in.reader, con);
+  progress_end(work->progress);
   switch (done.end) {
     case LoopEnd::end_of_data:
     case LoopEnd::bad_mark:
@@ -177,12 +182,12 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   }
 
   con.blank();
-  con.say("number of sets = ", st->nsets);
+  con.say("number of sets = ", work->kept.nsets);
   con.blank();
-  report_second_list(*st, con);
+  report_second_list(*st, work->kept, con);
   in.reader.reset();  // closes the time-series file
-  end_of_run_write(*st, writer, in, opts, args, done.end);
-  report_run_end(*st, in.acq, done.end, con);
+  end_of_run_write(*st, *work, writer, in, opts, args, done.end);
+  report_run_end(*st, work->kept, work->progress, in.acq, done.end, con);
   report_run_time(start, con);
   return 0;
 }

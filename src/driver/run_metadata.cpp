@@ -91,14 +91,14 @@ double nominal_interval_s(const Acquisition& acq) { return 1.0 / nominal_rate(ac
 // window N (N - first_window - 1) steps of h input samples later; the
 // recording's first sample carries the number first_index, at the
 // recording's sample interval.
-double window_after_reference_s(const RunState& st, const Acquisition& acq, int lev, std::int64_t N) {
+double window_after_reference_s(const RunSetup& st, const Acquisition& acq, int lev, std::int64_t N) {
   const double samples = st.grid.first_offset[lev] +
                          static_cast<double>(N - st.grid.first_window[lev] - 1) * static_cast<double>(st.grid.step[lev]) -
                          static_cast<double>(acq.clock.first_index);
   return acq.clock.start_after_reference_s + samples * nominal_interval_s(acq);
 }
 
-json level(const RunState& st, const Acquisition& acq, int lev) {
+json level(const RunSetup& st, const WindowsKept& kept, const Acquisition& acq, int lev) {
   const DecSetup& s = st.setup;
   const LevelSetup& ls = s.lev[lev];
   std::int64_t factor = 1;
@@ -117,10 +117,10 @@ json level(const RunState& st, const Acquisition& acq, int lev) {
   v["first_frequency_hz"] = cut ? real(harmonic_frequency(ls, st.dr[lev], 1)) : json(nullptr);
   v["last_frequency_hz"] = cut ? real(harmonic_frequency(ls, st.dr[lev], ls.nfreq)) : json(nullptr);
   v["prewhitening"] = prewhitening(s, lev);
-  v["windows_stored"] = st.level_sets[lev];
-  const bool any = st.level_sets[lev] > 0;
-  v["first_window"] = any ? json(st.level_first_number[lev]) : json(nullptr);
-  v["last_window"] = any ? json(st.level_last_number[lev]) : json(nullptr);
+  v["windows_stored"] = kept.level_sets[lev];
+  const bool any = kept.level_sets[lev] > 0;
+  v["first_window"] = any ? json(kept.level_first_number[lev]) : json(nullptr);
+  v["last_window"] = any ? json(kept.level_last_number[lev]) : json(nullptr);
   if (!cut || st.grid.step[lev] < 1 || !acq.clock.known) {
     v["window_time"] = nullptr;
     return v;
@@ -135,8 +135,8 @@ json level(const RunState& st, const Acquisition& acq, int lev) {
   w["step_s"] = step;
   w["step_input_samples"] = st.grid.step[lev];
   if (any) {
-    v["first_window_start"] = moment(acq.clock, window_after_reference_s(st, acq, lev, st.level_first_number[lev]));
-    v["last_window_start"] = moment(acq.clock, window_after_reference_s(st, acq, lev, st.level_last_number[lev]));
+    v["first_window_start"] = moment(acq.clock, window_after_reference_s(st, acq, lev, kept.level_first_number[lev]));
+    v["last_window_start"] = moment(acq.clock, window_after_reference_s(st, acq, lev, kept.level_last_number[lev]));
   }
   v["window_time"] = w;
   return v;
@@ -150,7 +150,7 @@ int bad_intervals(const BadRecordList& list) {
 
 }  // namespace
 
-std::string run_metadata_json(const RunState& st, const OpenedInput& in, const RunOptions& opts,
+std::string run_metadata_json(const RunSetup& st, const RunWork& work, const OpenedInput& in, const RunOptions& opts,
                               const RunContext& ctx, LoopEnd end, const FcFileFacts& fc) {
   const Acquisition& acq = in.acq;
   const RecordingClock& clock = acq.clock;
@@ -207,11 +207,11 @@ std::string run_metadata_json(const RunState& st, const OpenedInput& in, const R
   m["channels"] = channels;
 
   json levels = json::array();
-  for (int lev = 1; lev <= st.setup.nd; ++lev) levels.push_back(level(st, acq, lev));
+  for (int lev = 1; lev <= st.setup.nd; ++lev) levels.push_back(level(st, work.kept, acq, lev));
   m["levels"] = levels;
 
   json proc;
-  proc["powerline_hz"] = st.powerline_announced ? real(st.powerline_hz) : json(nullptr);
+  proc["powerline_hz"] = work.input.powerline_announced ? real(st.powerline_hz) : json(nullptr);
   const bool bad_file = std::filesystem::exists(in.files.bad);
   if (bad_file) {
     proc["bad_records"] = {{"file", in.files.bad},
@@ -232,9 +232,10 @@ std::string run_metadata_json(const RunState& st, const OpenedInput& in, const R
   proc["set_limit"] = st.max_sets == no_set_limit ? json(nullptr) : json(st.max_sets);
   proc["set_limit_reached"] = end == LoopEnd::set_limit;
   json offsets = json::array();
+  const ChannelOffsets& off = work.input.offsets;
   for (int c = 0; c < st.nch; ++c)
-    offsets.push_back(st.offsets.known[static_cast<std::size_t>(c)] ? real(st.offsets.value[static_cast<std::size_t>(c)])
-                                                                    : json(nullptr));
+    offsets.push_back(off.known[static_cast<std::size_t>(c)] ? real(off.value[static_cast<std::size_t>(c)])
+                                                             : json(nullptr));
   proc["offsets_subtracted_counts"] = offsets;
   m["processing"] = proc;
   // Identifiers, names and paths are bytes from the station's files and the

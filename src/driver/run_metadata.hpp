@@ -34,7 +34,7 @@ struct FcFileFacts {
 };
 
 // The metadata as JSON text (two-space indents, one trailing newline).
-std::string run_metadata_json(const RunState& st, const OpenedInput& in, const RunOptions& opts,
+std::string run_metadata_json(const RunSetup& st, const RunWork& work, const OpenedInput& in, const RunOptions& opts,
                               const RunContext& ctx, LoopEnd end, const FcFileFacts& fc);
 
 }  // namespace qv

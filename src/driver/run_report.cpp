@@ -43,9 +43,9 @@ std::string seconds_after_reference(double t, float dt) {
   return buf;
 }
 
-void warn_empty_level(const RunState& st, int lev, LoopEnd end, Console& con) {
+void warn_empty_level(const RunSetup& st, const WindowsKept& kept, const RunProgress& p, int lev, LoopEnd end,
+                      Console& con) {
   const LevelSetup& ls = st.setup.lev[lev];
-  const RunProgress& p = st.progress;
   const std::string level = std::to_string(lev);
   std::string msg = std::string("qel_vort: warning: level ") + level + " stored no window: its window is " +
                     std::to_string(ls.nwin) + " samples of " + Console::num(st.dr[lev]) + " s = " +
@@ -62,8 +62,8 @@ void warn_empty_level(const RunState& st, int lev, LoopEnd end, Console& con) {
     msg += std::string(", longer than the ") + span + " of data processed (" + data + ")";
   } else {
     msg += std::string(", and the data processed span ") + span + " (" + data + "); ";
-    if (st.level_rejected[lev] > 0)
-      msg += std::string("all ") + std::to_string(st.level_rejected[lev]) +
+    if (kept.level_rejected[lev] > 0)
+      msg += std::string("all ") + std::to_string(kept.level_rejected[lev]) +
              " of its windows were rejected (the \"bad\" lines of level " + level + ")";
     else if (end == LoopEnd::bad_mark)
       msg += "processing stopped at the wrong time mark before its first window";
@@ -102,7 +102,7 @@ void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, 
             << "recording's only to place its start on the window grid\n";
 }
 
-void warn_chirpz_levels(const RunState& st, Console& con) {
+void warn_chirpz_levels(const RunSetup& st, Console& con) {
   for (int lev = 1; lev <= st.setup.nd; ++lev) {
     const LevelSetup& ls = st.setup.lev[lev];
     if (ls.nfreq < 1 || !uses_chirpz(st.fft[lev])) continue;
@@ -116,14 +116,14 @@ void warn_chirpz_levels(const RunState& st, Console& con) {
   }
 }
 
-void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, Console& con) {
+void report_run_end(const RunSetup& st, const WindowsKept& kept, const RunProgress& p, const Acquisition& acq,
+                    LoopEnd end, Console& con) {
   std::string levels;
   for (int lev = 1; lev <= st.setup.nd; ++lev) {
     if (st.setup.lev[lev].nfreq < 1) continue;  // never cut into windows
-    if (st.level_sets[lev] == 0) warn_empty_level(st, lev, end, con);
-    levels += std::string(" ") + std::to_string(lev) + ":" + std::to_string(st.level_sets[lev]);
+    if (kept.level_sets[lev] == 0) warn_empty_level(st, kept, p, lev, end, con);
+    levels += std::string(" ") + std::to_string(lev) + ":" + std::to_string(kept.level_sets[lev]);
   }
-  const RunProgress& p = st.progress;
   std::string line = "qel_vort: summary: ";
   if (p.samples > 0) {
     // Samples are numbered from the first one read (0, or 1 for NIMS

@@ -31,7 +31,7 @@ void warn_interval_mismatch(const SystemParameters& sp, const Acquisition& acq, 
 // window length has a prime factor too large for the mixed-radix FFT, that
 // its windows go through the chirp-z transform instead: the level, nwin, its
 // largest prime factor and the nearest lengths with factors 2, 3 and 5 only.
-void warn_chirpz_levels(const RunState& st, Console& con);
+void warn_chirpz_levels(const RunSetup& st, Console& con);
 
 // The end of a run that wrote its file: a warning for every level cut into
 // windows (nfreq > 0) that stored none, with its window length beside the
@@ -41,6 +41,7 @@ void warn_chirpz_levels(const RunState& st, Console& con);
 // the two differ), the number of samples processed, the windows stored per
 // level and whether the set limit (st.max_sets windows) or a wrong time mark
 // ended the run.
-void report_run_end(const RunState& st, const Acquisition& acq, LoopEnd end, Console& con);
+void report_run_end(const RunSetup& st, const WindowsKept& kept, const RunProgress& p, const Acquisition& acq,
+                    LoopEnd end, Console& con);
 
 }  // namespace qv

@@ -4,12 +4,14 @@
 #include <climits>
 #include <span>
 
+#include "dsp/window_prep.hpp"
+
 namespace qv {
 
 namespace {
 
 // nfmx and the sample interval of every level.
-void derive_levels(RunState& st) {
+void derive_levels(RunSetup& st) {
   st.nfmx = 0;
   for (int lev = 1; lev <= st.setup.nd; ++lev) st.nfmx = std::max(st.nfmx, st.setup.lev[lev].nfreq);
   st.dr = level_intervals(st.setup, st.sp.dt, "system parameter file " + st.sp.source);
@@ -21,13 +23,13 @@ int longest_window(const DecSetup& s) {
   return nwin_max;
 }
 
-void allocate_run_arrays(RunState& st) {
+void allocate_run_arrays(RunSetup& st, RunWork& work) {
   const DecSetup& s = st.setup;
   const int nwin_max = longest_window(s);
-  cascade_allocate(st.cascade, s, st.nch, st.threshold);
+  cascade_allocate(work.cascade, s, st.nch, st.threshold);
   // The window holds nwin + pwlen - 1 samples of every channel while it is
   // prepared, then its coefficients in place.
-  st.window.assign(static_cast<std::size_t>(nchmx) * (nwin_max + nwspare), 0.0f);
+  work.scratch.window.assign(static_cast<std::size_t>(nchmx) * (nwin_max + nwspare), 0.0f);
   for (int lev = 1; lev <= s.nd; ++lev) {
     // Levels of one window length share its tables; the chirp-z tables of a
     // long window take a good part of a second to make.
@@ -39,23 +41,23 @@ void allocate_run_arrays(RunState& st) {
       fft_setup(s.lev[lev].nwin, st.fft[lev]);
     }
     st.taper[lev].assign(s.lev[lev].nwin, 0.0f);
-    st.taper_flag[lev] = true;
+    if (s.lev[lev].nfreq > 0) taper_weights(s.lev[lev].nwin, st.taper[lev].data());
   }
   // Sized for the longest transform of the levels: the window length, or the
   // convolution length of a level transformed by chirp-z.
-  fft_work_allocate(st.fft_work, std::span<const FftPlan>(st.fft.data() + 1, s.nd));
+  fft_work_allocate(work.scratch.fft_work, std::span<const FftPlan>(st.fft.data() + 1, s.nd));
   response_table_allocate(st.response, s);
-  amplitude_allocate(st.amplitudes, s);
+  amplitude_allocate(work.kept.amplitudes, s);
   // Without a set limit the store's buffer is as large as its budget.
-  output_store_allocate(st.store, s, st.nch, st.max_sets == no_set_limit ? INT_MAX : st.max_sets, st.spill_budget,
-                        st.spill_path);
-  reset_offsets(st.offsets);
+  output_store_allocate(work.kept.store, s, st.nch, st.max_sets == no_set_limit ? INT_MAX : st.max_sets,
+                        st.spill_budget, st.spill_path);
+  reset_offsets(work.input.offsets);
 }
 
-// The per-level factors every window shares (see RunState). A phase table
+// The per-level factors every window shares (see RunSetup). A phase table
 // of more than 2^20 factors (8 MB; a set-up with very many coefficients and a
 // long pre-whitening filter) is not kept.
-void prepare_window_tables(RunState& st) {
+void prepare_window_tables(RunSetup& st) {
   constexpr std::int64_t max_phases = std::int64_t(1) << 20;
   for (int lev = 1; lev <= ndmx; ++lev) {
     st.pw_phases[lev].clear();
@@ -73,10 +75,10 @@ void prepare_window_tables(RunState& st) {
 
 }  // namespace
 
-void prepare_run(RunState& st, const StartTime& start, float sampfreq, const std::string& sensor_dir,
+void prepare_run(RunSetup& st, RunWork& work, const StartTime& start, float sampfreq, const std::string& sensor_dir,
                  const std::string& bad_name, Console& con) {
   derive_levels(st);
-  allocate_run_arrays(st);
+  allocate_run_arrays(st, work);
   build_response_table(st.response, st.setup, st.dr, st.sp, st.nch, sensor_dir, con);
   // The bad-record boundaries count seconds from the reference time too:
   // they become time marks from the same start as the grid, so a stretch
@@ -91,8 +93,8 @@ void prepare_run(RunState& st, const StartTime& start, float sampfreq, const std
   con.say("TIME_INTERVAL (sec)", static_cast<float>(static_cast<double>(time_int) / 1.0e6));
 }
 
-WindowArray window_array(RunState& st) {
-  return WindowArray(st.window.data(), st.nch, static_cast<std::int64_t>(st.window.size() / nchmx));
+WindowArray window_array(WindowWork& ww, int nch) {
+  return WindowArray(ww.window.data(), nch, static_cast<std::int64_t>(ww.window.size() / nchmx));
 }
 
 }  // namespace qv

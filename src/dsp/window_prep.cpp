@@ -70,6 +70,12 @@ void apply_taper(const WindowArray& w, int n, bool& taper_flag, float* taper_tab
     taper_weights(n, taper_table);
     taper_flag = false;
   }
+  apply_taper(w, n, static_cast<const float*>(taper_table));
+}
+
+void apply_taper(const WindowArray& w, int n, const float* taper_table) {
+  w.require_samples(n, "apply_taper");
+  if (n > nwmx) throw Error("apply_taper: window length " + std::to_string(n) + " is outside 1..524288");
   const int nch = w.nch();
   float* x = w.data();
   for (std::int64_t t = 0; t < n; ++t) {

@@ -22,6 +22,9 @@ void remove_mean(const WindowArray& w, int m);
 // array's samples and n <= 524288.
 void apply_taper(const WindowArray& w, int n, bool& taper_flag, float* taper_table);
 
+// The same with the level's table filled beforehand (taper_weights).
+void apply_taper(const WindowArray& w, int n, const float* taper_table);
+
 // The taper's n weights (their squares sum to 1 within about 1/n^2), as
 // apply_taper uses them; w holds n floats.
 void taper_weights(int n, float* w);
