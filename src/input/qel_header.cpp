@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cmath>
 
-#include "calibration/igrf.hpp"
 #include "common/binary.hpp"
 #include "common/error.hpp"
 #include "common/fixed_format.hpp"
@@ -11,6 +10,7 @@
 #include "common/text_reader.hpp"
 #include "common/utc_time.hpp"
 #include "input/qel_format.hpp"
+#include "input/unreadable_recording.hpp"
 
 namespace qv {
 
@@ -280,15 +280,14 @@ void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisit
     con.say("warning: a packet of", layout.nbytes_data, "data bytes holds", scans, "scans; the last",
             scans % qel::scans_per_block, "scans of every packet are not read");
 
+  // The run takes the declination at this position and epoch from the
+  // reference field.
   const QelPosition pos = qel_position(
       std::string_view(reinterpret_cast<const char*>(hdr + qel::off_position), qel::position_chars), name);
-  const float year = static_cast<float>(date.year) + static_cast<float>(date.month) / 12.0f;
-  acq.reference_declination = igrf_declination(pos.latitude, pos.longitude, year, con);
-  // The reference field is defined from 1900 to 2020 only; outside, a
-  // declination of 0 in the system parameter file would silently stay 0.
-  if (year < 1900.0f || year > 2020.0f)
-    con.say("warning: no reference-field declination for the year", year,
-            "(IGRF-11 covers 1900 to 2020); a declination of 0 in the system parameter file stays 0");
+  acq.fix.known = true;
+  acq.fix.latitude = pos.latitude;
+  acq.fix.longitude = pos.longitude;
+  acq.fix.year = static_cast<float>(date.year) + static_cast<float>(date.month) / 12.0f;
 }
 
 }  // namespace
@@ -299,11 +298,10 @@ void rdhdrQEL(std::FILE* f, const std::string& name, Acquisition& acq, QelLayout
   const std::size_t got = read_up_to(f, name, 0, hdr, sizeof hdr);
   const bool text = looks_like_text(hdr, got);
   if (got != sizeof hdr) {
-    acq.input_error = true;
-    acq.error_name = name;
-    acq.error_hint = text ? kTextHint : "";
-    acq.nch = 0;
-    return;
+    con.say("Error Reading Binary File: " + name);
+    throw UnreadableRecording("cannot read the QEL binary file " + name + ": it ends at byte offset " +
+                              std::to_string(got) + ", before the end of its " + std::to_string(qel::header_read) +
+                              "-byte header" + (text ? std::string("; ") + kTextHint : std::string()));
   }
   try {
     read_qel_header(hdr, name, acq, layout, con);
