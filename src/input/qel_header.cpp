@@ -202,6 +202,39 @@ int qel_day_number(const QelDateTime& d, float sampfreq) {
 
 namespace {
 
+// The missing-value marker, the enabled channels and how many scans a
+// packet holds, and the station's position and epoch.
+void read_channels_and_fix(const unsigned char* hdr, const std::string& name, const QelDateTime& date,
+                           Acquisition& acq, QelLayout& layout, Console& con) {
+  acq.msval = 2147483647;
+  acq.threshold = static_cast<float>(acq.msval - 10000);
+
+  const std::uint32_t mask = get_u32be(hdr + qel::off_mask);
+  layout.nch = 0;
+  for (int k = 1; k <= 6; ++k)
+    if (mask >> (k - 1) & 1u) layout.channels[static_cast<std::size_t>(layout.nch++)] = k;
+  if (layout.nch == 0)
+    bad_field(name, qel::off_mask, "channel-enable mask", std::to_string(mask), "at least one of bits 0 to 5 set");
+  acq.nch = layout.nch;
+
+  const std::int64_t scans = layout.nbytes_data / qel::bytes_per_sample / layout.nch;
+  if (scans < qel::scans_per_block)
+    bad_field(name, qel::off_data_bytes, "data bytes per packet", std::to_string(layout.nbytes_data),
+              "room for at least 256 scans of " + std::to_string(layout.nch) + " channels");
+  if (layout.nbytes_data % (layout.nch * qel::bytes_per_sample * qel::scans_per_block) != 0)
+    con.say("warning: a packet of", layout.nbytes_data, "data bytes holds", scans, "scans; the last",
+            scans % qel::scans_per_block, "scans of every packet are not read");
+
+  // The run takes the declination at this position and epoch from the
+  // reference field.
+  const QelPosition pos = qel_position(
+      std::string_view(reinterpret_cast<const char*>(hdr + qel::off_position), qel::position_chars), name);
+  acq.fix.known = true;
+  acq.fix.latitude = pos.latitude;
+  acq.fix.longitude = pos.longitude;
+  acq.fix.year = static_cast<float>(date.year) + static_cast<float>(date.month) / 12.0f;
+}
+
 void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisition& acq, QelLayout& layout,
                      Console& con) {
   const int firmware = hdr[qel::off_firmware];
@@ -261,33 +294,7 @@ void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisit
                           acq.clock.reference_unix_s) +
       ss;
 
-  acq.msval = 2147483647;
-  acq.threshold = static_cast<float>(acq.msval - 10000);
-
-  const std::uint32_t mask = get_u32be(hdr + qel::off_mask);
-  layout.nch = 0;
-  for (int k = 1; k <= 6; ++k)
-    if (mask >> (k - 1) & 1u) layout.channels[static_cast<std::size_t>(layout.nch++)] = k;
-  if (layout.nch == 0)
-    bad_field(name, qel::off_mask, "channel-enable mask", std::to_string(mask), "at least one of bits 0 to 5 set");
-  acq.nch = layout.nch;
-
-  const std::int64_t scans = layout.nbytes_data / qel::bytes_per_sample / layout.nch;
-  if (scans < qel::scans_per_block)
-    bad_field(name, qel::off_data_bytes, "data bytes per packet", std::to_string(layout.nbytes_data),
-              "room for at least 256 scans of " + std::to_string(layout.nch) + " channels");
-  if (layout.nbytes_data % (layout.nch * qel::bytes_per_sample * qel::scans_per_block) != 0)
-    con.say("warning: a packet of", layout.nbytes_data, "data bytes holds", scans, "scans; the last",
-            scans % qel::scans_per_block, "scans of every packet are not read");
-
-  // The run takes the declination at this position and epoch from the
-  // reference field.
-  const QelPosition pos = qel_position(
-      std::string_view(reinterpret_cast<const char*>(hdr + qel::off_position), qel::position_chars), name);
-  acq.fix.known = true;
-  acq.fix.latitude = pos.latitude;
-  acq.fix.longitude = pos.longitude;
-  acq.fix.year = static_cast<float>(date.year) + static_cast<float>(date.month) / 12.0f;
+  read_channels_and_fix(hdr, name, date, acq, layout, con);
 }
 
 }  // namespace
