@@ -195,6 +195,93 @@ TfOptions parse_tf_options(const std::vector<std::string>& args) {
 
 namespace {
 
+// The frame the result is given in, in words.
+std::string frame_text(const TfOptions& o, double decl) {
+  return o.geographic ? "geographic north: the channels' azimuths plus the declination " + degrees_text(decl) +
+                            " degrees" + (o.rotate_deg != 0 ? ", rotated by " + degrees_text(o.rotate_deg) + " degrees" : "")
+         : o.rotate_deg != 0 ? "the channels' north, rotated by " + degrees_text(o.rotate_deg) + " degrees"
+                             : "the channels' north (measurement coordinates)";
+}
+
+// The estimate of every band with enough rows within the windows used; a
+// band with too few is left out with a warning.
+void estimate_bands(CoefficientSource& src, const std::vector<Band>& bands, const TfOptions& o, Result& res,
+                    std::ostream& err) {
+  EstimateOptions eo;
+  eo.estimator = o.estimator;
+  eo.errors = o.errors;
+  // The largest band sizes the buffers once; every band reuses them.
+  std::int64_t max_rows = 0, max_windows = 0;
+  for (const Band& b : bands) {
+    const LevelInfo& l = src.level(b.level_id);
+    max_rows = std::max(max_rows, l.windows * (b.last_harmonic - b.first_harmonic + 1));
+    max_windows = std::max(max_windows, l.windows);
+  }
+  if (max_rows > std::numeric_limits<int>::max())
+    throw Error("a band of " + std::to_string(max_rows) + " rows is more than one estimate can hold (" +
+                std::to_string(std::numeric_limits<int>::max()) + "); use --from and --to, or narrower bands");
+  EstimateWork work;
+  work.reserve(static_cast<int>(max_rows), static_cast<int>(max_windows));
+  BandRows rows;
+  rows.reserve(static_cast<std::size_t>(max_rows), src.nout());
+  for (const Band& b : bands) {
+    src.rows(b, rows);
+    if (rows.n < min_band_rows) {
+      err << "qel_tf: warning: band of level " << b.level_id << ", harmonics " << b.first_harmonic << " to "
+          << b.last_harmonic << " (" << period_text(b.period_s) << " s) has " << rows.n
+          << " rows within the windows used; it is left out\n";
+      continue;
+    }
+    eo.rho2 = src.level(b.level_id).rho2;
+    res.bands.push_back(estimate_band(b, rows, eo, work));
+  }
+}
+
+// What the result was made from, for the writers: program, bands, metadata,
+// window times and source files.
+void note_processing(Result& res, const CoefficientSource& src, const TfOptions& o) {
+  // The writers state the sign convention, units, estimator, errors, frame,
+  // rotation, declination, source and window times themselves.
+  auto& p = res.site.processing;
+  p.emplace_back("PROGRAM", std::string("qel_tf ") + kProgramVersion + " (" + kProgramDate + ")");
+  p.emplace_back("BANDS", o.bands_file.empty() ? "default, " + std::to_string(bands_per_decade) +
+                                                     " per decade from harmonic " +
+                                                     std::to_string(first_usable_harmonic)
+                                               : o.bands_file);
+  p.emplace_back("METADATA", src.has_metadata() ? "yes" : "no: times, geometry and units assumed");
+  if (!std::isnan(src.first_unix_s())) {
+    res.site.has_times = true;
+    res.site.first_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.first_unix_s())),
+                                        src.first_unix_s() - std::floor(src.first_unix_s()), 3);
+    res.site.last_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.last_unix_s())),
+                                       src.last_unix_s() - std::floor(src.last_unix_s()), 3);
+  }
+  for (const std::string& f : o.files) res.site.source_files += (res.site.source_files.empty() ? "" : ", ") + f;
+}
+
+// The three files are one result: written aside, put in place together.
+void write_results(const Result& res, const std::string& base, std::ostream& err) {
+  StagedFile edi(base + ".edi", "EDI file"), csv(base + ".tf.csv", "transfer-function table"),
+      json(base + ".tf.json", "transfer-function file");
+  const auto write = [](StagedFile& f, const std::string& text) {
+    f.create();
+    if (std::fwrite(text.data(), 1, text.size(), f.stream()) != text.size())
+      throw Error("cannot write the " + f.what() + " \"" + f.final_path() + "\"");
+  };
+  std::ostringstream t1, t2, t3;
+  write_edi(res, t1);
+  write_tf_csv(res, t2);
+  write_tf_json(res, t3);
+  write(edi, t1.str());
+  write(csv, t2.str());
+  write(json, t3.str());
+  StagedSet set;
+  set.add(csv);
+  set.add(json);
+  set.add(edi);
+  for (const std::string& w : set.publish()) err << "qel_tf: warning: " << w << '\n';
+}
+
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const TfOptions o = parse_tf_options(args);
   std::vector<std::string> warnings;
@@ -224,80 +311,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   res.errors = o.errors;
   res.site = make_site(src, o, decl);
   res.site.zrot_deg = o.rotate_deg;
-  res.site.frame = o.geographic ? "geographic north: the channels' azimuths plus the declination " +
-                                      degrees_text(decl) + " degrees" + (o.rotate_deg != 0 ? ", rotated by " +
-                                      degrees_text(o.rotate_deg) + " degrees" : "")
-                   : o.rotate_deg != 0 ? "the channels' north, rotated by " + degrees_text(o.rotate_deg) + " degrees"
-                                       : "the channels' north (measurement coordinates)";
+  res.site.frame = frame_text(o, decl);
 
-  EstimateOptions eo;
-  eo.estimator = o.estimator;
-  eo.errors = o.errors;
-  // The largest band sizes the buffers once; every band reuses them.
-  std::int64_t max_rows = 0, max_windows = 0;
-  for (const Band& b : bands) {
-    const LevelInfo& l = src.level(b.level_id);
-    max_rows = std::max(max_rows, l.windows * (b.last_harmonic - b.first_harmonic + 1));
-    max_windows = std::max(max_windows, l.windows);
-  }
-  if (max_rows > std::numeric_limits<int>::max())
-    throw Error("a band of " + std::to_string(max_rows) + " rows is more than one estimate can hold (" +
-                std::to_string(std::numeric_limits<int>::max()) + "); use --from and --to, or narrower bands");
-  EstimateWork work;
-  work.reserve(static_cast<int>(max_rows), static_cast<int>(max_windows));
-  BandRows rows;
-  rows.reserve(static_cast<std::size_t>(max_rows), src.nout());
-  for (const Band& b : bands) {
-    src.rows(b, rows);
-    if (rows.n < min_band_rows) {
-      err << "qel_tf: warning: band of level " << b.level_id << ", harmonics " << b.first_harmonic << " to "
-          << b.last_harmonic << " (" << period_text(b.period_s) << " s) has " << rows.n
-          << " rows within the windows used; it is left out\n";
-      continue;
-    }
-    eo.rho2 = src.level(b.level_id).rho2;
-    res.bands.push_back(estimate_band(b, rows, eo, work));
-  }
+  estimate_bands(src, bands, o, res, err);
   if (res.bands.empty()) throw Error("no band has enough rows within the windows used");
 
-  // The writers state the sign convention, units, estimator, errors, frame,
-  // rotation, declination, source and window times themselves.
-  auto& p = res.site.processing;
-  p.emplace_back("PROGRAM", std::string("qel_tf ") + kProgramVersion + " (" + kProgramDate + ")");
-  p.emplace_back("BANDS", o.bands_file.empty() ? "default, " + std::to_string(bands_per_decade) +
-                                                     " per decade from harmonic " +
-                                                     std::to_string(first_usable_harmonic)
-                                               : o.bands_file);
-  p.emplace_back("METADATA", src.has_metadata() ? "yes" : "no: times, geometry and units assumed");
-  if (!std::isnan(src.first_unix_s())) {
-    res.site.has_times = true;
-    res.site.first_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.first_unix_s())),
-                                        src.first_unix_s() - std::floor(src.first_unix_s()), 3);
-    res.site.last_window_utc = iso_utc(static_cast<std::int64_t>(std::floor(src.last_unix_s())),
-                                       src.last_unix_s() - std::floor(src.last_unix_s()), 3);
-  }
-  for (const std::string& f : o.files) res.site.source_files += (res.site.source_files.empty() ? "" : ", ") + f;
+  note_processing(res, src, o);
 
-  // The three files are one result: written aside, put in place together.
-  StagedFile edi(o.base + ".edi", "EDI file"), csv(o.base + ".tf.csv", "transfer-function table"),
-      json(o.base + ".tf.json", "transfer-function file");
-  const auto write = [](StagedFile& f, const std::string& text) {
-    f.create();
-    if (std::fwrite(text.data(), 1, text.size(), f.stream()) != text.size())
-      throw Error("cannot write the " + f.what() + " \"" + f.final_path() + "\"");
-  };
-  std::ostringstream t1, t2, t3;
-  write_edi(res, t1);
-  write_tf_csv(res, t2);
-  write_tf_json(res, t3);
-  write(edi, t1.str());
-  write(csv, t2.str());
-  write(json, t3.str());
-  StagedSet set;
-  set.add(csv);
-  set.add(json);
-  set.add(edi);
-  for (const std::string& w : set.publish()) err << "qel_tf: warning: " << w << '\n';
+  write_results(res, o.base, err);
   out << "qel_tf: " << res.bands.size() << " bands from " << period_text(res.bands.front().band.period_s) << " s to "
       << period_text(res.bands.back().band.period_s) << " s written to " << o.base << ".edi, " << o.base << ".tf.csv and "
       << o.base << ".tf.json\n";
