@@ -123,6 +123,22 @@ CoefficientSource::CoefficientSource(const std::vector<std::string>& paths, std:
     l.dr = has_metadata_ ? metadata_dr(meta_.front(), l.level_id, h.dr[i]) : h.dr[i];
     levels_.push_back(l);
   }
+  check_same_setup();
+
+  // Harmonics and windows of every level, and windows that two files hold.
+  // Window numbers count from each recording's reference time, which need
+  // not be the same (an ASCII recording counts from midnight of its day), so
+  // with the metadata the files are compared by the times of their windows;
+  // without it, by window numbers alone.
+  window_base_.assign(files_.size(), {});
+  for (LevelInfo& l : levels_) count_level_windows(l);
+}
+
+// Every file must share the first one's channels, levels, window lengths and
+// sample intervals, and none may be given twice.
+void CoefficientSource::check_same_setup() const {
+  const FcHeader& h = files_.front()->header();
+  const std::vector<std::string>& paths = paths_;
   for (std::size_t f = 0; f < files_.size(); ++f) {
     const FcHeader& g = files_[f]->header();
     bool same = g.nch == h.nch && g.nlevels == h.nlevels;
@@ -135,7 +151,6 @@ CoefficientSource::CoefficientSource(const std::vector<std::string>& paths, std:
                   " do not share one set-up (channels, levels, window lengths and sample intervals): they cannot be "
                   "estimated as one station");
   }
-
   // One file given twice is the plainest mistake; say so before anything else.
   for (std::size_t f = 1; f < paths.size(); ++f)
     for (std::size_t g = 0; g < f; ++g) {
@@ -144,61 +159,58 @@ CoefficientSource::CoefficientSource(const std::vector<std::string>& paths, std:
         throw Error("coefficient files " + paths[g] + " and " + paths[f] +
                     " are one file, given twice: its windows would count double");
     }
+}
 
-  // Harmonics and windows of every level, and windows that two files hold.
-  // Window numbers count from each recording's reference time, which need
-  // not be the same (an ASCII recording counts from midnight of its day), so
-  // with the metadata the files are compared by the times of their windows;
-  // without it, by window numbers alone.
-  window_base_.assign(files_.size(), {});
-  for (LevelInfo& l : levels_) {
-    struct Held {
-      std::size_t file;
-      int lo, hi;
-      double t_lo, t_hi;  // NaN without window times
-    };
-    std::vector<Held> held;
-    int next_group = 0;  // windows of later files are numbered after those of earlier ones
-    for (std::size_t f = 0; f < files_.size(); ++f) {
-      FcReader& fc = *files_[f];
-      int windows = 0;
-      const FcBlockInfo* widest = nullptr;
-      for (const FcBlockInfo& b : fc.blocks()) {
-        if (b.level_id != l.level_id || b.n == 0) continue;
-        l.nfreq = std::max(l.nfreq, b.findex);
-        if (b.n > windows) {
-          windows = b.n;
-          widest = &b;
-        }
+// The harmonics and windows of level l in every file, and where each file's
+// window numbers start among those of the files before.
+void CoefficientSource::count_level_windows(LevelInfo& l) {
+  const std::vector<std::string>& paths = paths_;
+  struct Held {
+    std::size_t file;
+    int lo, hi;
+    double t_lo, t_hi;  // NaN without window times
+  };
+  std::vector<Held> held;
+  int next_group = 0;  // windows of later files are numbered after those of earlier ones
+  for (std::size_t f = 0; f < files_.size(); ++f) {
+    FcReader& fc = *files_[f];
+    int windows = 0;
+    const FcBlockInfo* widest = nullptr;
+    for (const FcBlockInfo& b : fc.blocks()) {
+      if (b.level_id != l.level_id || b.n == 0) continue;
+      l.nfreq = std::max(l.nfreq, b.findex);
+      if (b.n > windows) {
+        windows = b.n;
+        widest = &b;
       }
-      l.windows += windows;
-      if (!widest) continue;
-      fc.read_records(*widest, recs_);
-      int lo = recs_.front().window, hi = lo;
-      for (const FcCoefRecord& r : recs_) lo = std::min(lo, r.window), hi = std::max(hi, r.window);
-      Held h{f, lo, hi, kNaN, kNaN};
-      if (has_metadata_) {
-        const auto at = meta_[f].window_time.find(l.level_id);
-        if (at != meta_[f].window_time.end()) h.t_lo = window_unix_s(at->second, lo), h.t_hi = window_unix_s(at->second, hi);
-      }
-      for (const Held& o : held) {
-        const bool by_time = !std::isnan(h.t_lo) && !std::isnan(o.t_lo);
-        const bool overlap = by_time ? h.t_lo <= o.t_hi && o.t_lo <= h.t_hi : h.lo <= o.hi && o.lo <= h.hi;
-        if (!overlap) continue;
-        const std::string where =
-            by_time ? "from " + unix_to_iso(std::max(h.t_lo, o.t_lo), 3) + " to " + unix_to_iso(std::min(h.t_hi, o.t_hi), 3)
-                    : "between " + std::to_string(std::max(lo, o.lo)) + " and " + std::to_string(std::min(hi, o.hi));
-        throw Error("coefficient files " + paths[o.file] + " and " + paths[f] + " both hold windows of level " +
-                    std::to_string(l.level_id) + " " + where + ": a recording given twice, or overlapping recordings");
-      }
-      held.push_back(h);
-      window_base_[f][l.level_id] = next_group - lo;
-      next_group += hi - lo + 1;
     }
-    l.rho2 = taper_correlation(l.nwin);
-    // A band spans at most a level's harmonics: its per-harmonic sums fit from here on.
-    harmonic_power_.reserve(2 * static_cast<std::size_t>(std::max(l.nfreq, 1)));
+    l.windows += windows;
+    if (!widest) continue;
+    fc.read_records(*widest, recs_);
+    int lo = recs_.front().window, hi = lo;
+    for (const FcCoefRecord& r : recs_) lo = std::min(lo, r.window), hi = std::max(hi, r.window);
+    Held h{f, lo, hi, kNaN, kNaN};
+    if (has_metadata_) {
+      const auto at = meta_[f].window_time.find(l.level_id);
+      if (at != meta_[f].window_time.end()) h.t_lo = window_unix_s(at->second, lo), h.t_hi = window_unix_s(at->second, hi);
+    }
+    for (const Held& o : held) {
+      const bool by_time = !std::isnan(h.t_lo) && !std::isnan(o.t_lo);
+      const bool overlap = by_time ? h.t_lo <= o.t_hi && o.t_lo <= h.t_hi : h.lo <= o.hi && o.lo <= h.hi;
+      if (!overlap) continue;
+      const std::string where =
+          by_time ? "from " + unix_to_iso(std::max(h.t_lo, o.t_lo), 3) + " to " + unix_to_iso(std::min(h.t_hi, o.t_hi), 3)
+                  : "between " + std::to_string(std::max(lo, o.lo)) + " and " + std::to_string(std::min(hi, o.hi));
+      throw Error("coefficient files " + paths[o.file] + " and " + paths[f] + " both hold windows of level " +
+                  std::to_string(l.level_id) + " " + where + ": a recording given twice, or overlapping recordings");
+    }
+    held.push_back(h);
+    window_base_[f][l.level_id] = next_group - lo;
+    next_group += hi - lo + 1;
   }
+  l.rho2 = taper_correlation(l.nwin);
+  // A band spans at most a level's harmonics: its per-harmonic sums fit from here on.
+  harmonic_power_.reserve(2 * static_cast<std::size_t>(std::max(l.nfreq, 1)));
 }
 
 const LevelInfo& CoefficientSource::level(int level_id) const {

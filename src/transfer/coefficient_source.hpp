@@ -89,6 +89,8 @@ class CoefficientSource {
   std::vector<std::map<int, int>> window_base_;
   std::vector<double> harmonic_power_;  // per harmonic of a band: power sum and rows, then its scale
 
+  void check_same_setup() const;
+  void count_level_windows(LevelInfo& l);
   void equalise_harmonics(const Band& band, BandRows& rows);
 };
 

@@ -197,10 +197,11 @@ namespace {
 
 // The frame the result is given in, in words.
 std::string frame_text(const TfOptions& o, double decl) {
-  return o.geographic ? "geographic north: the channels' azimuths plus the declination " + degrees_text(decl) +
-                            " degrees" + (o.rotate_deg != 0 ? ", rotated by " + degrees_text(o.rotate_deg) + " degrees" : "")
-         : o.rotate_deg != 0 ? "the channels' north, rotated by " + degrees_text(o.rotate_deg) + " degrees"
-                             : "the channels' north (measurement coordinates)";
+  const std::string rotated = "rotated by " + degrees_text(o.rotate_deg) + " degrees";
+  if (o.geographic)
+    return "geographic north: the channels' azimuths plus the declination " + degrees_text(decl) + " degrees" +
+           (o.rotate_deg != 0 ? ", " + rotated : "");
+  return o.rotate_deg != 0 ? "the channels' north, " + rotated : "the channels' north (measurement coordinates)";
 }
 
 // The estimate of every band with enough rows within the windows used; a
