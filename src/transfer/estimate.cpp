@@ -220,29 +220,12 @@ void EstimateWork::reserve(int max_rows, int max_windows) {
   deleted.reserve(g * 3 * nin);
 }
 
-BandEstimate estimate_band(const Band& band, const BandRows& rows, const EstimateOptions& options,
-                           EstimateWork& work) {
-  check_rows(band, rows, options);
+namespace {
+
+// Least squares: the normal equations of every output in one pass, solved
+// into est. Returns the inputs' power matrix for the leverage weights.
+Hermitian2 least_squares(const Band& band, const BandRows& rows, BandEstimate& est) {
   const int n = rows.n, nout = rows.nout;
-  BandEstimate est;
-  est.band = band;
-  est.rows = n;
-  est.out.resize(std::size_t(nout));
-  if (n == 0) throw Error(band_name(band) + ": no rows to estimate");
-
-  work.leverage.assign(std::size_t(n), 1.0);
-  work.weight.resize(std::size_t(n) * nout);
-  work.slope.resize(std::size_t(n) * nout);
-  work.select.resize(std::size_t(n));
-  work.residual.resize(std::size_t(n));
-  work.histogram.resize(4 * buckets);
-  est.windows = group_windows(rows, work);
-  const double inflation = variance_inflation(rows, options.rho2, est.windows, work);
-  if (n - nin * inflation < 1)
-    throw Error(band_name(band) + ": " + std::to_string(n) + " rows count as " + std::to_string(n / inflation) +
-                " independent ones; two inputs need more than " + std::to_string(nin + 1.0 / inflation));
-
-  // Least squares: the normal equations of every output in one pass.
   const cplx* x = rows.x.data();
   const cplx* y = rows.y.data();
   Hermitian2 power;
@@ -265,38 +248,76 @@ BandEstimate estimate_band(const Band& band, const BandRows& rows, const Estimat
     const auto z = power.solve(cross[2 * o], cross[2 * o + 1]);
     est.out[o].z = {z[0], z[1]};
   }
+  return power;
+}
+
+// The robust estimate of every output, starting from the least-squares one
+// in est: leverage weights from the inputs, Huber reweighting, then the
+// redescending weights when asked for.
+void robust_estimate(const Band& band, const BandRows& rows, const EstimateOptions& options, const Hermitian2& power,
+                     double inflation, EstimateWork& work, BandEstimate& est) {
+  const int n = rows.n, nout = rows.nout;
+  const cplx* x = rows.x.data();
+  // Leverage weights from the hat-matrix diagonal h of the inputs, whose
+  // mean is nin / n.
+  if (options.leverage_cutoff > 0) {
+    const double det = power.det();
+    const double scale = n / double(nin) / det;
+    for (int i = 0; i < n; ++i) {
+      const cplx x0 = x[2 * i], x1 = x[2 * i + 1];
+      const double h = (power.d * std::norm(x0) + power.a * std::norm(x1) - 2 * std::real(x0 * power.b * std::conj(x1)));
+      const double normalised = h * scale;  // n h / nin, mean 1
+      if (normalised > options.leverage_cutoff) work.leverage[i] = std::sqrt(options.leverage_cutoff / normalised);
+    }
+  }
+  const Huber huber{options.huber_k * options.huber_k};
+  const Biweight biweight{1 / (options.biweight_c * options.biweight_c)};
+  const bool redescend = options.redescending_iterations > 0;
+  for (int o = 0; o < nout; ++o) {
+    auto& z = est.out[o].z;
+    int iterations = reweight(band, rows, o, huber, options.huber_iterations, options.tolerance, work, z);
+    if (iterations >= 0 && redescend) {
+      const int more = reweight(band, rows, o, biweight, options.redescending_iterations, options.tolerance, work, z);
+      iterations = more < 0 ? -1 : iterations + more;
+    }
+    est.iterations = std::max(est.iterations, iterations);
+    if (redescend)
+      final_weights(rows, o, biweight, work, est.out[o], inflation);
+    else
+      final_weights(rows, o, huber, work, est.out[o], inflation);
+  }
+}
+
+}  // namespace
+
+BandEstimate estimate_band(const Band& band, const BandRows& rows, const EstimateOptions& options,
+                           EstimateWork& work) {
+  check_rows(band, rows, options);
+  const int n = rows.n, nout = rows.nout;
+  BandEstimate est;
+  est.band = band;
+  est.rows = n;
+  est.out.resize(std::size_t(nout));
+  if (n == 0) throw Error(band_name(band) + ": no rows to estimate");
+
+  work.leverage.assign(std::size_t(n), 1.0);
+  work.weight.resize(std::size_t(n) * nout);
+  work.slope.resize(std::size_t(n) * nout);
+  work.select.resize(std::size_t(n));
+  work.residual.resize(std::size_t(n));
+  work.histogram.resize(4 * buckets);
+  est.windows = group_windows(rows, work);
+  const double inflation = variance_inflation(rows, options.rho2, est.windows, work);
+  if (n - nin * inflation < 1)
+    throw Error(band_name(band) + ": " + std::to_string(n) + " rows count as " + std::to_string(n / inflation) +
+                " independent ones; two inputs need more than " + std::to_string(nin + 1.0 / inflation));
+
+  const Hermitian2 power = least_squares(band, rows, est);
 
   if (options.estimator == Estimator::ols) {
     for (int o = 0; o < nout; ++o) final_weights(rows, o, Unit{}, work, est.out[o], inflation);
   } else {
-    // Leverage weights from the hat-matrix diagonal h of the inputs, whose
-    // mean is nin / n.
-    if (options.leverage_cutoff > 0) {
-      const double det = power.det();
-      const double scale = n / double(nin) / det;
-      for (int i = 0; i < n; ++i) {
-        const cplx x0 = x[2 * i], x1 = x[2 * i + 1];
-        const double h = (power.d * std::norm(x0) + power.a * std::norm(x1) - 2 * std::real(x0 * power.b * std::conj(x1)));
-        const double normalised = h * scale;  // n h / nin, mean 1
-        if (normalised > options.leverage_cutoff) work.leverage[i] = std::sqrt(options.leverage_cutoff / normalised);
-      }
-    }
-    const Huber huber{options.huber_k * options.huber_k};
-    const Biweight biweight{1 / (options.biweight_c * options.biweight_c)};
-    const bool redescend = options.redescending_iterations > 0;
-    for (int o = 0; o < nout; ++o) {
-      auto& z = est.out[o].z;
-      int iterations = reweight(band, rows, o, huber, options.huber_iterations, options.tolerance, work, z);
-      if (iterations >= 0 && redescend) {
-        const int more = reweight(band, rows, o, biweight, options.redescending_iterations, options.tolerance, work, z);
-        iterations = more < 0 ? -1 : iterations + more;
-      }
-      est.iterations = std::max(est.iterations, iterations);
-      if (redescend)
-        final_weights(rows, o, biweight, work, est.out[o], inflation);
-      else
-        final_weights(rows, o, huber, work, est.out[o], inflation);
-    }
+    robust_estimate(band, rows, options, power, inflation, work, est);
   }
 
   parametric_errors(rows, inflation, work, est);
