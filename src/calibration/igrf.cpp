@@ -72,23 +72,17 @@ DateModel model_at(double date) {
   return mod;
 }
 
-}  // namespace
+// A position in the geocentric frame: cos and sin of the geocentric
+// colatitude, the distance from the Earth's centre, and cos and sin of the
+// angle between the geodetic and the geocentric vertical (0 for a position
+// given geocentric).
+struct GeocentricPlace {
+  double ct = 1, st = 0, r = 0, cd = 1, sd = 0;
+};
 
-GeomagneticField igrf11_field(double date, IgrfPosition position, double height_km, double colatitude_deg,
-                              double longitude_deg) {
-  if (!(date >= 1900.0 && date <= 2020.0)) {
-    char found[64];
-    std::snprintf(found, sizeof found, "%.4f", date);
-    throw Error(std::string("the reference field IGRF-11 covers the dates 1900.0 to 2020.0, found the date ") + found);
-  }
-  const DateModel mod = model_at(date);
-
+GeocentricPlace geocentric_place(IgrfPosition position, double height_km, double colatitude_deg) {
   double ct = std::cos(colatitude_deg * deg_to_rad);
   double st = std::sin(colatitude_deg * deg_to_rad);
-  const double lon = longitude_deg * deg_to_rad;
-  std::array<double, max_degree + 1> cl{}, sl{};  // cos and sin of m times the longitude
-  cl[1] = std::cos(lon);
-  sl[1] = std::sin(lon);
 
   // A geodetic position becomes geocentric: r from the centre, and the
   // geocentric colatitude, which differs from the geodetic one by the angle
@@ -107,7 +101,18 @@ GeomagneticField igrf11_field(double date, IgrfPosition position, double height_
     ct = ct * cd - st * sd;
     st = st * cd + ct_geodetic * sd;
   }
-  const double ratio = reference_radius / r;
+  return {ct, st, r, cd, sd};
+}
+
+// The north, east and downward components of the model's field at place,
+// in the geocentric frame.
+GeomagneticField geocentric_field(const DateModel& mod, const GeocentricPlace& place, double longitude_deg) {
+  const double ct = place.ct, st = place.st;
+  const double lon = longitude_deg * deg_to_rad;
+  std::array<double, max_degree + 1> cl{}, sl{};  // cos and sin of m times the longitude
+  cl[1] = std::cos(lon);
+  sl[1] = std::sin(lon);
+  const double ratio = reference_radius / place.r;
   double rr = ratio * ratio;  // becomes (reference radius / r)^(n + 2) for degree n
 
   // Schmidt quasi-normalised associated Legendre functions p(n, m) of the
@@ -167,6 +172,23 @@ GeomagneticField igrf11_field(double date, IgrfPosition position, double height_
       }
     }
   }
+  return {x, y, z};
+}
+
+}  // namespace
+
+GeomagneticField igrf11_field(double date, IgrfPosition position, double height_km, double colatitude_deg,
+                              double longitude_deg) {
+  if (!(date >= 1900.0 && date <= 2020.0)) {
+    char found[64];
+    std::snprintf(found, sizeof found, "%.4f", date);
+    throw Error(std::string("the reference field IGRF-11 covers the dates 1900.0 to 2020.0, found the date ") + found);
+  }
+  const DateModel mod = model_at(date);
+  const GeocentricPlace place = geocentric_place(position, height_km, colatitude_deg);
+  // The angle between the verticals turns the field back to the frame of the position given.
+  const GeomagneticField g = geocentric_field(mod, place, longitude_deg);
+  const double x = g.north, y = g.east, z = g.down, cd = place.cd, sd = place.sd;
   return {x * cd + z * sd, y, z * cd - x * sd};
 }
 

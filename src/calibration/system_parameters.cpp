@@ -85,28 +85,25 @@ class SpFile {
   const std::string& name_;
 };
 
-}  // namespace
+// Opens the file, retrying with the file name cut before its first blank or
+// full stop, + ".sp". Only the name after the last '/' is cut: a folder such
+// as "." or "survey.2018" must survive. sp_name becomes the name that opened.
+void open_sp_file(TextReader& r, std::string& sp_name) {
+  if (r.open(sp_name)) return;
+  const std::string first = sp_name;
+  const std::size_t slash = first.rfind('/');
+  const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+  const std::string_view name = std::string_view(first).substr(name_at);
+  sp_name = first.substr(0, name_at) + std::string(name.substr(0, base_name_length(name))) + ".sp";
+  if (!r.open(sp_name))
+    throw Error("error: system parameter file " + sp_name + " not found" +
+                (sp_name == first ? std::string() : " (nor " + first + ")"));
+}
 
-SystemParameters GETSP(std::string& sp_name, float reference_declination, Console& con) {
-  TextReader r;
-  if (!r.open(sp_name)) {
-    // Retry with the file name cut before its first blank or full stop, +
-    // ".sp". Only the name after the last '/' is cut: a folder such as "."
-    // or "survey.2018" must survive.
-    const std::string first = sp_name;
-    const std::size_t slash = first.rfind('/');
-    const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-    const std::string_view name = std::string_view(first).substr(name_at);
-    sp_name = first.substr(0, name_at) + std::string(name.substr(0, base_name_length(name))) + ".sp";
-    if (!r.open(sp_name))
-      throw Error("error: system parameter file " + sp_name + " not found" +
-                  (sp_name == first ? std::string() : " (nor " + first + ")"));
-  }
-  SpFile f(r, sp_name);
-  SystemParameters sp;
-  sp.source = sp_name;
-  sp.station = std::string(kStationWidth, ' ');
-
+// The lines before the channel entries: station, position, declination,
+// channel count, sample interval, delay and drift. The station name is shown
+// as soon as it is read.
+void read_station(SpFile& f, float reference_declination, SystemParameters& sp, Console& con) {
   f.text(sp.station, kStationWidth, "the station name");
   con.say(sp.station);
   const int lead = first_nonblank(sp.station) - 1;  // all blank: stays blank
@@ -124,9 +121,6 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   if (sp.nch < 1 || sp.nch > nchmx)
     f.fail("line " + std::to_string(f.line()) + ": expected 1 to " + std::to_string(nchmx) +
            " channels, found " + std::to_string(sp.nch));
-  // Six declared channels: five are read and processed, six handed back.
-  const bool six = sp.nch == 6;
-  const int nch = six ? 5 : sp.nch;
   f.values("the sample interval in seconds", sp.dt);
   if (!(sp.dt > 0.0f) || !std::isfinite(sp.dt))
     f.fail("line " + std::to_string(f.line()) + ": expected a positive sample interval in seconds, found " +
@@ -136,7 +130,10 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
            ", found " + Console::num(sp.dt));
   f.values("the system delay in seconds and the clock drift rate", sp.sysdelay, sp.drift);
   sp.drift_flag = std::fabs(sp.drift) > 1.0e-20f;
+}
 
+// The summary of the station and the heading of the channel table.
+void show_station(const SystemParameters& sp, int nch, Console& con) {
   const float sampfreq = 1.0f / sp.dt;
   con.blank();
   con.text("Station:" + sp.station.substr(0, 9) + "   # of channels:" + fmt_i(nch, 3) + "    Dt:" +
@@ -144,70 +141,113 @@ SystemParameters GETSP(std::string& sp_name, float reference_declination, Consol
   con.text("Lat./Long.:" + fmt_f(sp.lat, 7, 2) + fmt_f(sp.lon, 7, 2) + "    Declination:" + fmt_f(sp.decl, 6, 2));
   con.blank();
   con.text("    CHID    ORIENT.   TILT    SCALE          FILTERS");
+}
 
+// The first character alone decides the kind of a channel; a blank put
+// before "Ex" by hand makes it magnetic, which nothing else would show.
+void warn_blank_identifier(const ChannelDescription& ch, const std::string& chan, const SpFile& f,
+                           const std::string& source, Console& con) {
+  if (ch.id[0] != ' ' && ch.id[0] != '\t') return;
+  const std::string_view rest = trim(ch.id);
+  std::string what = "system parameter file " + source + ", line " + std::to_string(f.line()) +
+                     ": the identifier of " + chan + ", \"" + std::string(trim_right(ch.id)) +
+                     "\", begins with a blank; only an identifier that begins with E or e is electric, so the " +
+                     "channel is taken as magnetic (its next line: orientation and tilt)";
+  if (!rest.empty() && (rest[0] == 'E' || rest[0] == 'e'))
+    what += "; write \"" + std::string(rest) + "\" from the line's first column for an electric channel";
+  con.warn(what);
+}
+
+// Line length, orientation, tilt, gain and scale of an electric channel, or
+// orientation, tilt and scale of a magnetic one; the scale factor that turns
+// counts into field values follows. Returns the number of filters.
+int read_channel_scale(SpFile& f, ChannelDescription& ch, const std::string& named) {
+  float s = 0;
+  int nf = 0;
+  if (ch.id[0] == 'e' || ch.id[0] == 'E') {
+    float length = 0, gain = 0;
+    f.values("the line length in metres, orientation, tilt and gain of electric " + named, length, ch.orient,
+             ch.tilt, gain);
+    f.nonzero(length, "an electrode line length in metres of " + named);
+    f.nonzero(gain, "a gain of " + named);
+    ch.line_length_m = length;
+    ch.gain = gain;
+    length /= 1000.0f;  // kilometres
+    f.values("the scale and the number of filters of " + named, s, nf);
+    f.nonzero(s, "a scale of " + named);
+    ch.scale = 1.0f / (s * gain * length);
+  } else {
+    f.values("the orientation and tilt of magnetic " + named, ch.orient, ch.tilt);
+    f.values("the scale and the number of filters of " + named, s, nf);
+    f.nonzero(s, "a scale of " + named);
+    ch.scale = 1.0f / s;
+    ch.gain = 1;
+    ch.line_length_m = 0;
+  }
+  ch.S = s;
+  f.nonzero(ch.scale, "a scale factor 1 / (scale x gain x length in km) of " + named);
+  if (nf < 0 || nf > nfiltmx)
+    f.fail("line " + std::to_string(f.line()) + ": " + named + " lists " + std::to_string(nf) + " filters, at most " +
+           std::to_string(nfiltmx) + " are possible");
+  return nf;
+}
+
+// Channel entry i (0-based) of nch: identifier, scale and filters, with the
+// console's notes on what it cannot use. Returns the display list of its
+// filter codes for the channel table.
+std::string read_channel(SpFile& f, int i, int nch, const std::string& source, ChannelDescription& ch,
+                         Console& con) {
+  ch.id = std::string(kIdWidth, ' ');
+  const std::string chan = "channel " + std::to_string(i + 1);
+  f.text(ch.id, kIdWidth, "the identifier of " + chan + " of " + std::to_string(nch));
+  const std::string named = chan + " (" + std::string(trim(ch.id)) + ")";
+  warn_blank_identifier(ch, chan, f, source, con);
+  const int nf = read_channel_scale(f, ch, named);
+  ch.nfilt = nf;
+
+  std::string display(kDisplayWidth, ' ');
+  for (int j = 0; j < nf; ++j) {
+    std::string code(kCodeWidth, ' ');
+    const std::string filt = "filter " + std::to_string(j + 1) + " of " + named;
+    f.text(code, kCodeWidth, "the code of " + filt);
+    const std::size_t at = static_cast<std::size_t>(last_nonblank(display));
+    display.replace(at, 4, " " + code + " ");
+    f.verbatim(ch.fline[static_cast<std::size_t>(j)], kFilterLineWidth, "the parameter line of " + filt);
+    ch.fcode[static_cast<std::size_t>(j)] = code;
+    ch.ftype[static_cast<std::size_t>(j)] = filter_type(code);
+    if (ch.ftype[static_cast<std::size_t>(j)] == kUnknownFilter) con.say("filter type", code + " unknown");
+  }
+  return display;
+}
+
+// The channel's row of the table.
+void show_channel(const ChannelDescription& ch, int i, const std::string& display, Console& con) {
+  const std::string list = display.substr(0, static_cast<std::size_t>(last_nonblank(display)));
+  const std::string shown = list.size() > 9 ? list.substr(0, 9) : std::string(9 - list.size(), ' ') + list;
+  con.text(fmt_i(i + 1, 2) + "  " + ch.id + "     " + fmt_f(ch.orient, 7, 2) + fmt_f(ch.tilt, 7, 2) +
+           fmt_e(ch.scale, 12, 5) + fmt_i(ch.nfilt, 3) + " " + shown);
+}
+
+}  // namespace
+
+SystemParameters GETSP(std::string& sp_name, float reference_declination, Console& con) {
+  TextReader r;
+  open_sp_file(r, sp_name);
+  SpFile f(r, sp_name);
+  SystemParameters sp;
+  sp.source = sp_name;
+  sp.station = std::string(kStationWidth, ' ');
+  read_station(f, reference_declination, sp, con);
+  // Six declared channels: five are read and processed, six handed back.
+  const bool six = sp.nch == 6;
+  const int nch = six ? 5 : sp.nch;
+  show_station(sp, nch, con);
+  // Each channel's row follows its entry, so that a fault in a later entry
+  // comes after the rows of those read.
   for (int i = 0; i < nch; ++i) {
     ChannelDescription& ch = sp.ch[static_cast<std::size_t>(i)];
-    ch.id = std::string(kIdWidth, ' ');
-    const std::string chan = "channel " + std::to_string(i + 1);
-    f.text(ch.id, kIdWidth, "the identifier of " + chan + " of " + std::to_string(nch));
-    const std::string named = chan + " (" + std::string(trim(ch.id)) + ")";
-    // The first character alone decides the kind of a channel; a blank put
-    // before "Ex" by hand makes it magnetic, which nothing else would show.
-    if (ch.id[0] == ' ' || ch.id[0] == '\t') {
-      const std::string_view rest = trim(ch.id);
-      std::string what = "system parameter file " + sp.source + ", line " + std::to_string(f.line()) +
-                         ": the identifier of " + chan + ", \"" + std::string(trim_right(ch.id)) +
-                         "\", begins with a blank; only an identifier that begins with E or e is electric, so the " +
-                         "channel is taken as magnetic (its next line: orientation and tilt)";
-      if (!rest.empty() && (rest[0] == 'E' || rest[0] == 'e'))
-        what += "; write \"" + std::string(rest) + "\" from the line's first column for an electric channel";
-      con.warn(what);
-    }
-    float s = 0;
-    int nf = 0;
-    if (ch.id[0] == 'e' || ch.id[0] == 'E') {
-      float length = 0, gain = 0;
-      f.values("the line length in metres, orientation, tilt and gain of electric " + named, length, ch.orient,
-               ch.tilt, gain);
-      f.nonzero(length, "an electrode line length in metres of " + named);
-      f.nonzero(gain, "a gain of " + named);
-      ch.line_length_m = length;
-      ch.gain = gain;
-      length /= 1000.0f;  // kilometres
-      f.values("the scale and the number of filters of " + named, s, nf);
-      f.nonzero(s, "a scale of " + named);
-      ch.scale = 1.0f / (s * gain * length);
-    } else {
-      f.values("the orientation and tilt of magnetic " + named, ch.orient, ch.tilt);
-      f.values("the scale and the number of filters of " + named, s, nf);
-      f.nonzero(s, "a scale of " + named);
-      ch.scale = 1.0f / s;
-      ch.gain = 1;
-      ch.line_length_m = 0;
-    }
-    ch.S = s;
-    f.nonzero(ch.scale, "a scale factor 1 / (scale x gain x length in km) of " + named);
-    if (nf < 0 || nf > nfiltmx)
-      f.fail("line " + std::to_string(f.line()) + ": " + named + " lists " + std::to_string(nf) + " filters, at most " +
-             std::to_string(nfiltmx) + " are possible");
-    ch.nfilt = nf;
-
-    std::string display(kDisplayWidth, ' ');
-    for (int j = 0; j < nf; ++j) {
-      std::string code(kCodeWidth, ' ');
-      const std::string filt = "filter " + std::to_string(j + 1) + " of " + named;
-      f.text(code, kCodeWidth, "the code of " + filt);
-      const std::size_t at = static_cast<std::size_t>(last_nonblank(display));
-      display.replace(at, 4, " " + code + " ");
-      f.verbatim(ch.fline[static_cast<std::size_t>(j)], kFilterLineWidth, "the parameter line of " + filt);
-      ch.fcode[static_cast<std::size_t>(j)] = code;
-      ch.ftype[static_cast<std::size_t>(j)] = filter_type(code);
-      if (ch.ftype[static_cast<std::size_t>(j)] == kUnknownFilter) con.say("filter type", code + " unknown");
-    }
-    const std::string list = display.substr(0, static_cast<std::size_t>(last_nonblank(display)));
-    const std::string shown = list.size() > 9 ? list.substr(0, 9) : std::string(9 - list.size(), ' ') + list;
-    con.text(fmt_i(i + 1, 2) + "  " + ch.id + "     " + fmt_f(ch.orient, 7, 2) + fmt_f(ch.tilt, 7, 2) +
-             fmt_e(ch.scale, 12, 5) + fmt_i(nf, 3) + " " + shown);
+    const std::string display = read_channel(f, i, nch, sp.source, ch, con);
+    show_channel(ch, i, display, con);
   }
   if (six) sp.nch = 6;
   return sp;

@@ -87,15 +87,9 @@ void check_cascade(const std::string& file, const DecSetup& s) {
   }
 }
 
-}  // namespace
-
-void cf_decset(const std::string& decset_name, const std::string& pwset_name, int window_limit, int nch,
-               DecSetup& setup, Console& con) {
-  TextReader f;
-  if (!f.open(decset_name)) {
-    con.say("ERROR OPENING DECSET FILE !");
-    throw Error("cannot open the decimation set-up file " + decset_name);
-  }
+// Line 1 of the decimation set-up: the number of levels and the level
+// offset, refused when the run or the file header cannot hold them.
+int read_level_count(TextReader& f, const std::string& decset_name, DecSetup& setup, Console& con) {
   int nd = 0, levoff = 0;
   f.require(f.read(nd, levoff), "the number of levels and the level offset");
   setup.levoff = levoff;
@@ -112,47 +106,46 @@ void cf_decset(const std::string& decset_name, const std::string& pwset_name, in
                 "to levoff + nd would run from " + std::to_string(std::int64_t(levoff) + 1) + " to " +
                 std::to_string(std::int64_t(levoff) + nd) + "; to fit the Fourier-coefficient file header they must " +
                 "lie within " + std::to_string(fc_level_id_min) + " to " + std::to_string(fc_level_id_max) + ")");
-  setup.nd = nd;
+  return nd;
+}
 
-  con.blank();
-  con.say("Decimation Level Setup from: " + std::string(trim_right(decset_name)));
-  con.blank();
-  con.say("DLEV   NPOINTS   OLAP   DEC-FAC   NFC");
-
-  for (int i = 1; i <= nd; ++i) {
-    LevelSetup& ls = setup.lev[i];
-    f.require(f.read(ls.nwin, ls.olap, ls.decfac, ls.iphase, ls.ianchor, ls.nspan, ls.nbadmx, ls.nfreq, ls.nfc),
-              "nine values of decimation level " + std::to_string(i) +
-                  " (nwin olap decfac iphase ianchor nspan nbadmx nfreq nfc)");
-    if (window_limit < ls.nwin) {
-      con.say("nwmx ( = ", nwmx, ") not set large enough");
-      con.say("decimation level = ", i, " nwin = ", ls.nwin);
-      refuse(decset_name, i, "nwin = " + std::to_string(ls.nwin) + " samples; a window holds at most " +
-                                 std::to_string(window_limit));
-    }
-    if (ls.nfc > nfcmx) {
-      con.say("nfcmx ( = ", nfcmx, ") not set large enough");
-      con.say("decimation level = ", i, " nfc = ", ls.nfc);
-      refuse(decset_name, i, "nfc = " + std::to_string(ls.nfc) + " filter coefficients; a level holds at most " +
-                                 std::to_string(nfcmx));
-    }
-    check_level(decset_name, i, ls);
-    if (ls.nfc > 0) {
-      FreeField fields[nfcmx] = {ls.coef[0], ls.coef[1], ls.coef[2], ls.coef[3], ls.coef[4]};
-      f.require(f.read(std::span<const FreeField>(fields, ls.nfc)),
-                std::to_string(ls.nfc) + " filter coefficients of decimation level " + std::to_string(i));
-    } else {
-      // The coefficient line is there even when the level has no filter.
-      std::string_view skipped;
-      if (!f.next_line(skipped))
-        throw Error("file " + decset_name + ", line " + std::to_string(f.line_number() + 1) +
-                    ": expected the filter coefficient line of decimation level " + std::to_string(i) +
-                    ", found the end of the file");
-    }
-    check_filter(decset_name, i, ls);
+// The two lines of level i: its nine values, then its filter coefficients
+// (the line is there even when the level has no filter).
+void read_level(TextReader& f, const std::string& decset_name, int i, int window_limit, LevelSetup& ls,
+                Console& con) {
+  f.require(f.read(ls.nwin, ls.olap, ls.decfac, ls.iphase, ls.ianchor, ls.nspan, ls.nbadmx, ls.nfreq, ls.nfc),
+            "nine values of decimation level " + std::to_string(i) +
+                " (nwin olap decfac iphase ianchor nspan nbadmx nfreq nfc)");
+  if (window_limit < ls.nwin) {
+    con.say("nwmx ( = ", nwmx, ") not set large enough");
+    con.say("decimation level = ", i, " nwin = ", ls.nwin);
+    refuse(decset_name, i, "nwin = " + std::to_string(ls.nwin) + " samples; a window holds at most " +
+                               std::to_string(window_limit));
   }
-  f.close();
+  if (ls.nfc > nfcmx) {
+    con.say("nfcmx ( = ", nfcmx, ") not set large enough");
+    con.say("decimation level = ", i, " nfc = ", ls.nfc);
+    refuse(decset_name, i, "nfc = " + std::to_string(ls.nfc) + " filter coefficients; a level holds at most " +
+                               std::to_string(nfcmx));
+  }
+  check_level(decset_name, i, ls);
+  if (ls.nfc > 0) {
+    FreeField fields[nfcmx] = {ls.coef[0], ls.coef[1], ls.coef[2], ls.coef[3], ls.coef[4]};
+    f.require(f.read(std::span<const FreeField>(fields, ls.nfc)),
+              std::to_string(ls.nfc) + " filter coefficients of decimation level " + std::to_string(i));
+  } else {
+    std::string_view skipped;
+    if (!f.next_line(skipped))
+      throw Error("file " + decset_name + ", line " + std::to_string(f.line_number() + 1) +
+                  ": expected the filter coefficient line of decimation level " + std::to_string(i) +
+                  ", found the end of the file");
+  }
+  check_filter(decset_name, i, ls);
+}
 
+// The pre-whitening set-up: one value per decimation level.
+void read_prewhitening(const std::string& pwset_name, const std::string& decset_name, int nch, DecSetup& setup,
+                       Console& con) {
   TextReader p;
   if (!p.open(pwset_name)) {
     con.say("ERROR OPENING PWSET FILE !");
@@ -160,6 +153,7 @@ void cf_decset(const std::string& decset_name, const std::string& pwset_name, in
   }
   con.blank();
   con.blank();
+  const int nd = setup.nd;
   int npw = 0;
   p.require(p.read(npw), "the number of levels");
   if (npw != nd) {
@@ -182,6 +176,28 @@ void cf_decset(const std::string& decset_name, const std::string& pwset_name, in
     }
     setup.lev[i].pwlen = setup.pworder[i][0];
   }
+}
+
+}  // namespace
+
+void cf_decset(const std::string& decset_name, const std::string& pwset_name, int window_limit, int nch,
+               DecSetup& setup, Console& con) {
+  TextReader f;
+  if (!f.open(decset_name)) {
+    con.say("ERROR OPENING DECSET FILE !");
+    throw Error("cannot open the decimation set-up file " + decset_name);
+  }
+  const int nd = read_level_count(f, decset_name, setup, con);
+  setup.nd = nd;
+
+  con.blank();
+  con.say("Decimation Level Setup from: " + std::string(trim_right(decset_name)));
+  con.blank();
+  con.say("DLEV   NPOINTS   OLAP   DEC-FAC   NFC");
+  for (int i = 1; i <= nd; ++i) read_level(f, decset_name, i, window_limit, setup.lev[i], con);
+  f.close();
+
+  read_prewhitening(pwset_name, decset_name, nch, setup, con);
   check_cascade(decset_name, setup);
 }
 

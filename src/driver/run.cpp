@@ -15,11 +15,13 @@
 #include "driver/block_loop.hpp"
 #include "driver/decset.hpp"
 #include "driver/options.hpp"
+#include "driver/reference_declination.hpp"
 #include "driver/run_metadata.hpp"
 #include "driver/run_report.hpp"
 #include "driver/run_state.hpp"
 #include "driver/usage.hpp"
 #include "input/open_input.hpp"
+#include "input/unreadable_recording.hpp"
 #include "output/fc_file.hpp"
 #include "output/fc_header.hpp"
 
@@ -121,6 +123,20 @@ void end_of_run_write(const RunSetup& st, RunWork& work, FcFileWriter& writer, c
   writer.commit();
 }
 
+// The input set-up and the declination at the recorder's position, which
+// the console shows right after the header. A binary recording that ends
+// within its header still gets the run-time line before the run stops.
+OpenedInput open_recording(const RunOptions& opts, std::int64_t start, Console& con) {
+  try {
+    OpenedInput in = open_input(opts, con);
+    find_reference_declination(in.acq, con);
+    return in;
+  } catch (const UnreadableRecording&) {
+    report_run_time(start, con);
+    throw;
+  }
+}
+
 }  // namespace
 
 int run_main(const std::vector<std::string>& args, Console& con) {
@@ -137,15 +153,7 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   const RunOptions opts = parse_options(args, con);
   announce_format(opts, con);
 
-  OpenedInput in = open_input(opts, con);
-  if (in.acq.input_error) {
-    con.say("Error Reading Binary File: " + in.acq.error_name);
-    report_run_time(start, con);
-    con.err() << "qel_vort: cannot read the binary file " << in.acq.error_name
-              << ": it ends before the end of its header"
-              << (in.acq.error_hint.empty() ? "" : "; " + in.acq.error_hint) << "; no Fourier-coefficient file was written\n";
-    return 1;
-  }
+  OpenedInput in = open_recording(opts, start, con);
 
   // The set-up is made here and by prepare_run and only read after it; the
   // working state is what the processing loops change.

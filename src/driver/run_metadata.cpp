@@ -148,33 +148,11 @@ int bad_intervals(const BadRecordList& list) {
   return n;
 }
 
-}  // namespace
-
-std::string run_metadata_json(const RunSetup& st, const RunWork& work, const OpenedInput& in, const RunOptions& opts,
-                              const RunContext& ctx, LoopEnd end, const FcFileFacts& fc) {
+// The recording: its file, format, sample interval, clock and where the
+// run placed its start.
+json recording(const RunSetup& st, const OpenedInput& in) {
   const Acquisition& acq = in.acq;
   const RecordingClock& clock = acq.clock;
-  json m;
-  m["format"] = "qel_vort fc metadata";
-  m["version"] = fc_metadata_version;
-  m["program"] = {{"name", "qel_vort"}, {"version", kProgramVersion}, {"date", kProgramDate}};
-  m["run"] = {{"command_line", ctx.command_line},
-              {"working_folder", ctx.working_folder},
-              {"finished_utc", ctx.finished_utc}};
-  m["fc_file"] = {{"name", std::filesystem::path(fc.path).filename().string()},
-                  {"size_bytes", fc.size},
-                  {"hash", fc_hash_hex(fc.hash)},
-                  {"hash_method", "qel_vort word sum 64"}};
-
-  json station;
-  station["name"] = std::string(trim(st.sp.station));
-  station["latitude_deg"] = real(st.sp.lat);
-  station["longitude_deg"] = real(st.sp.lon);
-  station["declination_deg"] = real(st.sp.decl);
-  station["declination_source"] = st.sp.decl_source;
-  station["elevation_m"] = opts.elevation_m ? json(*opts.elevation_m) : json(nullptr);
-  m["station"] = station;
-
   json rec;
   rec["file"] = in.files.ts_path;
   rec["format"] = clock.format;
@@ -200,16 +178,14 @@ std::string run_metadata_json(const RunSetup& st, const RunWork& work, const Ope
   rec["run_start_sample"] = st.grid.start_sample;
   rec["run_start_exact"] = st.grid.start.exact;
   rec["exact_start_sample"] = st.grid.start.c_exact;
-  m["recording"] = rec;
+  return rec;
+}
 
-  json channels = json::array();
-  for (int c = 0; c < st.nch; ++c) channels.push_back(channel(st.sp.ch[static_cast<std::size_t>(c)], c + 1));
-  m["channels"] = channels;
-
-  json levels = json::array();
-  for (int lev = 1; lev <= st.setup.nd; ++lev) levels.push_back(level(st, work.kept, acq, lev));
-  m["levels"] = levels;
-
+// How the run processed it: power-line filter, bad records, clock reset,
+// set limit and the offsets subtracted.
+json processing(const RunSetup& st, const RunWork& work, const OpenedInput& in, LoopEnd end) {
+  const Acquisition& acq = in.acq;
+  const RecordingClock& clock = acq.clock;
   json proc;
   proc["powerline_hz"] = work.input.powerline_announced ? real(st.powerline_hz) : json(nullptr);
   const bool bad_file = std::filesystem::exists(in.files.bad);
@@ -237,7 +213,46 @@ std::string run_metadata_json(const RunSetup& st, const RunWork& work, const Ope
     offsets.push_back(off.known[static_cast<std::size_t>(c)] ? real(off.value[static_cast<std::size_t>(c)])
                                                              : json(nullptr));
   proc["offsets_subtracted_counts"] = offsets;
-  m["processing"] = proc;
+  return proc;
+}
+
+}  // namespace
+
+std::string run_metadata_json(const RunSetup& st, const RunWork& work, const OpenedInput& in, const RunOptions& opts,
+                              const RunContext& ctx, LoopEnd end, const FcFileFacts& fc) {
+  const Acquisition& acq = in.acq;
+  json m;
+  m["format"] = "qel_vort fc metadata";
+  m["version"] = fc_metadata_version;
+  m["program"] = {{"name", "qel_vort"}, {"version", kProgramVersion}, {"date", kProgramDate}};
+  m["run"] = {{"command_line", ctx.command_line},
+              {"working_folder", ctx.working_folder},
+              {"finished_utc", ctx.finished_utc}};
+  m["fc_file"] = {{"name", std::filesystem::path(fc.path).filename().string()},
+                  {"size_bytes", fc.size},
+                  {"hash", fc_hash_hex(fc.hash)},
+                  {"hash_method", "qel_vort word sum 64"}};
+
+  json station;
+  station["name"] = std::string(trim(st.sp.station));
+  station["latitude_deg"] = real(st.sp.lat);
+  station["longitude_deg"] = real(st.sp.lon);
+  station["declination_deg"] = real(st.sp.decl);
+  station["declination_source"] = st.sp.decl_source;
+  station["elevation_m"] = opts.elevation_m ? json(*opts.elevation_m) : json(nullptr);
+  m["station"] = station;
+
+  m["recording"] = recording(st, in);
+
+  json channels = json::array();
+  for (int c = 0; c < st.nch; ++c) channels.push_back(channel(st.sp.ch[static_cast<std::size_t>(c)], c + 1));
+  m["channels"] = channels;
+
+  json levels = json::array();
+  for (int lev = 1; lev <= st.setup.nd; ++lev) levels.push_back(level(st, work.kept, acq, lev));
+  m["levels"] = levels;
+
+  m["processing"] = processing(st, work, in, end);
   // Identifiers, names and paths are bytes from the station's files and the
   // command line; JSON text is UTF-8, so a byte that is not valid UTF-8 is
   // written as U+FFFD rather than stopping the run at its very end.

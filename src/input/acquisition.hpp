@@ -26,6 +26,15 @@ struct RecordingClock {
   std::array<int, 6> reference_fields{};
 };
 
+// Where and when the recorder says it stood, for the reference-field
+// declination the run derives from it (QEL binary headers only).
+struct StationFix {
+  bool known = false;                   // the header carries a position
+  float latitude = 0;                   // degrees, north positive
+  float longitude = 0;                  // degrees, east positive
+  float year = 0;                       // start year plus month / 12
+};
+
 struct Acquisition {
   std::int32_t msval = 2147483647;      // missing-value marker
   float threshold = 2147473664.0f;      // msval - 10000 in single precision
@@ -34,10 +43,8 @@ struct Acquisition {
   float sampfreq = 0;                   // 1/dr, Hz
   std::int64_t time_int = 0;            // start of the data, microseconds after the reference time
   std::int64_t time_int_exact = 0;      // the same start in exact whole microseconds (time_int for QEL)
-  float reference_declination = 0;      // from the recorder's header, 0 when the format has none
-  bool input_error = false;             // the header of a binary file could not be read
-  std::string error_name;               // file named in the input-error message
-  std::string error_hint;               // what the file seems to be instead, for that message (may be empty)
+  StationFix fix;                       // the recorder's position and epoch, when its header has them
+  float reference_declination = 0;      // from the reference field at fix, 0 when there is none
   RecordingClock clock;                 // the recording's clock as written
 };
 

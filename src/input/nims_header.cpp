@@ -6,6 +6,7 @@
 #include "common/error.hpp"
 #include "common/sample_interval.hpp"
 #include "input/time_count.hpp"
+#include "input/unreadable_recording.hpp"
 
 namespace qv {
 
@@ -56,9 +57,9 @@ void mk_off(std::FILE* f, const std::string& name, Acquisition& acq, NimsLayout&
   unsigned char w[4 * kHeaderWords] = {};
   const std::size_t got = read_up_to(f, name, 0, w, sizeof w);
   if (got < 4) {
-    acq.input_error = true;
-    acq.error_name = name;
-    return;
+    con.say("Error Reading Binary File: " + name);
+    throw UnreadableRecording("cannot read the NIMS binary file " + name + ": it ends at byte offset " +
+                              std::to_string(got) + ", before the end of the first 4-byte word of its header");
   }
   if (got < sizeof w)
     throw Error(name + ": the NIMS header ends in word " + std::to_string(got / 4 + 1) + "; expected " +
@@ -102,7 +103,6 @@ void mk_off(std::FILE* f, const std::string& name, Acquisition& acq, NimsLayout&
   }
   layout.irec = 3 * std::int64_t(ngaps) + 24;
   layout.itf = 1;
-  acq.input_error = false;
   acq.threshold = static_cast<float>(std::int64_t(acq.msval) - 10000);
   // In the record layout the header fills record 1; the samples start with record 2.
   if (layout.irecl == nims::record_words) layout.irec = 1;

@@ -32,9 +32,10 @@ struct NimsLayout {
 // sampfreq, time_int from the start and reference times as the text headers
 // count them, msval and its threshold) and the layout, with the console lines
 // of the header: "nscans = ", "msval = ", "ngaps = " and every gap entry. A
-// file whose first word cannot be read sets acq.input_error. Raises an Error
-// naming the file and the word for a sample interval that is not finite and
-// positive, an impossible date, or more gap entries than the file holds.
+// file whose first word cannot be read is said on the console and raises an
+// UnreadableRecording. Raises an Error naming the file and the word for a
+// sample interval that is not finite and positive, an impossible date, or
+// more gap entries than the file holds.
 void mk_off(std::FILE* f, const std::string& name, Acquisition& acq, NimsLayout& layout, Console& con);
 
 }  // namespace qv

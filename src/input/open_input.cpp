@@ -78,8 +78,7 @@ std::FILE* open_binary(const std::string& path, const char* kind) {
 }
 
 // Reads the header of an open binary recording; the block reader then owns
-// the file. The file is closed when the header cannot be read (the
-// input-error flag) or is refused.
+// the file. The file is closed when the header cannot be read or is refused.
 template <class Layout, class Reader, class ReadHeader>
 void start_binary_reader(std::FILE* f, OpenedInput& in, Console& con, ReadHeader read_header) {
   const std::string& path = in.files.ts_path;
@@ -89,10 +88,6 @@ void start_binary_reader(std::FILE* f, OpenedInput& in, Console& con, ReadHeader
   } catch (...) {
     std::fclose(f);
     throw;
-  }
-  if (in.acq.input_error) {
-    std::fclose(f);
-    return;
   }
   in.reader = std::make_unique<Reader>(f, path, layout, con);
 }
@@ -114,7 +109,7 @@ void open_qel(const std::string& name, const std::optional<PathsLines>& paths, O
     throw Error("cannot open the QEL binary file " + path);
   }
   start_binary_reader<QelLayout, QelBlockReader>(f, in, con, rdhdrQEL);
-  if (!in.acq.input_error) in.files = form_file_names(name, paths, in.acq.nch == 6 ? 5 : in.acq.nch);
+  in.files = form_file_names(name, paths, in.acq.nch == 6 ? 5 : in.acq.nch);
 }
 
 // Opens a NIMS binary recording and reads its header (mk_off).
@@ -192,7 +187,7 @@ OpenedInput open_input(const RunOptions& opts, Console& con) {
   if (!opts.ascii) {
     if (opts.nims) {
       open_nims(in, con);
-      if (!in.acq.input_error) in.files = form_file_names(name, paths, in.acq.nch);
+      in.files = form_file_names(name, paths, in.acq.nch);
     } else {
       open_qel(name, paths, in, con);
     }

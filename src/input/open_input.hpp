@@ -33,7 +33,7 @@ struct InputFileSet {
 struct OpenedInput {
   InputFileSet files;
   Acquisition acq;
-  std::unique_ptr<BlockReader> reader;  // null when acq.input_error is set
+  std::unique_ptr<BlockReader> reader;
 };
 
 // Lines of the paths file: up to seven fixed fields; a missing line is empty.
@@ -50,7 +50,8 @@ InputFileSet form_file_names(const std::string& ts_name, const std::optional<Pat
 
 // The whole set-up of the input (name prompt, paths file and its prompt loop,
 // opening, header). Raises an Error when no time-series name can be had or a
-// file cannot be read.
+// file cannot be read (an UnreadableRecording for a binary file that ends
+// within its header).
 OpenedInput open_input(const RunOptions& opts, Console& con);
 
 }  // namespace qv

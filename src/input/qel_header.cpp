@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cmath>
 
-#include "calibration/igrf.hpp"
 #include "common/binary.hpp"
 #include "common/error.hpp"
 #include "common/fixed_format.hpp"
@@ -11,6 +10,7 @@
 #include "common/text_reader.hpp"
 #include "common/utc_time.hpp"
 #include "input/qel_format.hpp"
+#include "input/unreadable_recording.hpp"
 
 namespace qv {
 
@@ -202,6 +202,39 @@ int qel_day_number(const QelDateTime& d, float sampfreq) {
 
 namespace {
 
+// The missing-value marker, the enabled channels and how many scans a
+// packet holds, and the station's position and epoch.
+void read_channels_and_fix(const unsigned char* hdr, const std::string& name, const QelDateTime& date,
+                           Acquisition& acq, QelLayout& layout, Console& con) {
+  acq.msval = 2147483647;
+  acq.threshold = static_cast<float>(acq.msval - 10000);
+
+  const std::uint32_t mask = get_u32be(hdr + qel::off_mask);
+  layout.nch = 0;
+  for (int k = 1; k <= 6; ++k)
+    if (mask >> (k - 1) & 1u) layout.channels[static_cast<std::size_t>(layout.nch++)] = k;
+  if (layout.nch == 0)
+    bad_field(name, qel::off_mask, "channel-enable mask", std::to_string(mask), "at least one of bits 0 to 5 set");
+  acq.nch = layout.nch;
+
+  const std::int64_t scans = layout.nbytes_data / qel::bytes_per_sample / layout.nch;
+  if (scans < qel::scans_per_block)
+    bad_field(name, qel::off_data_bytes, "data bytes per packet", std::to_string(layout.nbytes_data),
+              "room for at least 256 scans of " + std::to_string(layout.nch) + " channels");
+  if (layout.nbytes_data % (layout.nch * qel::bytes_per_sample * qel::scans_per_block) != 0)
+    con.say("warning: a packet of", layout.nbytes_data, "data bytes holds", scans, "scans; the last",
+            scans % qel::scans_per_block, "scans of every packet are not read");
+
+  // The run takes the declination at this position and epoch from the
+  // reference field.
+  const QelPosition pos = qel_position(
+      std::string_view(reinterpret_cast<const char*>(hdr + qel::off_position), qel::position_chars), name);
+  acq.fix.known = true;
+  acq.fix.latitude = pos.latitude;
+  acq.fix.longitude = pos.longitude;
+  acq.fix.year = static_cast<float>(date.year) + static_cast<float>(date.month) / 12.0f;
+}
+
 void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisition& acq, QelLayout& layout,
                      Console& con) {
   const int firmware = hdr[qel::off_firmware];
@@ -264,34 +297,7 @@ void read_qel_header(const unsigned char* hdr, const std::string& name, Acquisit
                           acq.clock.reference_unix_s) +
       ss;
 
-  acq.msval = 2147483647;
-  acq.threshold = static_cast<float>(acq.msval - 10000);
-
-  const std::uint32_t mask = get_u32be(hdr + qel::off_mask);
-  layout.nch = 0;
-  for (int k = 1; k <= 6; ++k)
-    if (mask >> (k - 1) & 1u) layout.channels[static_cast<std::size_t>(layout.nch++)] = k;
-  if (layout.nch == 0)
-    bad_field(name, qel::off_mask, "channel-enable mask", std::to_string(mask), "at least one of bits 0 to 5 set");
-  acq.nch = layout.nch;
-
-  const std::int64_t scans = layout.nbytes_data / qel::bytes_per_sample / layout.nch;
-  if (scans < qel::scans_per_block)
-    bad_field(name, qel::off_data_bytes, "data bytes per packet", std::to_string(layout.nbytes_data),
-              "room for at least 256 scans of " + std::to_string(layout.nch) + " channels");
-  if (layout.nbytes_data % (layout.nch * qel::bytes_per_sample * qel::scans_per_block) != 0)
-    con.say("warning: a packet of", layout.nbytes_data, "data bytes holds", scans, "scans; the last",
-            scans % qel::scans_per_block, "scans of every packet are not read");
-
-  const QelPosition pos = qel_position(
-      std::string_view(reinterpret_cast<const char*>(hdr + qel::off_position), qel::position_chars), name);
-  const float year = static_cast<float>(date.year) + static_cast<float>(date.month) / 12.0f;
-  acq.reference_declination = igrf_declination(pos.latitude, pos.longitude, year, con);
-  // The reference field is defined from 1900 to 2020 only; outside, a
-  // declination of 0 in the system parameter file would silently stay 0.
-  if (year < 1900.0f || year > 2020.0f)
-    con.say("warning: no reference-field declination for the year", year,
-            "(IGRF-11 covers 1900 to 2020); a declination of 0 in the system parameter file stays 0");
+  read_channels_and_fix(hdr, name, date, acq, layout, con);
 }
 
 }  // namespace
@@ -302,11 +308,10 @@ void rdhdrQEL(std::FILE* f, const std::string& name, Acquisition& acq, QelLayout
   const std::size_t got = read_up_to(f, name, 0, hdr, sizeof hdr);
   const bool text = looks_like_text(hdr, got);
   if (got != sizeof hdr) {
-    acq.input_error = true;
-    acq.error_name = name;
-    acq.error_hint = text ? kTextHint : "";
-    acq.nch = 0;
-    return;
+    con.say("Error Reading Binary File: " + name);
+    throw UnreadableRecording("cannot read the QEL binary file " + name + ": it ends at byte offset " +
+                              std::to_string(got) + ", before the end of its " + std::to_string(qel::header_read) +
+                              "-byte header" + (text ? std::string("; ") + kTextHint : std::string()));
   }
   try {
     read_qel_header(hdr, name, acq, layout, con);

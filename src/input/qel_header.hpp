@@ -1,6 +1,6 @@
 // Header of a QEL binary recording (the data logger's own format): packet
-// size, sampling frequency, start time, enabled channels, station position
-// and, through the geomagnetic reference field, the magnetic declination.
+// size, sampling frequency, start time, enabled channels, and the station's
+// position and epoch for its magnetic declination.
 #pragma once
 
 #include <array>
@@ -53,9 +53,9 @@ QelDateTime qel_date_time(std::string_view text, const std::string& file);
 int qel_day_number(const QelDateTime& d, float sampfreq);
 
 // rdhdrQEL: reads the first packet header of the open file and fills acq
-// (nch, dr, sampfreq, time_int, msval, the reference declination) and the
-// packet layout, with the console lines of the header. A file shorter than a
-// header sets acq.input_error (the caller reports it). Raises an Error naming
+// (nch, dr, sampfreq, time_int, msval, the station fix) and the packet
+// layout, with the console lines of the header. A file shorter than a header
+// is said on the console and raises an UnreadableRecording. Raises an Error naming
 // the file and byte offset for a header that cannot describe a recording: a
 // time-stamp divisor that is not a finite non-zero number, a sampling
 // frequency of 0 or less, no enabled channel, an impossible date, packets too

@@ -50,9 +50,8 @@ std::string left(const std::string& s, int w) {
   return static_cast<int>(s.size()) >= w ? s + " " : s + std::string(w - s.size(), ' ');
 }
 
-}  // namespace
-
-void print_fc_summary(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
+// The file's size, channels, levels and station.
+void print_header_summary(FcReader& fc, std::ostream& out) {
   const FcHeader& h = fc.header();
   out << "Fourier-coefficient file " << fc.name() << "\n";
   out << "  size            " << fc.size() << " bytes in records of " << fc.record_length() << " bytes\n";
@@ -69,7 +68,11 @@ void print_fc_summary(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
   out << "  longitude       " << fmt("%.4f", h.lon) << "\n";
   if (fc.header_complete()) out << "  declination     " << fmt("%.4f", h.decl) << "\n";
   else out << "  (the header text is longer than its 20 records; the fields after the last one shown are lost)\n";
+}
 
+// Per level: window length, sample interval, blocks, windows and records.
+void print_level_table(FcReader& fc, std::ostream& out) {
+  const FcHeader& h = fc.header();
   out << "\n  level    nwin        dr (s)   blocks  with data  windows  records\n";
   const auto& blocks = fc.blocks();
   const std::size_t nfmx = static_cast<std::size_t>(h.nfmx);
@@ -88,12 +91,20 @@ void print_fc_summary(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
         << padded(std::to_string(with_data), 11) << padded(std::to_string(windows), 9)
         << padded(std::to_string(records), 9) << "\n";
   }
+}
 
+// Per level: the frequency indices with coefficients, their frequencies and
+// periods, and the window numbers stored. Returns the lines of the window
+// times (with meta present), which follow the table.
+std::string print_frequency_table(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
+  const FcHeader& h = fc.header();
+  const auto& blocks = fc.blocks();
+  const std::size_t nfmx = static_cast<std::size_t>(h.nfmx);
   // Frequency index F of a level lies at F / (nwin dr) Hz. The indices with
   // coefficients, their frequencies and periods, and the windows stored.
   out << "\n  level  findex   frequencies (Hz)          periods (s)               window numbers\n";
   std::vector<FcCoefRecord> recs;
-  std::string times;  // the lines of the window times, after the table
+  std::string times;
   for (int l = 0; l < fc.body_levels(); ++l) {
     const int id = fc.levoff() + 1 + l;
     const int i = fc.listed(id);
@@ -133,6 +144,15 @@ void print_fc_summary(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
       times += "  " + padded(std::to_string(id), 5) + "   " + left(first, 31) + last + "\n";
     }
   }
+  return times;
+}
+
+}  // namespace
+
+void print_fc_summary(FcReader& fc, std::ostream& out, const FcMetadata* meta) {
+  print_header_summary(fc, out);
+  print_level_table(fc, out);
+  const std::string times = print_frequency_table(fc, out, meta);
   if (!meta) return;
   if (!meta->present) {
     out << "\n  window times (UTC) not known: " << meta->why_absent << "\n";

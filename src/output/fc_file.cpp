@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <sys/types.h>
 #include <vector>
 
@@ -150,7 +152,52 @@ constexpr std::size_t kLogEntries = 4096;  // entries per read or write of the s
 
 }  // namespace
 
-void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp) {
+// The blocks that receive records: frequency indices 1..top[lev] of every
+// level. Their record counts follow from the windows the store counted by
+// coefficient count: a window of m coefficients has a row in the blocks
+// F = 1..m. Per such block (index first[lev] + F - 1) its records' count,
+// the byte offset of its first record, the records written and the overflow
+// lines it put in the scratch file.
+struct FcFileWriter::BlockPlan {
+  std::array<int, ndmx + 1> top{};
+  std::array<std::size_t, ndmx + 2> first{};
+  std::vector<std::int64_t> count, start, written, overflowing;
+  std::size_t blocks() const { return count.size(); }
+};
+
+// Overflow lines of a run that spilled, gathered in a buffer and written to
+// the scratch file when it is full, in the order they are met.
+class FcFileWriter::DeferredOverflows {
+ public:
+  DeferredOverflows(TempFile& scratch, std::string scratch_path)
+      : scratch_(scratch), path_(std::move(scratch_path)), buf_(kLogEntries * kLogEntryBytes) {}
+  void add(int id, int findex, float reduced_real, std::int64_t row, int channel) {
+    unsigned char* e = &buf_[buffered_ * kLogEntryBytes];
+    put_i32le(e, id);
+    put_i32le(e + 4, findex);
+    put_f32le(e + 8, reduced_real);
+    put_i32le(e + 12, static_cast<std::int32_t>(row));
+    put_i32le(e + 16, channel);
+    if (++buffered_ == kLogEntries) flush();
+  }
+  void flush() {
+    if (buffered_ == 0) return;
+    if (!scratch_.is_open()) scratch_.open(path_);
+    scratch_.write_at(entries_ * static_cast<std::int64_t>(kLogEntryBytes), buf_.data(), buffered_ * kLogEntryBytes);
+    entries_ += static_cast<std::int64_t>(buffered_);
+    buffered_ = 0;
+  }
+  std::int64_t entries() const { return entries_; }
+
+ private:
+  TempFile& scratch_;
+  std::string path_;
+  std::vector<unsigned char> buf_;
+  std::size_t buffered_ = 0;
+  std::int64_t entries_ = 0;
+};
+
+void FcFileWriter::check_blocks_call(int nd, int levoff, const OutputStore& store) const {
   if (!header_done_ || blocks_done_)
     throw Error("Fourier-coefficient file \"" + path_ + "\": blocks written out of order");
   if (nd < 0 || nd > ndmx) throw Error("Fourier-coefficient file: impossible level count " + std::to_string(nd));
@@ -159,15 +206,10 @@ void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const Am
                 std::to_string(store.levoff + store.nd) + " of " + std::to_string(store.nch) +
                 " channels, the file levels " + std::to_string(levoff + 1) + " to " + std::to_string(levoff + nd) +
                 " of " + std::to_string(nch_));
-  const std::int64_t L = reclen_;
+}
 
-  // The blocks that receive records: frequency indices 1..top[lev] of every
-  // level. Their record counts follow from the windows the store counted
-  // by coefficient count: a window of m coefficients has a row in the
-  // blocks F = 1..m. Per such block (index first[lev] + F - 1) its records'
-  // count, the byte offset of its first record and the records written.
-  std::array<int, ndmx + 1> top{};
-  std::array<std::size_t, ndmx + 2> first{};
+FcFileWriter::BlockPlan FcFileWriter::plan_blocks(int nd, int levoff, const OutputStore& store) const {
+  BlockPlan plan;
   for (int lev = 1; lev <= nd; ++lev) {
     if (lev <= store.nd) {
       const std::vector<std::int64_t>& hist = store.ncoef_windows[lev];
@@ -175,29 +217,36 @@ void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const Am
         if (hist[m] > 0)
           throw Error("Fourier-coefficient file: a window of level " + std::to_string(levoff + lev) + " holds " +
                       std::to_string(m) + " coefficients (at most " + std::to_string(nfmx_) + ")");
-      top[lev] = std::min(nfmx_, store.max_coef[lev]);
+      plan.top[lev] = std::min(nfmx_, store.max_coef[lev]);
     }
-    first[lev + 1] = first[lev] + static_cast<std::size_t>(top[lev]);
+    plan.first[lev + 1] = plan.first[lev] + static_cast<std::size_t>(plan.top[lev]);
   }
-  const std::size_t nblocks = first[nd + 1];
-  std::vector<std::int64_t> count(nblocks), start(nblocks), written(nblocks, 0), overflowing(nblocks, 0);
+  const std::size_t nblocks = plan.first[nd + 1];
+  plan.count.assign(nblocks, 0);
+  plan.start.assign(nblocks, 0);
+  plan.written.assign(nblocks, 0);
+  plan.overflowing.assign(nblocks, 0);
   for (int lev = 1; lev <= nd; ++lev) {
     std::int64_t windows = 0;  // with at least F coefficients
     for (int F = static_cast<int>(store.ncoef_windows[lev].size()) - 1; F >= 1; --F) {
       windows += store.ncoef_windows[lev][F];
-      if (F <= top[lev]) count[first[lev] + F - 1] = windows;
+      if (F <= plan.top[lev]) plan.count[plan.first[lev] + F - 1] = windows;
     }
   }
+  return plan;
+}
 
-  // Every block's first two records, in file order, leaving room for its
-  // coefficient records.
+// Every block's first two records, in file order, leaving room for its
+// coefficient records, whose offsets go into the plan.
+void FcFileWriter::write_block_heads(BlockPlan& plan, int nd, int levoff, const AmplitudeSums& amp) {
+  const std::int64_t L = reclen_;
   std::vector<unsigned char> head(2 * static_cast<std::size_t>(L));
   std::int64_t pos = 20 * L;
   for (int lev = 1; lev <= nd; ++lev) {
     const int id = levoff + lev;
     for (int F = 1; F <= nfmx_; ++F) {
-      const std::size_t b = first[lev] + F - 1;
-      const std::int64_t n = F <= top[lev] ? count[b] : 0;
+      const std::size_t b = plan.first[lev] + F - 1;
+      const std::int64_t n = F <= plan.top[lev] ? plan.count[b] : 0;
       if (n > INT32_MAX)
         throw Error("Fourier-coefficient file: block of level " + std::to_string(id) + " and frequency index " +
                     std::to_string(F) + " would hold " + std::to_string(n) + " records");
@@ -207,98 +256,97 @@ void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const Am
       put_i32le(&head[8], static_cast<std::int32_t>(n));
       for (int c = 0; c < nch_; ++c) put_f32le(&head[L + 4 * c], mean_amplitude(amp, lev, F, c));
       put_at(pos, head.data(), head.size());
-      if (F <= top[lev]) start[b] = pos + 2 * L;
+      if (F <= plan.top[lev]) plan.start[b] = pos + 2 * L;
       pos += (2 + n) * L;
     }
   }
+}
+
+// The records of one chunk's windows recs in block (lev, F): packed into
+// stage and written as runs behind the block's records so far. Overflow
+// lines are written at once, or wait in deferred when the store spilled.
+void FcFileWriter::pack_block(BlockPlan& plan, const OutputStore& store, std::span<const std::size_t> recs,
+                              int lev, int F, int levoff, const AmplitudeSums& amp, DeferredOverflows* deferred,
+                              std::vector<unsigned char>& stage) {
+  const std::int64_t L = reclen_;
+  const std::size_t stage_records = stage.size() / static_cast<std::size_t>(L);
+  const int id = levoff + lev;
+  const std::size_t b = plan.first[lev] + F - 1;
+  float scale[nchmx];
+  for (int c = 0; c < nch_; ++c) scale[c] = mean_amplitude(amp, lev, F, c);
+  std::int64_t row = plan.written[b];  // records of the block so far
+  std::int64_t staged_from = row;
+  std::size_t staged = 0;
+  for (const std::size_t at : recs) {
+    const SetRecord set = stored_set(store, at);
+    if (set.ncoef < F) continue;
+    const std::uint32_t* w = stored_row(store, at, F);
+    unsigned char* p = &stage[staged * static_cast<std::size_t>(L)];
+    put_i32le(p, set.window);
+    ++row;
+    for (int c = 0; c < nch_; ++c) {
+      const float re = std::bit_cast<float>(w[c]);
+      const float im = std::bit_cast<float>(w[store.nch + c]);
+      // Scaled by the level's mean amplitude so that the 13-bit mantissa
+      // resolves every coefficient relative to the typical size at its
+      // frequency. A part that is exactly zero stays zero: on a dead
+      // channel every coefficient and so the mean amplitude is 0, and 0/0
+      // would turn true zeros into unpackable values.
+      const float x = re == 0.0f ? 0.0f : re * 1000.0f / scale[c];
+      const float y = im == 0.0f ? 0.0f : im * 1000.0f / scale[c];
+      bool overflow = false;
+      float xt1 = 0;
+      const std::uint32_t word = pack_fc(x, y, overflow, &xt1);
+      if (overflow && !deferred) log_overflow(id, F, xt1, static_cast<int>(row), c + 1);
+      if (overflow && deferred) {
+        ++plan.overflowing[b];
+        deferred->add(id, F, xt1, row, c + 1);
+      }
+      put_u32le(p + 4 + 4 * c, word);
+    }
+    if (++staged == stage_records) {
+      put_at(plan.start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
+      staged_from = row;
+      staged = 0;
+    }
+  }
+  put_at(plan.start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
+  plan.written[b] = row;
+}
+
+void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp) {
+  check_blocks_call(nd, levoff, store);
+  BlockPlan plan = plan_blocks(nd, levoff, store);
+  write_block_heads(plan, nd, levoff, amp);
 
   // The coefficient records, chunk by chunk of the store in processing order:
   // each block's records of a chunk are packed and written as one run behind
   // those of the chunks before. Overflow lines come out block by block within
   // a chunk; when the store had to spill there is more than one chunk, and
   // the lines wait in a scratch file for their order (level, frequency, row).
-  const bool deferred = output_store_spilled(store);
-  std::vector<unsigned char> log_buf(deferred ? kLogEntries * kLogEntryBytes : 0);
-  std::size_t log_buffered = 0;
-  std::int64_t log_entries = 0;
-  auto flush_log = [&] {
-    if (log_buffered == 0) return;
-    if (!log_spill_.is_open()) log_spill_.open(path_ + ".log.spill");
-    log_spill_.write_at(log_entries * static_cast<std::int64_t>(kLogEntryBytes), log_buf.data(),
-                        log_buffered * kLogEntryBytes);
-    log_entries += static_cast<std::int64_t>(log_buffered);
-    log_buffered = 0;
-  };
-
-  const std::size_t stage_records = std::max<std::size_t>(1, (std::size_t(1) << 16) / static_cast<std::size_t>(L));
-  std::vector<unsigned char> stage(stage_records * static_cast<std::size_t>(L));
+  std::optional<DeferredOverflows> deferred;
+  if (output_store_spilled(store)) deferred.emplace(log_spill_, path_ + ".log.spill");
+  const auto L = static_cast<std::size_t>(reclen_);
+  const std::size_t stage_records = std::max<std::size_t>(1, (std::size_t(1) << 16) / L);
+  std::vector<unsigned char> stage(stage_records * L);
   const int nlev = std::min(nd, store.nd);
   output_store_rewind(store);
   while (output_store_next_chunk(store)) {
     for (int lev = 1; lev <= nlev; ++lev) {
       const std::span<const std::size_t> recs = chunk_level_records(store, lev);
       if (recs.empty()) continue;
-      const int id = levoff + lev;
-      for (int F = 1; F <= top[lev]; ++F) {
-        const std::size_t b = first[lev] + F - 1;
-        float scale[nchmx];
-        for (int c = 0; c < nch_; ++c) scale[c] = mean_amplitude(amp, lev, F, c);
-        std::int64_t row = written[b];  // records of the block so far
-        std::int64_t staged_from = row;
-        std::size_t staged = 0;
-        for (const std::size_t at : recs) {
-          const SetRecord set = stored_set(store, at);
-          if (set.ncoef < F) continue;
-          const std::uint32_t* w = stored_row(store, at, F);
-          unsigned char* p = &stage[staged * static_cast<std::size_t>(L)];
-          put_i32le(p, set.window);
-          ++row;
-          for (int c = 0; c < nch_; ++c) {
-            const float re = std::bit_cast<float>(w[c]);
-            const float im = std::bit_cast<float>(w[store.nch + c]);
-            // Scaled by the level's mean amplitude so that the 13-bit mantissa
-            // resolves every coefficient relative to the typical size at its
-            // frequency. A part that is exactly zero stays zero: on a dead
-            // channel every coefficient and so the mean amplitude is 0, and 0/0
-            // would turn true zeros into unpackable values.
-            const float x = re == 0.0f ? 0.0f : re * 1000.0f / scale[c];
-            const float y = im == 0.0f ? 0.0f : im * 1000.0f / scale[c];
-            bool overflow = false;
-            float xt1 = 0;
-            const std::uint32_t word = pack_fc(x, y, overflow, &xt1);
-            if (overflow) {
-              if (!deferred) {
-                log_overflow(id, F, xt1, static_cast<int>(row), c + 1);
-              } else {
-                unsigned char* e = &log_buf[log_buffered * kLogEntryBytes];
-                put_i32le(e, id);
-                put_i32le(e + 4, F);
-                put_f32le(e + 8, xt1);
-                put_i32le(e + 12, static_cast<std::int32_t>(row));
-                put_i32le(e + 16, c + 1);
-                ++overflowing[b];
-                if (++log_buffered == kLogEntries) flush_log();
-              }
-            }
-            put_u32le(p + 4 + 4 * c, word);
-          }
-          if (++staged == stage_records) {
-            put_at(start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
-            staged_from = row;
-            staged = 0;
-          }
-        }
-        put_at(start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
-        written[b] = row;
-      }
+      for (int F = 1; F <= plan.top[lev]; ++F)
+        pack_block(plan, store, recs, lev, F, levoff, amp, deferred ? &*deferred : nullptr, stage);
     }
   }
-  for (std::size_t b = 0; b < nblocks; ++b)
-    if (written[b] != count[b])
-      throw Error("Fourier-coefficient file: a block of " + std::to_string(count[b]) + " records received " +
-                  std::to_string(written[b]) + " from the store");
-  flush_log();
-  if (log_entries > 0) order_overflow_lines(log_entries, overflowing, first, levoff);
+  for (std::size_t b = 0; b < plan.blocks(); ++b)
+    if (plan.written[b] != plan.count[b])
+      throw Error("Fourier-coefficient file: a block of " + std::to_string(plan.count[b]) + " records received " +
+                  std::to_string(plan.written[b]) + " from the store");
+  if (deferred) {
+    deferred->flush();
+    if (deferred->entries() > 0) order_overflow_lines(deferred->entries(), plan.overflowing, plan.first, levoff);
+  }
   blocks_done_ = true;
 }
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,13 @@ class FcFileWriter {
   long overflows() const { return overflows_; }
 
  private:
+  struct BlockPlan;
+  class DeferredOverflows;
+  void check_blocks_call(int nd, int levoff, const OutputStore& store) const;
+  BlockPlan plan_blocks(int nd, int levoff, const OutputStore& store) const;
+  void write_block_heads(BlockPlan& plan, int nd, int levoff, const AmplitudeSums& amp);
+  void pack_block(BlockPlan& plan, const OutputStore& store, std::span<const std::size_t> recs, int lev, int F,
+                  int levoff, const AmplitudeSums& amp, DeferredOverflows* deferred, std::vector<unsigned char>& stage);
   void put(const unsigned char* bytes, std::size_t n);
   void put_at(std::int64_t offset, const unsigned char* bytes, std::size_t n);
   void log_overflow(int id, int findex, float reduced_real, int row, int channel);

@@ -13,6 +13,7 @@
 #include "common/error.hpp"
 #include "input/nims_block_reader.hpp"
 #include "input/nims_header.hpp"
+#include "input/unreadable_recording.hpp"
 #include "support/nims_file.hpp"
 #include "support/station_folder.hpp"
 
@@ -148,14 +149,12 @@ TEST_F(NimsBinary, FaultyHeadersAreRefusedNamingTheWord) {
   file.claimed_gaps = 40;  // more entries than the file holds
   EXPECT_NE(error_of(file).find("word 22 of the NIMS header (number of gap entries) is 40"), std::string::npos);
 
-  // A file without even its first word is an input error, not an exception.
+  // A file without even its first word is the error of an unreadable recording.
   testing_support::write_file(path(), "");
   Opened o;
   o.f = std::fopen(path().c_str(), "rb");
-  mk_off(o.f, path(), o.acq, o.layout, con);
+  EXPECT_THROW(mk_off(o.f, path(), o.acq, o.layout, con), UnreadableRecording);
   std::fclose(o.f);
-  EXPECT_TRUE(o.acq.input_error);
-  EXPECT_EQ(o.acq.error_name, path());
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 
 #include "common/console.hpp"
 #include "common/error.hpp"
+#include "driver/reference_declination.hpp"
 #include "input/qel_block_reader.hpp"
 #include "input/qel_header.hpp"
 #include "input/qel_writer.hpp"
+#include "input/unreadable_recording.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -67,6 +69,15 @@ class QelFile : public testing::Test {
   Header read_header(const QelHeaderFields& h) const {
     write(h);
     return read_header();
+  }
+  // The header as the run takes it: with the declination at its station fix.
+  static Header with_declination(Header r) {
+    std::ostringstream out, err;
+    std::istringstream in;
+    Console con(out, err, in);
+    find_reference_declination(r.acq, con);
+    r.console += out.str();
+    return r;
   }
   std::string error_of(const QelHeaderFields& h) const {
     try {
@@ -172,11 +183,11 @@ TEST_F(QelFile, DayNumbersAndDelaysBySamplingFrequency) {
 
 TEST_F(QelFile, DeclinationOnlyWithinTheReferenceFieldModel) {
   QelHeaderFields h = fields();
-  const Header in_model = read_header(h);
+  const Header in_model = with_declination(read_header(h));
   EXPECT_GT(in_model.acq.reference_declination, 5.0f);  // South Australia, 2013: about +8 degrees
   EXPECT_EQ(in_model.console.find("warning"), std::string::npos);
   h.date_time = qel_date_time_text(2026, 3, 14, 10, 0, 0.0);
-  const Header beyond = read_header(h);
+  const Header beyond = with_declination(read_header(h));
   EXPECT_EQ(beyond.acq.reference_declination, 0.0f);
   EXPECT_NE(beyond.console.find(" warning: no reference-field declination for the year 2026.25 (IGRF-11 covers 1900 "
                                 "to 2020); a declination of 0 in the system parameter file stays 0\n"),
@@ -221,11 +232,21 @@ TEST_F(QelFile, HeadersThatCannotDescribeARecordingAreRefusedWithTheOffset) {
 
 TEST_F(QelFile, AShortHeaderIsAnInputError) {
   write(std::vector<unsigned char>(663, 0));
-  const Header r = read_header();
-  EXPECT_TRUE(r.acq.input_error);
-  EXPECT_EQ(r.acq.error_name, path());
-  EXPECT_EQ(r.acq.nch, 0);
-  EXPECT_EQ(r.console, " INITIALIZATION\n");
+  std::ostringstream out, err;
+  std::istringstream in;
+  Console con(out, err, in);
+  Acquisition acq;
+  QelLayout layout;
+  std::FILE* f = std::fopen(path().c_str(), "rb");
+  try {
+    rdhdrQEL(f, path(), acq, layout, con);
+    ADD_FAILURE() << "no error";
+  } catch (const UnreadableRecording& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot read the QEL binary file " + path() +
+                                         ": it ends at byte offset 663, before the end of its 664-byte header");
+  }
+  std::fclose(f);
+  EXPECT_EQ(out.str(), " INITIALIZATION\n Error Reading Binary File: " + path() + "\n");
 }
 
 // Reads every block of the file: the rows of all blocks and the console.

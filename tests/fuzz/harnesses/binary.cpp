@@ -27,7 +27,6 @@ int qel(const std::uint8_t* data, std::size_t size) {
     QelLayout layout;
     QuietConsole q;
     rdhdrQEL(f.get(), "st.bin", acq, layout, q.con);
-    if (acq.input_error) return;
     QelBlockReader reader(f.release(), "st.bin", layout, q.con);
     read_to_end(reader, acq.nch, 0);
   });
@@ -41,7 +40,6 @@ int nims(const std::uint8_t* data, std::size_t size) {
     NimsLayout layout;
     QuietConsole q;
     mk_off(f.get(), "st.bin", acq, layout, q.con);
-    if (acq.input_error) return;
     NimsBlockReader reader(f.release(), "st.bin", layout, q.con);
     read_to_end(reader, acq.nch, 1);
   });
