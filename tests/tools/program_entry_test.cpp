@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/built_program.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -26,7 +27,7 @@ struct Outcome {
 // Runs a built program with the arguments (already quoted for the shell) in
 // folder, with no standard input.
 Outcome run_in(const fs::path& folder, const std::string& program, const std::string& args) {
-  const fs::path exe = fs::path(QV_BINARY_DIR) / program;
+  const fs::path exe = testing_support::built_program(program);
   const fs::path out = folder.parent_path() / "out.txt", err = folder.parent_path() / "err.txt";
   const std::string cmd = "cd '" + folder.string() + "' && '" + exe.string() + "' " + args + " < /dev/null > '" +
                           out.string() + "' 2> '" + err.string() + "'";
@@ -52,7 +53,7 @@ TEST(ProgramEntry, EveryProgramAnswersHelpAndVersionAndRefusesCleanly) {
       {"make_layered_station", "usage: make_layered_station", "--layers '100,1000;x'", "make_layered_station: "},
   };
   for (const Program& p : programs) {
-    if (!fs::exists(fs::path(QV_BINARY_DIR) / p.name)) {
+    if (!fs::exists(testing_support::built_program(p.name))) {
       ADD_FAILURE() << p.name << " is not built";
       continue;
     }
