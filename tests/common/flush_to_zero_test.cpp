@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "common/console.hpp"
@@ -35,17 +36,20 @@ TEST(FlushToZero, ScopedToTheGuardAndNested) {
 #endif
 }
 
-// A run that fails in-process (no recording in the folder) leaves the
-// caller's mode as it was; the whole-station runs check the same after a
-// successful run.
-TEST(FlushToZero, RestoredAfterAFailedRun) {
+// A run in-process, whether it fails (no recording in the folder) or
+// processes the sample station, leaves the caller's mode as it was.
+TEST(FlushToZero, RestoredAfterARun) {
   const testing_support::TempFolder folder("ftz");
+  std::filesystem::copy(std::filesystem::path(QV_SOURCE_DIR) / "examples" / "sample_station", folder.path(),
+                        std::filesystem::copy_options::recursive);
   const testing_support::WorkingDirectory here(folder.path());
   std::ostringstream out, err;
   std::istringstream in;
   Console con(out, err, in);
   const unsigned before = flush_to_zero_bits();
   EXPECT_THROW(run({"-A", "-f:absent.asc"}, con), Error);
+  EXPECT_EQ(flush_to_zero_bits(), before);
+  EXPECT_EQ(run({"-A", "-f:sample.asc"}, con), 0) << out.str() << err.str();
   EXPECT_EQ(flush_to_zero_bits(), before);
 }
 

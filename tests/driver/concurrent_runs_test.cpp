@@ -29,6 +29,7 @@
 #include "common/console.hpp"
 #include "driver/run.hpp"
 #include "output/interrupt_cleanup.hpp"
+#include "support/built_program.hpp"
 #include "support/private_files.hpp"
 #include "support/station_folder.hpp"
 
@@ -45,7 +46,7 @@ using ::testing::HasSubstr;
 
 std::string program() {
   const char* other = std::getenv("QV_VORT");
-  return other && *other ? other : (fs::path(QV_BINARY_DIR) / "qel_vort").string();
+  return other && *other ? other : testing_support::built_program("qel_vort").string();
 }
 
 // A process with its standard input, output and error on pipes (or the

@@ -11,7 +11,12 @@
 //   expect.stderr   the error output: the start-time report and any message
 //   expect.stdout   optional: the console transcript; the clock reading of the
 //                   first line and the run time read <clock> and <seconds>
-//   expect.csv      optional: the coefficients, as "fcdump --csv" shows them
+//   expect.csv      optional: the coefficients, as "fcdump --csv" shows them;
+//                   or, when its first line is "name,value,tolerance", a table
+//                   of named values of the file and the console, each checked
+//                   on its own (support/named_values.hpp); such a table holds
+//                   values found independently of the program and is never
+//                   rewritten from a run
 //   expect.summary  optional: header and levels, as "fcdump" shows them
 //   expect.fcname   optional, for a case that fails: the name, in the run's
 //                   folder, of the Fourier-coefficient file the run would
@@ -52,6 +57,7 @@
 #include "driver/run.hpp"
 #include "dsp/fft.hpp"
 #include "output/fc_dump.hpp"
+#include "support/named_values.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -138,6 +144,10 @@ std::string fcdump(const std::vector<std::string>& args) {
   return status == 0 ? out.str() : "fcdump failed: " + err.str();
 }
 
+const std::string kNamedTable = "name,value,tolerance";
+
+bool is_named_table(const fs::path& expect) { return read_file(expect).rfind(kNamedTable, 0) == 0; }
+
 class StationCase : public testing::TestWithParam<std::string> {};
 
 TEST_P(StationCase, RunsAsExpected) {
@@ -168,6 +178,7 @@ TEST_P(StationCase, RunsAsExpected) {
   std::vector<std::string> files;
   std::set<std::string> after;
   std::string csv, summary;
+  testing_support::NamedValues named;
   {
     const testing_support::WorkingDirectory inside(folder.path());
     Console con(out, err, in);
@@ -177,6 +188,7 @@ TEST_P(StationCase, RunsAsExpected) {
     if (status == 0 && files.size() == 1) {
       csv = fcdump({"--csv", files[0]});
       summary = fcdump({files[0]});
+      named = testing_support::fc_named_values(files[0]);
       // The transform has an AVX2 and a portable build that must give the
       // same bits; where the run used the first, run the case once more
       // with the second.
@@ -200,7 +212,8 @@ TEST_P(StationCase, RunsAsExpected) {
     testing_support::write_file(src / "expect.status", actual_status);
     testing_support::write_file(src / "expect.stderr", err.str());
     if (fs::exists(src / "expect.stdout")) testing_support::write_file(src / "expect.stdout", actual_stdout);
-    if (fs::exists(src / "expect.csv")) testing_support::write_file(src / "expect.csv", csv);
+    if (fs::exists(src / "expect.csv") && !is_named_table(src / "expect.csv"))
+      testing_support::write_file(src / "expect.csv", csv);
     if (fs::exists(src / "expect.summary")) testing_support::write_file(src / "expect.summary", summary);
     GTEST_SKIP() << "expectations of " << GetParam() << " rewritten";
   }
@@ -227,7 +240,9 @@ TEST_P(StationCase, RunsAsExpected) {
   EXPECT_TRUE(added.empty()) << "the run left " << *added.begin() << " besides its file";
   EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()))
       << "the run removed a file of its folder";
-  if (fs::exists(src / "expect.csv")) {
+  if (fs::exists(src / "expect.csv") && is_named_table(src / "expect.csv")) {
+    testing_support::check_named_values(named, out.str(), read_file(src / "expect.csv"), GetParam() + "/expect.csv");
+  } else if (fs::exists(src / "expect.csv")) {
     EXPECT_EQ(csv, read_file(src / "expect.csv"));
   }
   if (fs::exists(src / "expect.summary")) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "output/fc_reader.hpp"
+#include "support/built_program.hpp"
 #include "support/shell_run.hpp"
 #include "support/station_folder.hpp"
 
@@ -36,8 +37,8 @@ using cplx = std::complex<double>;
 using testing_support::read_file;
 using testing_support::TempFolder;
 
-const fs::path kTool = fs::path(QV_BINARY_DIR) / "make_layered_station";
-const fs::path kVort = fs::path(QV_BINARY_DIR) / "qel_vort";
+const fs::path kTool = testing_support::built_program("make_layered_station");
+const fs::path kVort = testing_support::built_program("qel_vort");
 constexpr double kPi = std::numbers::pi;
 constexpr double kMu0 = 4e-7 * kPi;
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/built_program.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -26,7 +27,7 @@ struct Outcome {
 // Runs a built program with the arguments (already quoted for the shell) in
 // folder, with no standard input.
 Outcome run_in(const fs::path& folder, const std::string& program, const std::string& args) {
-  const fs::path exe = fs::path(QV_BINARY_DIR) / program;
+  const fs::path exe = testing_support::built_program(program);
   const fs::path out = folder.parent_path() / "out.txt", err = folder.parent_path() / "err.txt";
   const std::string cmd = "cd '" + folder.string() + "' && '" + exe.string() + "' " + args + " < /dev/null > '" +
                           out.string() + "' 2> '" + err.string() + "'";
@@ -53,7 +54,7 @@ TEST(ProgramEntry, EveryProgramAnswersHelpAndVersionAndRefusesCleanly) {
       {"start_grid_error", "usage: start_grid_error", "--rate=4000", "start_grid_error: "},
   };
   for (const Program& p : programs) {
-    if (!fs::exists(fs::path(QV_BINARY_DIR) / p.name)) {
+    if (!fs::exists(testing_support::built_program(p.name))) {
       ADD_FAILURE() << p.name << " is not built";
       continue;
     }

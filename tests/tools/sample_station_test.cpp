@@ -25,6 +25,7 @@
 #include "common/text_reader.hpp"
 #include "driver/decset.hpp"
 #include "input/qel_header.hpp"
+#include "support/built_program.hpp"
 #include "support/station_folder.hpp"
 
 namespace qv {
@@ -318,7 +319,7 @@ TEST(SampleStation, LoggerRecordingHoldsTheSameValuesAndStartsAtTenOClock) {
 }
 
 TEST(SampleStation, GeneratorRewritesTheCommittedRecording) {
-  const std::filesystem::path tool = std::filesystem::path(QV_BINARY_DIR) / "make_sample_station";
+  const std::filesystem::path tool = testing_support::built_program("make_sample_station");
   if (!std::filesystem::exists(tool)) GTEST_SKIP() << "make_sample_station not built";
   const testing_support::TempFolder folder("regen");
   const std::filesystem::path dir = folder / "station";

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/built_program.hpp"
 #include "support/shell_run.hpp"
 #include "support/station_folder.hpp"
 
@@ -29,9 +30,9 @@ using nlohmann::json;
 using testing_support::read_file;
 using testing_support::write_file;
 
-const fs::path kGen = fs::path(QV_BINARY_DIR) / "make_layered_station";
-const fs::path kVort = fs::path(QV_BINARY_DIR) / "qel_vort";
-const fs::path kTf = fs::path(QV_BINARY_DIR) / "qel_tf";
+const fs::path kGen = testing_support::built_program("make_layered_station");
+const fs::path kVort = testing_support::built_program("qel_vort");
+const fs::path kTf = testing_support::built_program("qel_tf");
 
 struct Outcome {
   int status;

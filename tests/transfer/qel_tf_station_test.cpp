@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "support/built_program.hpp"
 #include "support/shell_run.hpp"
 #include "support/station_folder.hpp"
 
@@ -35,9 +36,9 @@ using nlohmann::json;
 using testing_support::read_file;
 using testing_support::TempFolder;
 
-const fs::path kGenerator = fs::path(QV_BINARY_DIR) / "make_layered_station";
-const fs::path kVort = fs::path(QV_BINARY_DIR) / "qel_vort";
-const fs::path kTf = fs::path(QV_BINARY_DIR) / "qel_tf";
+const fs::path kGenerator = testing_support::built_program("make_layered_station");
+const fs::path kVort = testing_support::built_program("qel_vort");
+const fs::path kTf = testing_support::built_program("qel_tf");
 const std::string kLayers = "100,2000;10,8000;1000";
 constexpr double kTx = 0.2, kTy = -0.15;
 

@@ -5,7 +5,6 @@ CTest sets QV_BUILD_DIR; run by hand (``/usr/bin/python3 -m pytest -q
 tests/tools/python``) the build is taken from ``build/``.
 """
 
-import os
 import shutil
 import subprocess
 import sys
@@ -13,17 +12,17 @@ from pathlib import Path
 
 import pytest
 
+import station_support
+
 ROOT = Path(__file__).resolve().parents[3]
 sys.path.insert(0, str(ROOT / "tools"))
 
 
 @pytest.fixture(scope="session")
 def build_dir():
-    d = Path(os.environ.get("QV_BUILD_DIR", ROOT / "build"))
     for prog in ("qel_vort", "fcdump"):
-        if not (d / prog).exists():
-            pytest.fail(f"{d / prog} is missing: build the project first (or set QV_BUILD_DIR)")
-    return d
+        station_support.program(prog)  # fails the test when it is not built
+    return Path(station_support.build_dir())
 
 
 @pytest.fixture(scope="session")
