@@ -137,28 +137,16 @@ void shift(BadRecordList& list, std::int64_t ioff, const std::string& path, std:
   }
 }
 
-}  // namespace
-
-void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, BadRecords& out, Console& con) {
-  if (nd < 1 || nd > ndmx) {
-    std::string msg = "bad-record set-up for ";
-    msg += std::to_string(nd);
-    msg += " decimation levels; a run has 1 to ";
-    msg += std::to_string(ndmx);
-    throw Error(msg);
-  }
-  reset(out.list1);
-  reset(out.list2);
-  out.ioff = 0;
-
-  // A station without a bad-record file is processed completely; anything
-  // else under that name that cannot be read is a mistake to report.
+// Opens the bad-record file; false when there is none (the station is then
+// processed completely). Anything else under that name that cannot be read
+// is a mistake to report.
+bool open_bad_record_file(const std::string& path, TextReader& f, Console& con) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::file_type type = fs::status(path, ec).type();
   if (type == fs::file_type::not_found) {
     con.say("No bad record file found for this file;  Using all data ");
-    return;
+    return false;
   }
   if (type == fs::file_type::directory) {
     std::string msg = "bad-record file ";
@@ -166,7 +154,6 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
     msg += " is a folder, not a file";
     throw Error(msg);
   }
-  TextReader f;
   if (!f.open(path)) {
     const int err = errno;
     std::string msg = "cannot open the bad-record file ";
@@ -176,7 +163,13 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
     msg += ")";
     throw Error(msg);
   }
+  return true;
+}
 
+// The title line and line 2: the number of entries and, when given, the
+// time scale r that turns the boundaries into time marks.
+std::int64_t read_head(TextReader& f, const std::string& path, float dr1, std::int64_t time_int, TimeScale& ts,
+                       Console& con) {
   std::string_view line;
   if (!f.next_line(line) || !f.next_line(line)) {
     std::string msg = at_line(path, f.line_number() + 1);
@@ -199,8 +192,6 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
     }
     throw Error(msg);
   }
-
-  TimeScale ts;
   double r = 0.0;
   if (ntok >= 2 && parse_real(tok[1], r) && std::isfinite(r) && r != 0.0) {
     ts.given = true;
@@ -214,7 +205,12 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
   } else {
     con.say("bad-record file", path, ": no time scale r on line 2; the intervals are taken as time marks");
   }
+  return nseg;
+}
 
+// The nseg entries (start, end, code), each into the list and level its
+// code names; a code of no list leaves the entry unused.
+void read_entries(TextReader& f, const std::string& path, std::int64_t nseg, const TimeScale& ts, BadRecords& out) {
   for (std::int64_t k = 1; k <= nseg; ++k) {
     double start = 0.0, end = 0.0;
     int code = 0;
@@ -224,7 +220,7 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
     const std::int64_t at = f.line_number();
     const BadInterval iv{to_mark(start, ts, path, at), to_mark(end, ts, path, at)};
     const Target t = target_of(code);
-    if (t.list == 0) continue;  // a code of no list: the entry is not used
+    if (t.list == 0) continue;
     BadRecordList& list = (t.list == 1) ? out.list1 : out.list2;
     int& n = list.count[t.level];
     if (n >= nbadcap) {
@@ -242,6 +238,26 @@ void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, B
     }
     list.interval[t.level][n++] = iv;
   }
+}
+
+}  // namespace
+
+void bdecsu(const std::string& path, int nd, float dr1, std::int64_t time_int, BadRecords& out, Console& con) {
+  if (nd < 1 || nd > ndmx) {
+    std::string msg = "bad-record set-up for ";
+    msg += std::to_string(nd);
+    msg += " decimation levels; a run has 1 to ";
+    msg += std::to_string(ndmx);
+    throw Error(msg);
+  }
+  reset(out.list1);
+  reset(out.list2);
+  out.ioff = 0;
+  TextReader f;
+  if (!open_bad_record_file(path, f, con)) return;
+  TimeScale ts;
+  const std::int64_t nseg = read_head(f, path, dr1, time_int, ts, con);
+  read_entries(f, path, nseg, ts, out);
 
   // The offset (time marks) shifts every interval, for example when the
   // boundaries were picked on a copy of the data that starts later.
