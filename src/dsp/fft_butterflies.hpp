@@ -115,17 +115,15 @@ struct Radix5 {
 // D_j = x_j - x_(ip-j), output l is X_l = x_0 + sum_j cos(2 pi l j / ip) S_j
 // - i sum_j sin(2 pi l j / ip) D_j, j = 1..(ip-1)/2. The cosines and sines of
 // 2 pi m / ip are the first pair of the twiddle block of m, which the set-up
-// fills for these passes. Works through the output array and, when ido > 1,
-// ends in the input array; returns true when the result lies in the output
-// array (c), false when it lies in the input array (a).
-QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __restrict ai, float* __restrict cr,
-                     float* __restrict ci, const float* __restrict wa) {
-  const idx_t idl1 = idx_t(ido) * l1;
-  const int ipph = (ip + 1) / 2;
-  auto wr = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1); };
-  auto wi = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1) + ido; };
+// fills for these passes. The steps below work through the output array
+// and, when ido > 1, end in the input array (passg).
 
-  // Symmetric sums and differences, into c in the output arrangement.
+// Symmetric sums S_j and differences D_j, into c in the output arrangement
+// (rows of idl1 = ido l1: row 0 x_0, row j S_j, row ip - j D_j).
+QV_INLINE void passg_sums(int ip, idx_t ido, idx_t l1, const float* __restrict ar, const float* __restrict ai,
+                          float* __restrict cr, float* __restrict ci) {
+  const idx_t idl1 = ido * l1;
+  const int ipph = (ip + 1) / 2;
   for (idx_t k = 0; k < l1; ++k) {
     const float* xr = ar + idx_t(ip) * ido * k;
     const float* xi = ai + idx_t(ip) * ido * k;
@@ -154,8 +152,15 @@ QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __res
       }
     }
   }
+}
 
-  // Cosine sums into row l of a, sine sums into row ip - l, as rows of idl1.
+// Cosine sums P_l into row l of a, sine sums Q_l into row ip - l, from the
+// sums and differences in c; the cosine and sine of 2 pi m / ip are
+// wr(m)[0] and wi(m)[0].
+template <class Wr, class Wi>
+QV_INLINE void passg_rotations(int ip, idx_t idl1, float* __restrict ar, float* __restrict ai,
+                               const float* __restrict cr, const float* __restrict ci, Wr wr, Wi wi) {
+  const int ipph = (ip + 1) / 2;
   for (int l = 1; l < ipph; ++l) {
     const int lc = ip - l;
     float* pr = ar + l * idl1;
@@ -199,8 +204,14 @@ QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __res
       }
     }
   }
+}
 
-  // The zero-frequency output: x_0 plus all symmetric sums, in order.
+// The zero-frequency output (x_0 plus all symmetric sums, in order) in row
+// 0 of c, then X_l = P_l + i Q_l and X_(ip-l) = P_l - i Q_l in rows l and
+// ip - l.
+QV_INLINE void passg_outputs(int ip, idx_t idl1, const float* __restrict ar, const float* __restrict ai,
+                             float* __restrict cr, float* __restrict ci) {
+  const int ipph = (ip + 1) / 2;
   for (int j = 1; j < ipph; ++j) {
     const float* sjr = cr + j * idl1;
     const float* sji = ci + j * idl1;
@@ -210,8 +221,6 @@ QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __res
       ci[ik] = ci[ik] + sji[ik];
     }
   }
-
-  // X_l = P_l + i Q_l and X_(ip-l) = P_l - i Q_l.
   for (int j = 1; j < ipph; ++j) {
     const int jc = ip - j;
     const float* pr = ar + j * idl1;
@@ -230,10 +239,14 @@ QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __res
       yi[ik] = pi[ik] - qr[ik];
     }
   }
-  if (ido == 1) return true;
+}
 
-  // Twiddle factors, back into a in the output arrangement; element i = 0
-  // has the factor 1 and is copied.
+// The twiddle factors, back into a in the output arrangement; element
+// i = 0 has the factor 1 and is copied.
+template <class Wr, class Wi>
+QV_INLINE void passg_twiddles(int ip, idx_t ido, idx_t l1, float* __restrict ar, float* __restrict ai,
+                              const float* __restrict cr, const float* __restrict ci, Wr wr, Wi wi) {
+  const idx_t idl1 = ido * l1;
   for (idx_t ik = 0; ik < idl1; ++ik) {
     ar[ik] = cr[ik];
     ai[ik] = ci[ik];
@@ -255,6 +268,20 @@ QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __res
       }
     }
   }
+}
+
+// The whole pass: returns true when the result lies in the output array
+// (c), false when it lies in the input array (a).
+QV_INLINE bool passg(int ip, int ido, int l1, float* __restrict ar, float* __restrict ai, float* __restrict cr,
+                     float* __restrict ci, const float* __restrict wa) {
+  const idx_t idl1 = idx_t(ido) * l1;
+  auto wr = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1); };
+  auto wi = [&](int m) { return wa + 2 * idx_t(ido) * (m - 1) + ido; };
+  passg_sums(ip, ido, l1, ar, ai, cr, ci);
+  passg_rotations(ip, idl1, ar, ai, cr, ci, wr, wi);
+  passg_outputs(ip, idl1, ar, ai, cr, ci);
+  if (ido == 1) return true;
+  passg_twiddles(ip, ido, l1, ar, ai, cr, ci, wr, wi);
   return false;
 }
 
