@@ -50,6 +50,12 @@ bool parse_real(std::string_view tok, float& v);
 // float too, so the two agree for every such text. (Neither meets a tie: a
 // quotient M / 10^f that is a binary fraction has M / 5^f below 2^22 as its
 // digits, so it is a float itself.)
+//
+// The digit loops stay a plain byte loop on purpose. Their branches follow the
+// shape of a recording's columns and are predicted, so the next token's start
+// never waits for a load; a 16-byte compare with a word-wide digit combine,
+// and a branch-free sign, put their loads on that path instead and measured
+// 1.6 to 3 times slower on 10 h of five-channel samples.
 inline const char* parse_plain_decimal(const char* b, const char* e, float& v) {
   static constexpr float pow10[10] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f};
   auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned('0'); };

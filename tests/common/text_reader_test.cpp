@@ -114,6 +114,51 @@ TEST(FreeFormat, PlainDecimalsGiveTheGeneralParsersFloat) {
   }
 }
 
+// Tokens at the edges of the sample reader's own decimal reading, each with
+// whether that way takes it: what it takes must be the general parser's float
+// to the bit (signed zeros included) and end where the token ends, before any
+// separator; what it leaves must reach the general parser untouched, which
+// then reads it or refuses it as before.
+TEST(FreeFormat, TrickyTokensTakeTheFastWayOnlyWhereItIsExact) {
+  struct Row {
+    const char* token;
+    bool fast;     // read without the general parser
+    bool general;  // a real number to the general parser
+  };
+  const Row rows[] = {
+      {"16777216", true, true},      {"-16777216", true, true},    {"16777217", false, true},
+      {"1677721.6", true, true},     {"0.16777216", true, true},   {"0.16777217", false, true},
+      {"000000001", true, true},     {"0000000001", false, true},  {"0.00000001", true, true},
+      {"0.000000001", false, true},  {"0.00000003", true, true},   {"1677721.5", true, true},
+      {"8388607.5", false, true},    {"99999999", false, true},    {"9999999", true, true},
+      {"0", true, true},             {"-0", true, true},           {"-0.000", true, true},
+      {"00.50", true, true},         {"5.", false, true},          {".5", false, true},
+      {"-.5", false, true},          {"+5", false, true},          {"1e5", false, true},
+      {"1E-5", false, true},         {"2.5d3", false, true},       {"7D0", false, true},
+      {"-", false, false},           {"--1", false, false},        {"1.2.3", false, false},
+      {"1-2", false, false},         {"0x10", false, false},       {"nan", false, false},
+      {"inf", false, false},         {"1.5x", false, false},       {"12/", false, false},
+  };
+  for (const Row& row : rows) {
+    const std::string tok = row.token;
+    float general = 7.0f;
+    EXPECT_EQ(parse_real(tok, general), row.general) << tok;
+    for (const char* after : {"", " 9", ",9", "\t9", "\r"}) {
+      const std::string text = tok + after;
+      const char* const b = text.data();
+      float fast = 7.0f;
+      const char* end = parse_plain_decimal(b, b + text.size(), fast);
+      EXPECT_EQ(end != nullptr, row.fast) << tok;
+      if (end) {
+        EXPECT_EQ(end, b + tok.size()) << tok;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(fast), std::bit_cast<std::uint32_t>(general)) << tok;
+      } else {
+        EXPECT_EQ(fast, 7.0f) << tok;
+      }
+    }
+  }
+}
+
 TEST(TextReaderFile, StepsBackAndRewindsAcrossBufferRefills) {
   const testing_support::TempFolder folder("reader");
   const std::string path = (folder / "lines.txt").string();
