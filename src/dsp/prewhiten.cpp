@@ -150,65 +150,6 @@ inline void divide(float a, float b, float c, float d, double& x, double& y) {
   }
 }
 
-// The division of two channels' coefficients at once: lane j gives what
-// divide(a[j], b[j], c[j], d[j]) gives, for operands that take its plain
-// Smith division (finite, divisor not 0). Each lane chooses its branch by
-// selecting operands, and then goes through exactly the operations of that
-// branch in the same order: every operation of a lane is the IEEE operation
-// of the scalar code on the same values, so the bits are the same, while one
-// division instruction serves two lanes. The numerator of the imaginary part
-// is formed both ways round and the right one selected, rather than negated,
-// so that an exact zero keeps the sign the scalar branch gives it.
-using d2 = double __attribute__((vector_size(16)));
-inline void divide_pair(d2 a, d2 b, d2 c, d2 d, d2& x, d2& y) {
-  const auto first = (c < 0 ? -c : c) < (d < 0 ? -d : d);  // |c| < |d|, lane by lane
-  const d2 p = first ? c : d, q = first ? d : c;
-  const d2 ratio = p / q;
-  const d2 denom = p * ratio + q;
-  const d2 s = first ? a : b, u = first ? b : a;
-  const d2 num_x = s * ratio + u;
-  const d2 gr = (first ? b : a) * ratio, h = first ? a : b;
-  const d2 num_y = first ? gr - h : h - gr;
-  x = num_x / denom;
-  y = num_y / denom;
-}
-
-// Whether divide() takes its plain Smith division for these operands.
-inline bool plain_division(float a, float b, float c, float d) {
-  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d) && !(c == 0.0f && d == 0.0f);
-}
-
-// Coefficient k of channels 0..nch-1: (P / H) stored in single precision,
-// P = pr + i pi the product with the response table, H = hr + i hi the
-// filter response, two channels at a time; a pair with an operand outside
-// the plain division goes channel by channel through divide(). An odd last
-// channel is paired with 0 / 1, whose lane is not stored.
-void divide_row(float* window, int k, int nch, const float* pr, const float* pi, const float* hr, const float* hi) {
-  for (int c = 0; c < nch; c += 2) {
-    const bool two = c + 1 < nch;
-    const int c2 = two ? c + 1 : c;
-    const float a1 = two ? pr[c2] : 0.0f, b1 = two ? pi[c2] : 0.0f;
-    const float r1 = two ? hr[c2] : 1.0f, i1 = two ? hi[c2] : 0.0f;
-    if (!(plain_division(pr[c], pi[c], hr[c], hi[c]) && plain_division(a1, b1, r1, i1))) [[unlikely]] {
-      for (int j = c; j <= c2; ++j) {
-        double fr, fi;
-        divide(pr[j], pi[j], hr[j], hi[j], fr, fi);
-        window[wre(j, k)] = static_cast<float>(fr);
-        window[wim(j, k)] = static_cast<float>(fi);
-      }
-      continue;
-    }
-    d2 x, y;
-    divide_pair(d2{pr[c], a1}, d2{pi[c], b1}, d2{hr[c], r1}, d2{hi[c], i1}, x, y);
-    window[wre(c, k)] = static_cast<float>(x[0]);
-    window[wim(c, k)] = static_cast<float>(y[0]);
-    if (two) {
-      window[wre(c2, k)] = static_cast<float>(x[1]);
-      window[wim(c2, k)] = static_cast<float>(y[1]);
-    }
-  }
-}
-
 // y(t) = sum_{m<L} h(m) x(t + L-1 - m), t = 0..n-1, in increasing t, for the
 // channel slots with filtered[c]: output t needs samples t..t+L-1 only, none
 // of them overwritten yet. The slots of a row go along side by side, every
@@ -301,24 +242,27 @@ void correct_coefficients(const WindowArray& win, int nfreq, const std::complex<
         for (int m = 1; m <= L; ++m) own[m - 1] = pw_phase(dw, k, L, m);
       }
     }
-    float hr[nchmx], hi[nchmx], pr[nchmx], pi[nchmx];
     for (int c = 0; c < nch; ++c) {
-      hr[c] = 1.0f;
-      hi[c] = 0.0f;
+      float hr = 1.0f;
+      float hi = 0.0f;
       if (L >= 2 && !pwdiff[c]) {
-        hr[c] = 0.0f;
+        hr = 0.0f;
         for (int m = 1; m <= L; ++m) {
           const float hm = h.h[c][m - 1];
-          hr[c] += hm * e[m - 1].real();
-          hi[c] += hm * e[m - 1].imag();
+          hr += hm * e[m - 1].real();
+          hi += hm * e[m - 1].imag();
         }
       }
-      const float re = window[wre(c, k)], im = window[wim(c, k)];
+      float* re = window + wre(c, k);
+      float* im = window + wim(c, k);
       const std::complex<float> r = response[std::int64_t(k - 1) * nchmx + c];
-      pr[c] = re * r.real() - im * r.imag();
-      pi[c] = re * r.imag() + im * r.real();
+      const float pr = *re * r.real() - *im * r.imag();
+      const float pi = *re * r.imag() + *im * r.real();
+      double fr, fi;
+      divide(pr, pi, hr, hi, fr, fi);
+      *re = static_cast<float>(fr);
+      *im = static_cast<float>(fi);
     }
-    divide_row(window, k, nch, pr, pi, hr, hi);
   }
 }
 
