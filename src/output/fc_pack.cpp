@@ -1,5 +1,6 @@
 #include "output/fc_pack.hpp"
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -43,9 +44,36 @@ int reduce_stepwise(float x, float& t) {
   return e;
 }
 
-// Number of divisions by 10 that bring |a| < 10^7 below 1 (see reduce_part).
+// Number of divisions by 10 that bring |a| < 10^7 below 1 (see reduce_part):
+// the count of 10^0 .. 10^6 that are <= a. A binade [2^j, 2^(j+1)) holds at
+// most one power of ten, so the powers below the binade, counted once per
+// binade, and one comparison with the power inside it (if any) give that
+// count from the exponent field of a. All of 10^0..10^7 are exact in single
+// precision.
+struct DecadeTable {
+  signed char below[256] = {};  // powers 10^0..10^6 below 2^j
+  float inside[256] = {};       // the power in [2^j, 2^(j+1)), or infinity
+};
+constexpr DecadeTable make_decade_table() {
+  DecadeTable t;
+  for (int j = 0; j < 256; ++j) {
+    double lo = 1.0;  // 2^(j - 127), the binade's bottom (j = 0: the subnormals, all below 1)
+    for (int i = j; i < 127; ++i) lo /= 2.0;
+    for (int i = 127; i < j; ++i) lo *= 2.0;
+    t.inside[j] = std::numeric_limits<float>::infinity();
+    double p = 1.0;
+    for (int i = 0; i <= 6; ++i, p *= 10.0) {
+      if (p < lo) ++t.below[j];
+      else if (p < 2.0 * lo) t.inside[j] = static_cast<float>(p);
+    }
+  }
+  return t;
+}
+inline constexpr DecadeTable decades = make_decade_table();
+
 inline int divisions(float a) {
-  return (a >= 1.0f) + (a >= 10.0f) + (a >= 100.0f) + (a >= 1.0e3f) + (a >= 1.0e4f) + (a >= 1.0e5f) + (a >= 1.0e6f);
+  const unsigned j = std::bit_cast<std::uint32_t>(a) >> 23;  // a >= 0: the biased exponent
+  return decades.below[j] + (a >= decades.inside[j]);
 }
 
 // The same result as reduce_stepwise without a loop whose length the data
@@ -80,6 +108,37 @@ inline void reduce_both(float x, float y, int er, int ei, float& tr, float& ti) 
   ti = step[ei][1];
 }
 
+// Mantissa of a part below 10^7 in magnitude taking e divisions, without the
+// divisions where that gives provably the same integer; false where it may
+// not, and the divisions must be made.
+//
+// Let q = x / 10^e exactly, |q| < 1. The e correctly rounded divisions give
+// t = q (1 + d1) ... (1 + de) with |di| <= 2^-24, e <= 7, so |t - q| < 2^-21
+// |q| and |4096 t - 4096 q| < 2^-9 (4096 t itself is exact: a power of two).
+// w = x * (4096 / 10^e) in double lies within 2^-39 of 4096 q, and
+// u = w + 8192 (positive, so that truncation is the floor) within 2^-40 of
+// w + 8192. Forming 4096 t - 0.5 in single precision errs by at most half an
+// ulp of a number below 4097 in magnitude, 2^-12. So v = fl(4096 t - 0.5)
+// lies within 2^-9 + 2^-12 + 2^-39 + 2^-40 < 2^-8 of u - 8192.5. When u is
+// more than 2^-8 from every integer, k = floor(u) - 8192 has
+// k - 0.5 < v < k + 0.5, and the nearest integer of v, halves or not, is k;
+// k is within -4096..4095 there, so the clamp of mantissa() does nothing
+// either. Parts near an integer of the grid (among them every zero, and the
+// top and bottom of the range) go the way of the divisions. No branch
+// depends on the data: the sign of a part is as likely one way as the other.
+// tools/check_fc_pack.cpp confirms the agreement for every single-precision
+// value.
+inline bool mantissa_direct(float x, int e, int& m) {
+  static constexpr double scale[8] = {4096.0,       409.6,         40.96,          4.096,
+                                      0.4096,       0.04096,       0.004096,       0.0004096};
+  constexpr double margin = 1.0 / 256.0;
+  const double u = static_cast<double>(x) * scale[e] + 8192.0;  // within 4095..12289
+  const int k = static_cast<int>(u);                               // floor: u > 0
+  const double f = u - static_cast<double>(k);                     // exact: k is u's whole part
+  m = k - 8192;
+  return (f > margin) & (f < 1.0 - margin);
+}
+
 double pow10(int e) {
   static constexpr double p[8] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7};
   return p[e];
@@ -91,13 +150,18 @@ int reduce_fc_part(float x, float& t) { return reduce_part(x, t); }
 
 std::uint32_t pack_fc(float x, float y, bool& overflow, float* reduced_real) {
   float tr = 0, ti = 0;
-  int er, ei;
+  int er, ei, mr, mi;
   const float ax = std::fabs(x), ay = std::fabs(y);
   if (ax < 1.0e7f && ay < 1.0e7f) {
     er = divisions(ax);
     ei = divisions(ay);
-    reduce_both(x, y, er, ei, tr, ti);
-    if (reduced_real) *reduced_real = tr;
+    const bool direct_r = mantissa_direct(x, er, mr);
+    const bool direct_i = mantissa_direct(y, ei, mi);
+    if (!(direct_r & direct_i)) [[unlikely]] {
+      reduce_both(x, y, er, ei, tr, ti);
+      mr = mantissa(tr);
+      mi = mantissa(ti);
+    }
   } else {
     er = reduce_part(x, tr);
     if (reduced_real) *reduced_real = tr;
@@ -106,10 +170,10 @@ std::uint32_t pack_fc(float x, float y, bool& overflow, float* reduced_real) {
       overflow = true;
       return fc_sentinel;
     }
+    mr = mantissa(tr);
+    mi = mantissa(ti);
   }
   overflow = false;
-  const int mr = mantissa(tr);
-  const int mi = mantissa(ti);
   // e_r + 8 (m_r + 4096) + 65536 e_i + 524288 m_i in 32-bit two's complement.
   return static_cast<std::uint32_t>(er) + 8u * static_cast<std::uint32_t>(mr + 4096) +
          65536u * static_cast<std::uint32_t>(ei) + 524288u * static_cast<std::uint32_t>(mi);

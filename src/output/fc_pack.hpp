@@ -20,7 +20,10 @@ int reduce_fc_part(float x, float& t);
 
 // Packs x + iy (already scaled by 1000 / mean amplitude). On overflow of either
 // part returns fc_sentinel and sets overflow; reduced_real, when given,
-// receives the real part as reduced so far (for the diagnostic line).
+// then receives the real part as reduced so far (for the diagnostic line).
+// The word is that of the divisions by 10 one step at a time, though most
+// parts take a shorter way to the same mantissa (tools/check_fc_pack checks
+// every single-precision value).
 std::uint32_t pack_fc(float x, float y, bool& overflow, float* reduced_real = nullptr);
 
 // Unpacks a word to the centre of its quantisation interval. The sentinel

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <complex>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -222,6 +225,64 @@ TEST(CorrectCoefficients, DividesByFilterResponseAndAppliesCalibration) {
     for (int c = 3; c < nchmx; ++c) EXPECT_EQ(w[widx(c, t)], before[widx(c, t)]);
   }
   EXPECT_THROW(correct_coefficients(view(w, 3), n / 2 + 1, resp.data(), pw.h, L, n, pw.diff), Error);
+}
+
+TEST(CorrectCoefficients, QuotientHasTheBitsOfTheLibraryComplexDivision) {
+  // Five channels (so one channel goes without a partner), responses and
+  // coefficients that include signed zeros, subnormals, equal real and
+  // imaginary magnitudes, infinities and NaN, a first-differenced channel
+  // (H = 1) and a zero response (0 / H). Every stored quotient must be the
+  // single-precision rounding of std::complex<double> division of the same
+  // product and filter response, bit for bit.
+  const int n = 64, L = 3, nfreq = 32, nch = 5;
+  Prewhitening pw;
+  pw.diff[1] = true;
+  std::mt19937 gen(8);
+  std::normal_distribution<float> d(0.0f, 1.0f);
+  for (int c = 0; c < nchmx; ++c) {
+    pw.h.h[c][0] = 1.0f;
+    for (int m = 1; m < L; ++m) pw.h.h[c][m] = 0.5f * d(gen);
+  }
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  const float odd[] = {0.0f, -0.0f, 1e-40f, -3e-39f, 2.5f, -2.5f, inf, nan, 1e30f, -1e-30f};
+  std::vector<float> w = empty_window(n);
+  for (auto& v : w) v = d(gen) * (d(gen) > 1.5f ? 1e20f : 1.0f);
+  std::vector<std::complex<float>> resp(std::size_t(nfreq) * nchmx);
+  for (auto& r : resp) r = {d(gen), d(gen)};
+  for (int i = 0; i < 60; ++i) {
+    const int k = i % nfreq + 1, c = i % nch;
+    const float a = odd[i % 10], b = odd[(i * 7 + 3) % 10];
+    if (i < 30) {
+      w[wre(c, k)] = a;
+      w[wim(c, k)] = i % 3 ? b : a;
+    } else {
+      resp[std::size_t(k - 1) * nchmx + c] = {a, i % 4 ? b : a};
+    }
+  }
+  resp[std::size_t(4) * nchmx + 3] = 0.0f;
+  std::vector<std::complex<float>> phase(std::size_t(nfreq) * L);
+  pw_phase_table(nfreq, L, n, phase.data());
+  const std::vector<float> before = w;
+  correct_coefficients(view(w, nch), nfreq, resp.data(), pw.h, L, n, pw.diff, phase.data());
+  auto same = [](float u, float v) { return std::isnan(u) ? std::isnan(v) : std::bit_cast<std::uint32_t>(u) == std::bit_cast<std::uint32_t>(v); };
+  for (int k = 1; k <= nfreq; ++k) {
+    for (int c = 0; c < nch; ++c) {
+      float hr = 1.0f, hi = 0.0f;
+      if (!pw.diff[c]) {
+        hr = 0.0f;
+        for (int m = 0; m < L; ++m) {
+          hr += pw.h.h[c][m] * phase[std::size_t(k - 1) * L + m].real();
+          hi += pw.h.h[c][m] * phase[std::size_t(k - 1) * L + m].imag();
+        }
+      }
+      const std::complex<float> r = resp[std::size_t(k - 1) * nchmx + c];
+      const float re = before[wre(c, k)], im = before[wim(c, k)];
+      const float pr = re * r.real() - im * r.imag(), pi = re * r.imag() + im * r.real();
+      const std::complex<double> q = std::complex<double>(pr, pi) / std::complex<double>(hr, hi);
+      EXPECT_TRUE(same(w[wre(c, k)], static_cast<float>(q.real()))) << "c=" << c << " k=" << k << " " << w[wre(c, k)];
+      EXPECT_TRUE(same(w[wim(c, k)], static_cast<float>(q.imag()))) << "c=" << c << " k=" << k << " " << w[wim(c, k)];
+    }
+  }
 }
 
 TEST(CorrectCoefficients, UndoesThePrewhiteningOfAPeriodicWindow) {

@@ -52,6 +52,7 @@ TEST(ProgramEntry, EveryProgramAnswersHelpAndVersionAndRefusesCleanly) {
       {"make_sample_station", "usage: make_sample_station", "", "usage: make_sample_station"},
       {"make_layered_station", "usage: make_layered_station", "--layers '100,1000;x'", "make_layered_station: "},
       {"start_grid_error", "usage: start_grid_error", "--rate=4000", "start_grid_error: "},
+      {"check_fc_pack", "usage: check_fc_pack", "--stride 0", "check_fc_pack: "},
   };
   for (const Program& p : programs) {
     if (!fs::exists(testing_support::built_program(p.name))) {
