@@ -14,24 +14,30 @@ void WindowRing::allocate(int slots, std::size_t floats) {
 void WindowRing::reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   filled_ = taken_ = 0;
-  closed_ = false;
+  closed_ = cutter_waits_ = storer_waits_ = false;
   stopped_.store(false);
 }
 
 WindowSlot* WindowRing::claim() {
   std::unique_lock<std::mutex> lock(mutex_);
   const std::int64_t n = static_cast<std::int64_t>(slots_.size());
-  changed_.wait(lock, [&] { return stopped() || filled_ - taken_ < n; });
+  if (filled_ - taken_ == n && !stopped()) {
+    cutter_waits_ = true;
+    free_.wait(lock, [&] { return stopped() || n - (filled_ - taken_) >= batch(); });
+    cutter_waits_ = false;
+  }
   if (stopped()) return nullptr;
   return &slots_[static_cast<std::size_t>(filled_ % n)];
 }
 
 void WindowRing::publish() {
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++filled_;
+    wake = storer_waits_ && filled_ - taken_ >= batch();
   }
-  changed_.notify_all();
+  if (wake) ready_.notify_one();
 }
 
 void WindowRing::close() {
@@ -39,22 +45,28 @@ void WindowRing::close() {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;
   }
-  changed_.notify_all();
+  ready_.notify_one();
 }
 
 WindowSlot* WindowRing::next() {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return closed_ || taken_ < filled_; });
+  if (taken_ == filled_ && !closed_) {
+    storer_waits_ = true;
+    ready_.wait(lock, [&] { return closed_ || filled_ - taken_ >= batch(); });
+    storer_waits_ = false;
+  }
   if (taken_ == filled_) return nullptr;
   return &slots_[static_cast<std::size_t>(taken_ % static_cast<std::int64_t>(slots_.size()))];
 }
 
 void WindowRing::release() {
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++taken_;
+    wake = cutter_waits_ && static_cast<std::int64_t>(slots_.size()) - (filled_ - taken_) >= batch();
   }
-  changed_.notify_all();
+  if (wake) free_.notify_one();
 }
 
 void WindowRing::stop() {
@@ -62,7 +74,7 @@ void WindowRing::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_.store(true);
   }
-  changed_.notify_all();
+  free_.notify_one();
 }
 
 }  // namespace qv

@@ -2,7 +2,9 @@
 // cuts windows from the decimation cascade fills a slot and hands it on; the
 // thread that transforms and stores them takes the slots in the same order and
 // gives them back. The slots are allocated once at set-up; a full ring holds
-// the cutting thread back, an empty one the storing thread.
+// the cutting thread back, an empty one the storing thread. A thread held back
+// is woken only when half the ring is there for it (or the ring closes), so
+// that the two do not wake each other for every window.
 //
 //   window_ring_allocate(ring, slots, floats)   at set-up
 //   claim / publish / close                     the cutting thread
@@ -59,12 +61,15 @@ class WindowRing {
   bool stopped() const { return stopped_.load(std::memory_order_relaxed); }
 
  private:
+  std::int64_t batch() const { return (static_cast<std::int64_t>(slots_.size()) + 1) / 2; }
+
   std::vector<WindowSlot> slots_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable free_, ready_;  // the cutting thread waits on free_, the storing thread on ready_
   std::int64_t filled_ = 0;  // slots published so far
   std::int64_t taken_ = 0;   // slots released so far
   bool closed_ = false;
+  bool cutter_waits_ = false, storer_waits_ = false;
   std::atomic<bool> stopped_{false};
 };
 
