@@ -9,9 +9,9 @@
 #include "calibration/phase_shift.hpp"
 #include "common/error.hpp"
 #include "common/fixed_format.hpp"
+#include "driver/pipeline.hpp"
 #include "dsp/block_offset.hpp"
 #include "dsp/powerline.hpp"
-#include "driver/pipeline.hpp"
 #include "dsp/window_prep.hpp"
 
 namespace qv {
@@ -230,7 +230,8 @@ class InlineWindows final : public WindowSink {
 }  // namespace
 
 LoopOutcome process_blocks(const RunSetup& st, RunWork& work, BlockReader& reader, Console& con) {
-  if (st.threads == 2) return process_blocks_two_threads(st, work, reader, con);
+  // The ring is made at set-up for a run of two threads.
+  if (st.threads == 2 && work.ring.slots() > 0) return process_blocks_two_threads(st, work, reader, con);
   InlineWindows sink(st, work, con);
   return run_blocks(st, work.input, work.cascade, work.progress, reader, sink, con);
 }
