@@ -17,6 +17,12 @@ class Console {
   Console(std::ostream& out, std::ostream& err, std::istream& in) : out_(&out), err_(&err), in_(&in) {}
 
   std::ostream& out() { return *out_; }
+  // Sends the standard-output lines to os from now on; returns where they went.
+  std::ostream* redirect_out(std::ostream* os) {
+    std::ostream* was = out_;
+    out_ = os;
+    return was;
+  }
   std::ostream& err() { return *err_; }
 
   // One line exactly as given.

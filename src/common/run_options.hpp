@@ -26,6 +26,10 @@ struct RunOptions {
   // Elevation of the station in metres ("--elevation=M"), for the metadata
   // file; the station's files hold none.
   std::optional<double> elevation_m;
+  // Threads of the run ("--threads=N", 1 or 2): with two, reading and the
+  // decimation cascade run on one, the transform and storing of the windows
+  // on the other. 0 until parse_options settles the default.
+  int threads = 0;
 };
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include "calibration/phase_shift.hpp"
 #include "common/error.hpp"
 #include "common/fixed_format.hpp"
+#include "driver/pipeline.hpp"
 #include "dsp/block_offset.hpp"
 #include "dsp/powerline.hpp"
 #include "dsp/window_prep.hpp"
@@ -88,22 +89,31 @@ int transform_window(const RunSetup& st, WindowWork& ww, int lev, int number, co
 
 }  // namespace
 
-bool process_window(const RunSetup& st, Cascade& cascade, WindowWork& ww, WindowsKept& kept, int lev, Console& con) {
-  const WindowArray x = window_array(ww, st.nch);
-  ExtractedWindow w = extract_window(cascade, st.setup, lev, x);
+WindowVerdict cut_window(const RunSetup& st, Cascade& cascade, const WindowArray& x, WindowsKept& kept, int lev,
+                         Console& con) {
+  WindowVerdict v;
+  v.cut = extract_window(cascade, st.setup, lev, x);
+  const ExtractedWindow& w = v.cut;
   // Window numbers are written as 32-bit integers: a start far from the time
   // origin leaves room for only so many windows.
   const std::int64_t grid_number = std::int64_t(w.number) + st.grid.first_window[lev];
   if (grid_number > INT_MAX || grid_number < INT_MIN)
     throw Error("window grid, level " + std::to_string(lev) + ": window number " + std::to_string(grid_number) +
                 " beyond the range of window numbers (the start time lies too far from the reference time)");
-  const int number = static_cast<int>(grid_number);
+  v.number = static_cast<int>(grid_number);
   const bool clean = bad_record_clean(st.bad.list1, lev, w.first_mark, w.last_mark);
-  if (!(w.usable && clean)) {
-    con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, number);
+  v.accepted = w.usable && clean;
+  if (!v.accepted) {
+    con.say("bad", clean, w.usable, w.first_mark, w.last_mark, lev, v.number);
     ++kept.level_rejected[lev];
-    return false;
   }
+  return v;
+}
+
+void keep_window(const RunSetup& st, WindowWork& ww, WindowsKept& kept, int lev, const WindowVerdict& v,
+                 const WindowArray& x) {
+  const ExtractedWindow& w = v.cut;
+  const int number = v.number;
   const int m = transform_window(st, ww, lev, number, w, x);
   store_fc(kept.store, st.setup.levoff + lev, number, x, m);
   accumulate_amplitudes(x, st.setup.lev[lev].nfreq, kept.amplitudes.lev[lev].data());
@@ -111,11 +121,20 @@ bool process_window(const RunSetup& st, Cascade& cascade, WindowWork& ww, Window
   kept.level_last_number[lev] = number;
   if (!bad_record_clean(st.bad.list2, lev, w.first_mark, w.last_mark)) ++kept.list2_sets[lev];
   ++kept.nsets;
-  if (st.max_sets != no_set_limit && kept.nsets >= st.max_sets) {
-    report_set_limit(st.max_sets, con);
-    return true;
-  }
-  return false;
+}
+
+bool set_limit_reached(const RunSetup& st, std::int64_t nsets, Console& con) {
+  if (st.max_sets == no_set_limit || nsets < st.max_sets) return false;
+  report_set_limit(st.max_sets, con);
+  return true;
+}
+
+bool process_window(const RunSetup& st, Cascade& cascade, WindowWork& ww, WindowsKept& kept, int lev, Console& con) {
+  const WindowArray x = window_array(ww, st.nch);
+  const WindowVerdict v = cut_window(st, cascade, x, kept, lev, con);
+  if (!v.accepted) return false;
+  keep_window(st, ww, kept, lev, v, x);
+  return set_limit_reached(st, kept.nsets, con);
 }
 
 namespace {
@@ -156,29 +175,30 @@ int next_block(const RunSetup& st, BlockWork& in, BlockReader& reader, bool& end
   return status;
 }
 
-LoopOutcome process_blocks(const RunSetup& st, RunWork& work, BlockReader& reader, Console& con) {
-  SampleBlock& blk = work.input.block;
+LoopOutcome run_blocks(const RunSetup& st, BlockWork& input, Cascade& cascade, RunProgress& progress, BlockReader& reader,
+                       WindowSink& sink, Console& con) {
+  SampleBlock& blk = input.block;
   const bool real = reader.real_samples();
   bool end_seen = false;  // the last block has been read
-  int ierr = next_block(st, work.input, reader, end_seen, con);
+  int ierr = next_block(st, input, reader, end_seen, con);
   // The first block already ends the data: no window is processed.
   if (ierr == block_end || end_seen) return {LoopEnd::end_of_data, ierr};
   for (;;) {
     // A stretch of contiguous data: the levels restart empty at its first sample.
     if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
-    decimation_setup(work.cascade, st.setup, blk.index[0]);
+    decimation_setup(cascade, st.setup, blk.index[0]);
     for (;;) {
-      decimate_block(work.cascade, st.setup, blk, real);
-      progress_block(work.progress, blk, work.kept.nsets, reader.read_extent());
+      decimate_block(cascade, st.setup, blk, real);
+      progress_block(progress, blk, sink.stored(), reader.read_extent());
       for (int lev = 1; lev <= st.setup.nd; ++lev) {
         const LevelSetup& ls = st.setup.lev[lev];
         if (ls.nfreq < 1) continue;
-        const int windows = window_count(ls, work.cascade.lev[lev].aw);
+        const int windows = window_count(ls, cascade.lev[lev].aw);
         for (int k = 0; k < windows; ++k)
-          if (process_window(st, work.cascade, work.scratch, work.kept, lev, con)) return {LoopEnd::set_limit, ierr};
+          if (sink.take(lev)) return {LoopEnd::set_limit, ierr};
       }
       if (end_seen) return {LoopEnd::end_of_data, block_end};
-      ierr = next_block(st, work.input, reader, end_seen, con);
+      ierr = next_block(st, input, reader, end_seen, con);
       if (blk.npts == 0) return {LoopEnd::end_of_data, ierr};
       if (ierr == block_more) continue;
       if (ierr == block_gap) break;  // new stretch with this block
@@ -190,6 +210,30 @@ LoopOutcome process_blocks(const RunSetup& st, RunWork& work, BlockReader& reade
       return {ierr == block_end ? LoopEnd::end_of_data : LoopEnd::other_status, ierr};
     }
   }
+}
+
+namespace {
+
+// Every window processed where it is cut, on this thread.
+class InlineWindows final : public WindowSink {
+ public:
+  InlineWindows(const RunSetup& st, RunWork& work, Console& con) : st_(st), work_(work), con_(con) {}
+  bool take(int lev) override { return process_window(st_, work_.cascade, work_.scratch, work_.kept, lev, con_); }
+  std::int64_t stored() const override { return work_.kept.nsets; }
+
+ private:
+  const RunSetup& st_;
+  RunWork& work_;
+  Console& con_;
+};
+
+}  // namespace
+
+LoopOutcome process_blocks(const RunSetup& st, RunWork& work, BlockReader& reader, Console& con) {
+  // The ring is made at set-up for a run of two threads.
+  if (st.threads == 2 && work.ring.slots() > 0) return process_blocks_two_threads(st, work, reader, con);
+  InlineWindows sink(st, work, con);
+  return run_blocks(st, work.input, work.cascade, work.progress, reader, sink, con);
 }
 
 }  // namespace qv

@@ -3,6 +3,9 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <string_view>
+#include <thread>
 
 #include "common/error.hpp"
 #include "common/text.hpp"
@@ -100,6 +103,27 @@ void apply_elevation(std::string_view a, RunOptions& o) {
   o.elevation_m = v;
 }
 
+// "--threads=N": 1 or 2.
+void apply_threads(std::string_view a, RunOptions& o) {
+  std::string_view rest = a.substr(std::string_view("--threads").size());
+  const bool equals = !rest.empty() && rest[0] == '=';
+  if (equals) rest.remove_prefix(1);
+  if (!equals || (rest != "1" && rest != "2"))
+    throw Error("option \"" + std::string(a) + "\": expected the number of threads after --threads=, 1 or 2, found '" +
+                std::string(rest) + "'");
+  o.threads = rest[0] - '0';
+}
+
+// Two threads where the machine has two processors; QV_THREADS (1 or 2)
+// overrides that, so that a whole test suite can be run either way.
+int default_threads() {
+  if (const char* e = std::getenv("QV_THREADS")) {
+    if (std::string_view(e) == "1") return 1;
+    if (std::string_view(e) == "2") return 2;
+  }
+  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
 }  // namespace
 
 RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
@@ -113,6 +137,10 @@ RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
     }
     if (starts(a, "--elevation")) {
       apply_elevation(full, o);
+      continue;
+    }
+    if (starts(a, "--threads")) {
+      apply_threads(full, o);
       continue;
     }
     // Two-character options first, in table order, then three-character ones.
@@ -152,6 +180,7 @@ RunOptions parse_options(const std::vector<std::string>& args, Console& con) {
     }
     previous = full;
   }
+  if (o.threads == 0) o.threads = default_threads();
   return o;
 }
 

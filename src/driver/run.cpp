@@ -164,6 +164,7 @@ int run(const std::vector<std::string>& args, Console& con, std::int64_t spill_b
   st->powerline_hz = opts.powerline;
   st->max_sets = opts.max_sets;
   st->spill_budget = spill_budget;
+  st->threads = opts.threads;
   FcFileWriter writer(in.files.fc, st->nch, con);
   st->spill_path = writer.path() + ".spill";
   st->sp = GETSP(in.files.sp, in.acq.reference_declination, con);

@@ -17,6 +17,14 @@ void derive_levels(RunSetup& st) {
   st.dr = level_intervals(st.setup, st.sp.dt, "system parameter file " + st.sp.source);
 }
 
+// Slots enough for the cutting thread to run ahead by a block's windows, but
+// no more than about 4 MB of them (and never fewer than two).
+int ring_slots(std::size_t floats) {
+  const std::size_t bytes = floats * sizeof(float);
+  const std::size_t fit = (std::size_t(4) << 20) / bytes;
+  return static_cast<int>(std::clamp<std::size_t>(fit, 2, 16));
+}
+
 int longest_window(const DecSetup& s) {
   int nwin_max = 1;
   for (int lev = 1; lev <= s.nd; ++lev) nwin_max = std::max(nwin_max, s.lev[lev].nwin);
@@ -30,6 +38,7 @@ void allocate_run_arrays(RunSetup& st, RunWork& work) {
   // The window holds nwin + pwlen - 1 samples of every channel while it is
   // prepared, then its coefficients in place.
   work.scratch.window.assign(static_cast<std::size_t>(nchmx) * (nwin_max + nwspare), 0.0f);
+  if (st.threads == 2) work.ring.allocate(ring_slots(work.scratch.window.size()), work.scratch.window.size());
   for (int lev = 1; lev <= s.nd; ++lev) {
     // Levels of one window length share its tables; the chirp-z tables of a
     // long window take a good part of a second to make.

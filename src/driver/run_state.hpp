@@ -23,6 +23,7 @@
 #include "common/window_array.hpp"
 #include "driver/bad_records.hpp"
 #include "driver/progress.hpp"
+#include "driver/window_ring.hpp"
 #include "driver/window_schedule.hpp"
 #include "dsp/amplitude.hpp"
 #include "dsp/block_offset.hpp"
@@ -58,6 +59,7 @@ struct RunSetup {
   int max_sets = no_set_limit;  // windows stored before processing stops (no_set_limit: none)
   std::int64_t spill_budget = spill_budget_default;  // bytes of coefficients kept in memory
   std::string spill_path;  // the temporary file beside the output that takes the rest
+  int threads = 1;         // 2: windows are transformed and stored on a second thread
 };
 
 // The block being processed and the corrections of its samples, as the
@@ -97,6 +99,7 @@ struct RunWork {
   WindowWork scratch;
   WindowsKept kept;
   RunProgress progress;  // samples processed, and the progress line on a terminal
+  WindowRing ring;       // windows between the two threads (threads 2 only)
 };
 
 // Everything between reading the set-up files and the first block, once per

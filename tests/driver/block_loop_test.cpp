@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
+#include <string>
 #include <vector>
 
+#include "common/error.hpp"
 #include "driver/block_loop.hpp"
 
 namespace qv {
@@ -16,6 +19,7 @@ struct ScriptEntry {
   int npts;
   int status;
   std::int64_t first = -1;
+  bool missing = false;  // every sample above the missing-value threshold
 };
 
 class ScriptedReader : public BlockReader {
@@ -35,7 +39,8 @@ class ScriptedReader : public BlockReader {
     for (int r = 0; r < e.npts; ++r, ++next_) {
       blk.index[r] = next_;
       for (int c = 0; c < nch; ++c)
-        blk.real[r * nchmx + c] = std::sin(0.3f * static_cast<float>(next_) * static_cast<float>(c + 1));
+        blk.real[r * nchmx + c] =
+            e.missing ? 1.0e30f : std::sin(0.3f * static_cast<float>(next_) * static_cast<float>(c + 1));
     }
     return e.status;
   }
@@ -50,11 +55,20 @@ class ScriptedReader : public BlockReader {
   std::int64_t next_ = 0;
 };
 
+// The loop's threads: QV_THREADS=2 runs every case of this file with the
+// windows stored on a second thread.
+int threads_of_environment() {
+  const char* e = std::getenv("QV_THREADS");
+  return e != nullptr && std::string(e) == "2" ? 2 : 1;
+}
+
 // One level of 16-sample windows without overlap, on a grid through sample 0:
 // a 256-sample block makes trunc((256 - 2) / 16) = 15 windows available.
 class BlockLoop : public testing::Test {
  protected:
-  BlockLoop() {
+  explicit BlockLoop(int threads = threads_of_environment(), std::int64_t spill_budget = spill_budget_default) {
+    st.threads = threads;
+    st.spill_budget = spill_budget;
     st.nch = st.reader_nch = 2;
     st.setup.nd = 1;
     LevelSetup& l = st.setup.lev[1];
@@ -169,6 +183,46 @@ TEST_F(BlockLoop, SetLimitEndsProcessingAfterTheLastStoredWindow) {
                        "      To process all data change NSMAX =" +
                            std::string(limit) + "\n      in file PARAMS1 !!!\n"
                        "      (raise it with the option --max-sets=<sets>)\n");
+}
+
+// A run whose output store fills up (no temporary file is named) fails on
+// the storing thread when that is a second one. It must fail as the run on
+// one thread does: the same message, and the same console lines, those
+// said before the window that failed and none of those the cutting thread
+// said while it was ahead.
+struct FailedLoop : BlockLoop {
+  FailedLoop(int threads, std::int64_t budget) : BlockLoop(threads, budget) {}
+  using BlockLoop::out;
+  using BlockLoop::work;
+  void TestBody() override {}
+  std::string run(const std::vector<ScriptEntry>& script) {
+    ScriptedReader reader(script, true);
+    try {
+      process_blocks(st, work, reader, con);
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "no error";
+  }
+};
+
+TEST(BlockLoopThreads, AnErrorOnTheStoringThreadEndsTheRunAsOnOneThread) {
+  // Missing stretches say "bad" lines before and after the window that does
+  // not fit, the last of the third block (windows 1 to 16 of the second
+  // block, 17 to 32 of the third); the cutting thread is then free to run on
+  // into the missing blocks.
+  std::vector<ScriptEntry> script(8, ScriptEntry{256, block_more});
+  script[0].missing = true;
+  for (int b = 3; b < 8; ++b) script[b].missing = true;
+  const std::int64_t budget = 4 * 31 * (store_head_words + 2 * 2 * 2);  // 31 windows
+  FailedLoop one(1, budget), two(2, budget);
+  const std::string message = one.run(script);
+  EXPECT_NE(message.find("output store: the buffer of"), std::string::npos) << message;
+  EXPECT_EQ(two.run(script), message);
+  EXPECT_NE(one.out.str().find(" bad"), std::string::npos);
+  EXPECT_EQ(two.out.str(), one.out.str());
+  EXPECT_EQ(two.work.kept.nsets, one.work.kept.nsets);
+  EXPECT_EQ(one.work.kept.nsets, 31);
 }
 
 }  // namespace

@@ -58,6 +58,8 @@ TEST(Options, DefaultsAndValues) {
   EXPECT_FALSE(d.name_given);
   EXPECT_EQ(d.max_sets, no_set_limit);
   EXPECT_EQ(parse_options({"--max-sets=2147483647", "-a"}, none.con).max_sets, 2147483647);
+  EXPECT_TRUE(d.threads == 1 || d.threads == 2);
+  EXPECT_EQ(parse_options({"--threads=2", "--threads=1"}, none.con).threads, 1);
 }
 
 TEST(Options, FileNameIsUsedWhole) {
@@ -74,7 +76,8 @@ TEST(Options, BadValuesEndTheRun) {
   EXPECT_THROW(parse_options({"-p:fifty"}, cap.con), Error);
   EXPECT_THROW(parse_options({"-p:"}, cap.con), Error);
   for (const char* bad : {"--max-sets", "--max-sets=", "--max-sets=-5", "--max-sets=+5", "--max-sets=2147483648",
-                          "--max-sets=99999999999999999999", "--max-sets=1e3", "--max-sets= 5", "--max-sets5"})
+                          "--max-sets=99999999999999999999", "--max-sets=1e3", "--max-sets= 5", "--max-sets5",
+                          "--threads", "--threads=0", "--threads=3", "--threads=02", "--threads2"})
     EXPECT_THROW(parse_options({bad}, cap.con), Error) << bad;
 }
 
