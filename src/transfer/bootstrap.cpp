@@ -16,11 +16,6 @@ namespace {
 // four values) and the residual sums v = sum c rho^H r (two values).
 constexpr int nsum = 6;
 
-std::string band_name(const Band& b) {
-  return "band of level " + std::to_string(b.level_id) + ", harmonics " + std::to_string(b.first_harmonic) + "-" +
-         std::to_string(b.last_harmonic);
-}
-
 std::uint64_t splitmix(std::uint64_t z) {
   z += 0x9e3779b97f4a7c15ULL;
   z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
@@ -40,14 +35,7 @@ void window_sums(const BandRows& rows, EstimateWork& work, const BandEstimate& e
   const cplx* rho = rows.has_reference() ? rows.r.data() : x;
   const double* u = work.leverage.data();
   std::array<bool, 3> by_slope{};
-  for (int o = 0; o < nout; ++o) {
-    double slope = 0, weight = 0;
-    for (int i = 0; i < n; ++i) {
-      slope += work.slope[std::size_t(i) * nout + o];
-      weight += work.weight[std::size_t(i) * nout + o];
-    }
-    by_slope[o] = slope > 0.1 * weight;
-  }
+  for (int o = 0; o < nout; ++o) by_slope[o] = slope_sums(work, n, nout, o).hold();
   for (int i = 0; i < n; ++i) {
     const cplx x0 = x[2 * i], x1 = x[2 * i + 1], r0 = rho[2 * i], r1 = rho[2 * i + 1];
     const cplx p00 = conj_mul(r0, x0), p01 = conj_mul(r0, x1), p10 = conj_mul(r1, x0), p11 = conj_mul(r1, x1);

@@ -11,23 +11,14 @@ namespace qv::tf {
 
 namespace {
 
-std::string band_name(const Band& b) {
-  return "band of level " + std::to_string(b.level_id) + ", harmonics " + std::to_string(b.first_harmonic) + "-" +
-         std::to_string(b.last_harmonic);
-}
-
 // The mean of the weight function's derivative over the rows: the factor by
 // which downweighting slows the estimating equation's response to a change
-// of the estimate. Least squares has 1. Should wild data leave it near zero
-// or below (rows between c / sqrt(3) and c have a negative biweight slope),
-// the mean weight stands in: the covariance of a fixed-weight least squares.
+// of the estimate. Least squares has 1. Where the slopes do not hold (see
+// slope_sums) the mean weight stands in: the covariance of a fixed-weight
+// least squares.
 double mean_slope(const EstimateWork& work, int n, int nout, int o) {
-  double slope = 0, weight = 0;
-  for (int i = 0; i < n; ++i) {
-    slope += work.slope[std::size_t(i) * nout + o];
-    weight += work.weight[std::size_t(i) * nout + o];
-  }
-  return slope > 0.1 * weight ? slope / n : weight / n;
+  const SlopeSums sums = slope_sums(work, n, nout, o);
+  return sums.hold() ? sums.slope / n : sums.weight / n;
 }
 
 // The inverse signal power of the instrumental-variable estimate,
@@ -46,6 +37,15 @@ Matrix2 reference_inverse_power(const BandRows& rows, const double* u) {
 }
 
 }  // namespace
+
+SlopeSums slope_sums(const EstimateWork& work, int n, int nout, int o) {
+  SlopeSums sums;
+  for (int i = 0; i < n; ++i) {
+    sums.slope += work.slope[std::size_t(i) * nout + o];
+    sums.weight += work.weight[std::size_t(i) * nout + o];
+  }
+  return sums;
+}
 
 int group_windows(const BandRows& rows, EstimateWork& work) {
   const int n = rows.n;

@@ -4,6 +4,8 @@
 //   group_windows       the windows of a band's rows (one group per window)
 //   variance_inflation  how much the correlation of neighbouring harmonics of
 //                       one tapered window inflates the variance
+//   slope_sums          whether the weight function's slopes can stand for its
+//                       derivative in the errors, or the weights must
 //   parametric_errors   the covariance as residual covariance of the outputs
 //                       times the inverse signal power of the inputs
 //   jackknife_errors    the variance from deleting one window at a time
@@ -51,6 +53,16 @@ int group_windows(const BandRows& rows, EstimateWork& work);
 // sum_{j,l} rho2[|h_j - h_l|] over its rows' harmonics, divided by the rows.
 // The rows count as n / f independent ones. Needs group_windows first.
 double variance_inflation(const BandRows& rows, std::span<const double> rho2, int windows, EstimateWork& work);
+
+// The sums over the rows of output o's weight-function slopes and weights.
+// The slopes hold unless wild data leave them near zero or below (rows
+// between c / sqrt(3) and c have a negative biweight slope); then the errors
+// take the weights instead, as for a fixed-weight least squares.
+struct SlopeSums {
+  double slope = 0, weight = 0;
+  bool hold() const { return slope > 0.1 * weight; }
+};
+SlopeSums slope_sums(const EstimateWork& work, int n, int nout, int o);
 
 // Sets est.residual_cov, est.inverse_power and every out[o].var from the
 // final estimate est.out[o].z and the weights in work, the residual variance

@@ -21,11 +21,6 @@ namespace {
 // the median absolute residual becomes a scale in units of sigma.
 constexpr double ln2 = 0.69314718055994530942;
 
-std::string band_name(const Band& b) {
-  return "band of level " + std::to_string(b.level_id) + ", harmonics " + std::to_string(b.first_harmonic) + "-" +
-         std::to_string(b.last_harmonic);
-}
-
 void check_rows(const Band& band, const BandRows& rows, const EstimateOptions& options) {
   const auto n = std::size_t(std::max(rows.n, 0));
   if (rows.nout != 2 && rows.nout != 3)

@@ -37,6 +37,12 @@ struct Band {
   double period_s = 0;      // 1 / freq_hz
 };
 
+// How messages name a band: "band of level 3, harmonics 5-7".
+inline std::string band_name(const Band& b) {
+  return "band of level " + std::to_string(b.level_id) + ", harmonics " + std::to_string(b.first_harmonic) + "-" +
+         std::to_string(b.last_harmonic);
+}
+
 // The rows of one band, row-major: row i has its outputs at y[i * nout + o]
 // and its inputs at x[i * nin + j]. window[i] and harmonic[i] say where it
 // came from (rows of one window are one group for the jackknife). With a
