@@ -8,6 +8,7 @@ tests/tools/python``) the build is taken from ``build/``.
 import shutil
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -23,6 +24,16 @@ def build_dir():
     for prog in ("qel_vort", "fcdump"):
         station_support.program(prog)  # fails the test when it is not built
     return Path(station_support.build_dir())
+
+
+@pytest.fixture
+def short_tmp():
+    """A scratch folder with a short absolute name, as a user's station folders
+    have: paths.cfg holds 80 characters a line, which a pytest folder under a
+    deep CI tree can exceed (and a station folder then names its recording
+    relative to itself)."""
+    with tempfile.TemporaryDirectory(prefix="qv-", dir="/tmp") as scratch:
+        yield Path(scratch)
 
 
 @pytest.fixture(scope="session")

@@ -88,23 +88,38 @@ def test_generated_station_processes_its_recording(tmp_path, rate, hours, channe
 
 
 @pytest.mark.parametrize("where", ["beside", "inside"])
-def test_station_folder_works_after_a_copy(tmp_path, where):
+def test_station_folder_works_after_a_copy(short_tmp, where):
     """A station folder made from a recording beside it (../raw) or inside it
     (raw/) still runs when the folder is copied into a survey elsewhere; the
     recording beside it stays where it was, the one inside travels along."""
     import shutil
 
     qel_vort = program("qel_vort")
-    folder = tmp_path / "made" / "st"
-    raw = tmp_path / "made" / "raw" if where == "beside" else folder / "raw"
+    folder = short_tmp / "made" / "st"
+    raw = short_tmp / "made" / "raw" if where == "beside" else folder / "raw"
     raw.mkdir(parents=True)
     write_recording(raw / "st.asc", 10, 3600, 4, START, REFERENCE)
     generate(folder, "--recording", str(raw / "st.asc"), "--channels", "Ex,Ey,Hx,Hy")
     line1 = (folder / "paths.cfg").read_text().splitlines()[0]
     assert line1 == (str(raw) if where == "beside" else "raw")
 
-    survey = tmp_path / "survey" / "2021" / "st"
+    survey = short_tmp / "survey" / "2021" / "st"
     shutil.copytree(folder, survey)
     res = run([qel_vort, "-A", "-f:st.asc"], cwd=survey)
     assert res.returncode == 0, res.stdout[-2000:] + res.stderr
     assert (survey / "st.f4").stat().st_size > 0 and not (folder / "st.f4").exists()
+
+
+def test_a_data_folder_too_deep_for_paths_cfg_is_named_relative(tmp_path):
+    """Line 1 of paths.cfg holds 80 characters; a recording beside the station in
+    a deeper tree is named from the station folder (../raw), with a warning, and
+    the station runs where it was made."""
+    deep = tmp_path / ("survey-" + "x" * 80)
+    folder, raw = deep / "st", deep / "raw"
+    raw.mkdir(parents=True)
+    write_recording(raw / "st.asc", 10, 3600, 4, START, REFERENCE)
+    made = generate(folder, "--recording", str(raw / "st.asc"), "--channels", "Ex,Ey,Hx,Hy")
+    assert "named relative to the station folder, as ../raw" in made.stderr
+    assert (folder / "paths.cfg").read_text().splitlines()[0] == "../raw"
+    res = run([program("qel_vort"), "-A", "-f:st.asc"], cwd=folder)
+    assert res.returncode == 0, res.stdout[-2000:] + res.stderr
