@@ -117,7 +117,7 @@ void end_of_run_write(const RunSetup& st, RunWork& work, FcFileWriter& writer, c
   average_amplitudes(kept.amplitudes, st.setup, kept.level_sets, st.nch);
   // The header lists only the levels that are cut into windows.
   writer.write_header(make_fc_header(st.nch, st.setup, st.dr, st.sp));
-  writer.write_blocks(st.setup.nd, st.setup.levoff, kept.store, kept.amplitudes);
+  writer.write_blocks(st.setup.nd, st.setup.levoff, kept.store, kept.amplitudes, st.threads);
   const FcFileFacts facts{writer.path(), writer.size(), writer.hash()};
   writer.write_metadata(run_metadata_json(st, work, in, opts, run_context(args), end, facts));
   writer.commit();

@@ -7,13 +7,17 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <exception>
 #include <optional>
 #include <span>
 #include <sys/types.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "common/binary.hpp"
 #include "common/error.hpp"
+#include "common/flush_to_zero.hpp"
 #include "output/fc_pack.hpp"
 
 namespace qv {
@@ -134,6 +138,35 @@ void FcFileWriter::log_overflow(int id, int findex, float reduced_real, int row,
     throw Error("cannot write the diagnostic file \"" + log_path() + "\" (" + reason() + ")");
 }
 
+// What one packer of the records holds: its staging buffer, the hash of
+// the words it wrote and the end of its last write, and where its overflow
+// lines go (none: written to the .log at once).
+struct FcFileWriter::Packer {
+  std::size_t from = 0, to = 0;  // the blocks it packs, [from, to) in file order
+  std::vector<unsigned char> stage;
+  FcHash hash;
+  std::int64_t end = 0;
+  DeferredOverflows* deferred = nullptr;
+};
+
+// Records go to their place by position, beside the stream that wrote the
+// header and the block heads (flushed before), so that two packers may
+// write at once; each adds its words to its own hash.
+void FcFileWriter::put_records(Packer& packer, std::int64_t offset, const unsigned char* bytes, std::size_t n) {
+  const int fd = ::fileno(file_);
+  for (std::size_t done = 0; done < n;) {
+    const ssize_t w = ::pwrite(fd, bytes + done, n - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (w < 0 && errno == EINTR) continue;
+    if (w == 0) errno = ENOSPC;
+    if (w <= 0)
+      throw Error("cannot write the Fourier-coefficient file \"" + path_ + "\" at byte offset " +
+                  std::to_string(offset + static_cast<std::int64_t>(done)) + " (" + reason() + ")");
+    done += static_cast<std::size_t>(w);
+  }
+  packer.hash.add(offset, bytes, n);
+  packer.end = std::max(packer.end, offset + static_cast<std::int64_t>(n));
+}
+
 void FcFileWriter::put_at(std::int64_t offset, const unsigned char* bytes, std::size_t n) {
   if (offset != file_pos_ && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0)
     throw Error("cannot write the Fourier-coefficient file \"" + path_ + "\" at byte offset " + std::to_string(offset) +
@@ -159,6 +192,7 @@ constexpr std::size_t kLogEntries = 4096;  // entries per read or write of the s
 // the byte offset of its first record, the records written and the overflow
 // lines it put in the scratch file.
 struct FcFileWriter::BlockPlan {
+  int nd = 0;  // levels of the file
   std::array<int, ndmx + 1> top{};
   std::array<std::size_t, ndmx + 2> first{};
   std::vector<std::int64_t> count, start, written, overflowing;
@@ -188,6 +222,7 @@ class FcFileWriter::DeferredOverflows {
     buffered_ = 0;
   }
   std::int64_t entries() const { return entries_; }
+  TempFile& scratch() { return scratch_; }
 
  private:
   TempFile& scratch_;
@@ -210,6 +245,7 @@ void FcFileWriter::check_blocks_call(int nd, int levoff, const OutputStore& stor
 
 FcFileWriter::BlockPlan FcFileWriter::plan_blocks(int nd, int levoff, const OutputStore& store) const {
   BlockPlan plan;
+  plan.nd = nd;
   for (int lev = 1; lev <= nd; ++lev) {
     if (lev <= store.nd) {
       const std::vector<std::int64_t>& hist = store.ncoef_windows[lev];
@@ -266,8 +302,9 @@ void FcFileWriter::write_block_heads(BlockPlan& plan, int nd, int levoff, const 
 // stage and written as runs behind the block's records so far. Overflow
 // lines are written at once, or wait in deferred when the store spilled.
 void FcFileWriter::pack_block(BlockPlan& plan, const OutputStore& store, std::span<const std::size_t> recs,
-                              int lev, int F, int levoff, const AmplitudeSums& amp, DeferredOverflows* deferred,
-                              std::vector<unsigned char>& stage) {
+                              int lev, int F, int levoff, const AmplitudeSums& amp, Packer& packer) {
+  std::vector<unsigned char>& stage = packer.stage;
+  DeferredOverflows* const deferred = packer.deferred;
   const std::int64_t L = reclen_;
   const std::size_t stage_records = stage.size() / static_cast<std::size_t>(L);
   const int id = levoff + lev;
@@ -305,88 +342,161 @@ void FcFileWriter::pack_block(BlockPlan& plan, const OutputStore& store, std::sp
       put_u32le(p + 4 + 4 * c, word);
     }
     if (++staged == stage_records) {
-      put_at(plan.start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
+      put_records(packer, plan.start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
       staged_from = row;
       staged = 0;
     }
   }
-  put_at(plan.start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
+  put_records(packer, plan.start[b] + staged_from * L, stage.data(), staged * static_cast<std::size_t>(L));
   plan.written[b] = row;
 }
 
-void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp) {
+// The packer's blocks of the chunk the store holds now.
+void FcFileWriter::pack_chunk(BlockPlan& plan, const OutputStore& store, int levoff, const AmplitudeSums& amp,
+                              Packer& packer) {
+  const int nlev = std::min(plan.nd, store.nd);
+  for (int lev = 1; lev <= nlev; ++lev) {
+    const std::span<const std::size_t> recs = chunk_level_records(store, lev);
+    if (recs.empty()) continue;
+    for (int F = 1; F <= plan.top[lev]; ++F) {
+      const std::size_t b = plan.first[lev] + F - 1;
+      if (b >= packer.from && b < packer.to) pack_block(plan, store, recs, lev, F, levoff, amp, packer);
+    }
+  }
+}
+
+// The chunk by two packers at once, each with its own blocks: the second on
+// a thread of its own, in this thread's floating-point mode (the scaling of
+// a coefficient by its mean amplitude must round as it would here). An
+// error of either stops both; the first one met is raised.
+void FcFileWriter::pack_chunk_on_two_threads(BlockPlan& plan, const OutputStore& store, int levoff,
+                                             const AmplitudeSums& amp, Packer& first, Packer& second) {
+  const bool flush_to_zero = flush_to_zero_bits() != 0;
+  std::exception_ptr failed;
+  std::thread helper([&] {
+    try {
+      std::optional<FlushToZeroScope> mode;
+      if (flush_to_zero) mode.emplace();
+      pack_chunk(plan, store, levoff, amp, second);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+  });
+  try {
+    pack_chunk(plan, store, levoff, amp, first);
+  } catch (...) {
+    helper.join();
+    throw;
+  }
+  helper.join();
+  if (failed) std::rethrow_exception(failed);
+}
+
+void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp, int packers) {
   check_blocks_call(nd, levoff, store);
   BlockPlan plan = plan_blocks(nd, levoff, store);
   write_block_heads(plan, nd, levoff, amp);
+  if (std::fflush(file_) != 0)
+    throw Error("cannot write the Fourier-coefficient file \"" + path_ + "\" (" + reason() + ")");
 
   // The coefficient records, chunk by chunk of the store in processing order:
   // each block's records of a chunk are packed and written as one run behind
   // those of the chunks before. Overflow lines come out block by block within
-  // a chunk; when the store had to spill there is more than one chunk, and
-  // the lines wait in a scratch file for their order (level, frequency, row).
-  std::optional<DeferredOverflows> deferred;
-  if (output_store_spilled(store)) deferred.emplace(log_spill_, path_ + ".log.spill");
+  // a chunk. A lone packer of a run in memory writes them at once; when the
+  // store had to spill there is more than one chunk, and when two packers
+  // share the blocks they come in two streams: then the lines wait in
+  // scratch files for their order (level, frequency, row).
   const auto L = static_cast<std::size_t>(reclen_);
   const std::size_t stage_records = std::max<std::size_t>(1, (std::size_t(1) << 16) / L);
-  std::vector<unsigned char> stage(stage_records * L);
-  const int nlev = std::min(nd, store.nd);
+  const bool two = packers == 2;
+  std::optional<DeferredOverflows> deferred[2];
+  if (two || output_store_spilled(store)) deferred[0].emplace(log_spill_, path_ + ".log.spill");
+  if (two) deferred[1].emplace(log_spill_second_, path_ + ".log.spill");
+  Packer packer[2];
+  for (int k = 0; k < (two ? 2 : 1); ++k) {
+    packer[k].stage.resize(stage_records * L);
+    if (deferred[k]) packer[k].deferred = &*deferred[k];
+  }
+  // The second packer takes the later blocks holding about half the records.
+  std::int64_t total = 0, before = 0;
+  for (const std::int64_t n : plan.count) total += n;
+  std::size_t split = 0;
+  while (two && split < plan.blocks() && 2 * (before + plan.count[split]) <= total) before += plan.count[split++];
+  packer[0].to = two ? split : plan.blocks();
+  packer[1].from = split;
+  packer[1].to = two ? plan.blocks() : split;
+
   output_store_rewind(store);
   while (output_store_next_chunk(store)) {
-    for (int lev = 1; lev <= nlev; ++lev) {
-      const std::span<const std::size_t> recs = chunk_level_records(store, lev);
-      if (recs.empty()) continue;
-      for (int F = 1; F <= plan.top[lev]; ++F)
-        pack_block(plan, store, recs, lev, F, levoff, amp, deferred ? &*deferred : nullptr, stage);
-    }
+    if (two) pack_chunk_on_two_threads(plan, store, levoff, amp, packer[0], packer[1]);
+    else pack_chunk(plan, store, levoff, amp, packer[0]);
   }
   for (std::size_t b = 0; b < plan.blocks(); ++b)
     if (plan.written[b] != plan.count[b])
       throw Error("Fourier-coefficient file: a block of " + std::to_string(plan.count[b]) + " records received " +
                   std::to_string(plan.written[b]) + " from the store");
-  if (deferred) {
-    deferred->flush();
-    if (deferred->entries() > 0) order_overflow_lines(deferred->entries(), plan.overflowing, plan.first, levoff);
+  for (const Packer& p : packer) {
+    hash_.sum += p.hash.sum;  // a sum: the order of the packers does not matter
+    size_ = std::max(size_, p.end);
   }
+  DeferredOverflows* sources[2] = {};
+  std::int64_t waiting = 0;
+  for (int k = 0; k < 2; ++k)
+    if (deferred[k]) {
+      deferred[k]->flush();
+      sources[k] = &*deferred[k];
+      waiting += deferred[k]->entries();
+    }
+  if (waiting > 0) order_overflow_lines(std::span(sources, two ? 2 : 1), plan.overflowing, plan.first, levoff);
   blocks_done_ = true;
 }
 
-// The overflow lines of a run that spilled lie in the scratch file in the
-// order they were met, chunk after chunk. Those of one block form one run
-// per chunk; the runs move behind the entries to their block's place, and
-// the lines are then written in file order.
-void FcFileWriter::order_overflow_lines(std::int64_t entries, const std::vector<std::int64_t>& per_block,
+// The overflow lines that waited lie in the scratch files of the packers in
+// the order each met them, chunk after chunk; a block's lines are all in one
+// packer's file, one run per chunk. The runs move behind the first file's
+// entries to their block's place, and the lines are then written in file
+// order.
+void FcFileWriter::order_overflow_lines(std::span<DeferredOverflows* const> sources,
+                                        const std::vector<std::int64_t>& per_block,
                                         const std::array<std::size_t, ndmx + 2>& first, int levoff) {
   const std::int64_t E = static_cast<std::int64_t>(kLogEntryBytes);
+  std::int64_t entries = 0;
+  for (const DeferredOverflows* d : sources) entries += d->entries();
+  if (!log_spill_.is_open()) log_spill_.open(path_ + ".log.spill");
+  const std::int64_t base = sources[0]->entries();  // the ordered entries follow the first packer's
   std::vector<std::int64_t> next(per_block.size());
-  std::int64_t at = entries;  // the ordered entries follow the unordered ones
+  std::int64_t at = base;
   for (std::size_t b = 0; b < per_block.size(); ++b) {
     next[b] = at;
     at += per_block[b];
   }
   std::vector<unsigned char> buf(kLogEntries * kLogEntryBytes);
-  auto block_of = [&](const unsigned char* e) {
-    const std::int64_t lev = std::int64_t(get_i32le(e)) - levoff;
-    const int F = get_i32le(e + 4);
-    if (lev < 1 || lev > ndmx || F < 1 || first[lev] + static_cast<std::size_t>(F) > first[lev + 1])
-      throw Error("the temporary file \"" + log_spill_.path() + "\" of overflow lines does not hold what was written");
-    return first[lev] + static_cast<std::size_t>(F) - 1;
-  };
-  for (std::int64_t done = 0; done < entries;) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(entries - done, kLogEntries));
-    log_spill_.read_at(done * E, buf.data(), n * kLogEntryBytes);
-    for (std::size_t i = 0; i < n;) {
-      const std::size_t b = block_of(&buf[i * kLogEntryBytes]);
-      std::size_t j = i + 1;
-      while (j < n && block_of(&buf[j * kLogEntryBytes]) == b) ++j;
-      log_spill_.write_at(next[b] * E, &buf[i * kLogEntryBytes], (j - i) * kLogEntryBytes);
-      next[b] += static_cast<std::int64_t>(j - i);
-      i = j;
+  for (DeferredOverflows* d : sources) {
+    TempFile& from = d->scratch();
+    auto block_of = [&](const unsigned char* e) {
+      const std::int64_t lev = std::int64_t(get_i32le(e)) - levoff;
+      const int F = get_i32le(e + 4);
+      if (lev < 1 || lev > ndmx || F < 1 || first[lev] + static_cast<std::size_t>(F) > first[lev + 1])
+        throw Error("the temporary file \"" + from.path() + "\" of overflow lines does not hold what was written");
+      return first[lev] + static_cast<std::size_t>(F) - 1;
+    };
+    for (std::int64_t done = 0; done < d->entries();) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(d->entries() - done, kLogEntries));
+      from.read_at(done * E, buf.data(), n * kLogEntryBytes);
+      for (std::size_t i = 0; i < n;) {
+        const std::size_t b = block_of(&buf[i * kLogEntryBytes]);
+        std::size_t j = i + 1;
+        while (j < n && block_of(&buf[j * kLogEntryBytes]) == b) ++j;
+        log_spill_.write_at(next[b] * E, &buf[i * kLogEntryBytes], (j - i) * kLogEntryBytes);
+        next[b] += static_cast<std::int64_t>(j - i);
+        i = j;
+      }
+      done += static_cast<std::int64_t>(n);
     }
-    done += static_cast<std::int64_t>(n);
   }
   for (std::int64_t done = 0; done < entries;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(entries - done, kLogEntries));
-    log_spill_.read_at((entries + done) * E, buf.data(), n * kLogEntryBytes);
+    log_spill_.read_at((base + done) * E, buf.data(), n * kLogEntryBytes);
     for (std::size_t i = 0; i < n; ++i) {
       const unsigned char* e = &buf[i * kLogEntryBytes];
       log_overflow(get_i32le(e), get_i32le(e + 4), get_f32le(e + 8), get_i32le(e + 12), get_i32le(e + 16));
@@ -394,6 +504,7 @@ void FcFileWriter::order_overflow_lines(std::int64_t entries, const std::vector<
     done += static_cast<std::int64_t>(n);
   }
   log_spill_.close();
+  log_spill_second_.close();
 }
 
 void FcFileWriter::commit() {

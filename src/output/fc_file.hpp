@@ -62,8 +62,10 @@ class FcFileWriter {
   // averaged amplitude sums. Every block's size and place follow from the
   // store's counts, so each chunk's records of a block are written straight
   // to their place. Coefficients that cannot be packed are written as the
-  // sentinel word and reported in "<file name>.log", in file order.
-  void write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp);
+  // sentinel word and reported in "<file name>.log", in file order. With
+  // packers 2 a second thread packs and writes the later half of the
+  // blocks; the file and its .log are the same as with one.
+  void write_blocks(int nd, int levoff, OutputStore& store, const AmplitudeSums& amp, int packers = 1);
 
   // The file's size in bytes and its hash (fc_hash.hpp), formed while it
   // was written; complete after write_blocks.
@@ -90,15 +92,20 @@ class FcFileWriter {
  private:
   struct BlockPlan;
   class DeferredOverflows;
+  struct Packer;
   void check_blocks_call(int nd, int levoff, const OutputStore& store) const;
   BlockPlan plan_blocks(int nd, int levoff, const OutputStore& store) const;
   void write_block_heads(BlockPlan& plan, int nd, int levoff, const AmplitudeSums& amp);
+  void pack_chunk(BlockPlan& plan, const OutputStore& store, int levoff, const AmplitudeSums& amp, Packer& packer);
+  void pack_chunk_on_two_threads(BlockPlan& plan, const OutputStore& store, int levoff, const AmplitudeSums& amp,
+                                 Packer& first, Packer& second);
   void pack_block(BlockPlan& plan, const OutputStore& store, std::span<const std::size_t> recs, int lev, int F,
-                  int levoff, const AmplitudeSums& amp, DeferredOverflows* deferred, std::vector<unsigned char>& stage);
+                  int levoff, const AmplitudeSums& amp, Packer& packer);
   void put(const unsigned char* bytes, std::size_t n);
   void put_at(std::int64_t offset, const unsigned char* bytes, std::size_t n);
+  void put_records(Packer& packer, std::int64_t offset, const unsigned char* bytes, std::size_t n);
   void log_overflow(int id, int findex, float reduced_real, int row, int channel);
-  void order_overflow_lines(std::int64_t entries, const std::vector<std::int64_t>& per_block,
+  void order_overflow_lines(std::span<DeferredOverflows* const> sources, const std::vector<std::int64_t>& per_block,
                             const std::array<std::size_t, ndmx + 2>& first, int levoff);
 
   // Declared first, ended last: from the commit to the end, interrupts wait.
@@ -114,6 +121,7 @@ class FcFileWriter {
   std::int64_t size_ = 0;      // bytes written, up to the end of the last
   FcHash hash_;
   TempFile log_spill_;         // overflow lines of a spilled run, before they are ordered
+  TempFile log_spill_second_;  // those of the second packer
   int nch_ = 0;        // channels per record (final count)
   int nfmx_ = 0;
   int reclen_ = 0;     // bytes per record

@@ -47,14 +47,14 @@ struct Outcome {
   std::string console, errors;
 };
 
-Outcome run_with_budget(const fs::path& dir, std::int64_t budget) {
+Outcome run_with_budget(const fs::path& dir, std::int64_t budget, const char* threads = "--threads=1") {
   const WorkingDirectory inside(dir);
   std::ostringstream out, err;
   std::istringstream in;
   Console con(out, err, in);
   int status = 0;
   try {
-    status = run({"-A", "-f:sample.asc"}, con, budget);
+    status = run({"-A", "-f:sample.asc", threads}, con, budget);
   } catch (const Error& e) {
     status = 1;
     err << e.what() << '\n';
@@ -84,11 +84,18 @@ TEST(SpilledRun, TinyBudgetWritesTheFileOfARunInMemory) {
   fs::remove(folder / "sample.f5.log");
 
   // 5000 bytes hold two to six windows (1612 bytes on levels 1-2, 812 on
-  // 3-4): about a hundred chunks, most of them cutting a record.
-  const Outcome spilled = run_with_budget(folder.path(), 5000);
-  ASSERT_EQ(spilled.status, 0) << spilled.errors;
-  EXPECT_TRUE(read_file(folder / "sample.f5") == file) << "the spilled run wrote another file";
-  EXPECT_TRUE(read_file(folder / "sample.f5.log") == log) << "the spilled run wrote other overflow lines";
+  // 3-4): about a hundred chunks, most of them cutting a record. With two
+  // threads the file is packed by two, each with its own overflow lines.
+  for (const char* threads : {"--threads=1", "--threads=2"})
+    for (const std::int64_t budget : {std::int64_t(5000), spill_budget_default}) {
+      SCOPED_TRACE(std::string(threads) + ", budget " + std::to_string(budget));
+      if (budget != 5000 && threads[10] == '1') continue;  // the reference itself
+      fs::remove(folder / "sample.f5");
+      const Outcome spilled = run_with_budget(folder.path(), budget, threads);
+      ASSERT_EQ(spilled.status, 0) << spilled.errors;
+      EXPECT_TRUE(read_file(folder / "sample.f5") == file) << "this run wrote another file";
+      EXPECT_TRUE(read_file(folder / "sample.f5.log") == log) << "this run wrote other overflow lines";
+    }
   EXPECT_EQ(names_in(folder.path()), (std::vector<std::string>{"decset.cfg", "paths.cfg", "pwset.cfg",
                                                                 "sample.asc", "sample.f5", "sample.f5.json",
                                                                 "sample.f5.log", "sample.sp"}));
