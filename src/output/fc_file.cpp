@@ -139,8 +139,8 @@ void FcFileWriter::log_overflow(int id, int findex, float reduced_real, int row,
 }
 
 // What one packer of the records holds: its staging buffer, the hash of
-// the words it wrote and the end of its last write, and where its overflow
-// lines go (none: written to the .log at once).
+// the words it wrote and the end of its last write, and its overflow lines,
+// which wait for their place in the .log.
 struct FcFileWriter::Packer {
   std::size_t from = 0, to = 0;  // the blocks it packs, [from, to) in file order
   std::vector<unsigned char> stage;
@@ -300,11 +300,11 @@ void FcFileWriter::write_block_heads(BlockPlan& plan, int nd, int levoff, const 
 
 // The records of one chunk's windows recs in block (lev, F): packed into
 // stage and written as runs behind the block's records so far. Overflow
-// lines are written at once, or wait in deferred when the store spilled.
+// lines wait in the packer's scratch file.
 void FcFileWriter::pack_block(BlockPlan& plan, const OutputStore& store, std::span<const std::size_t> recs,
                               int lev, int F, int levoff, const AmplitudeSums& amp, Packer& packer) {
   std::vector<unsigned char>& stage = packer.stage;
-  DeferredOverflows* const deferred = packer.deferred;
+  DeferredOverflows& deferred = *packer.deferred;
   const std::int64_t L = reclen_;
   const std::size_t stage_records = stage.size() / static_cast<std::size_t>(L);
   const int id = levoff + lev;
@@ -314,7 +314,16 @@ void FcFileWriter::pack_block(BlockPlan& plan, const OutputStore& store, std::sp
   std::int64_t row = plan.written[b];  // records of the block so far
   std::int64_t staged_from = row;
   std::size_t staged = 0;
-  for (const std::size_t at : recs) {
+  // A block takes one row of each record, and records lie a window's
+  // coefficients apart, beyond what the processor fetches ahead by itself:
+  // the rows some records ahead are asked for while this one is packed.
+  constexpr std::size_t ahead = 8;
+  for (std::size_t i = 0; i < recs.size(); ++i) {
+    const std::size_t at = recs[i];
+    if (i + ahead < recs.size()) {
+      __builtin_prefetch(store.buf.get() + recs[i + ahead]);
+      __builtin_prefetch(stored_row(store, recs[i + ahead], F));
+    }
     const SetRecord set = stored_set(store, at);
     if (set.ncoef < F) continue;
     const std::uint32_t* w = stored_row(store, at, F);
@@ -334,10 +343,9 @@ void FcFileWriter::pack_block(BlockPlan& plan, const OutputStore& store, std::sp
       bool overflow = false;
       float xt1 = 0;
       const std::uint32_t word = pack_fc(x, y, overflow, &xt1);
-      if (overflow && !deferred) log_overflow(id, F, xt1, static_cast<int>(row), c + 1);
-      if (overflow && deferred) {
+      if (overflow) {
         ++plan.overflowing[b];
-        deferred->add(id, F, xt1, row, c + 1);
+        deferred.add(id, F, xt1, row, c + 1);
       }
       put_u32le(p + 4 + 4 * c, word);
     }
@@ -401,21 +409,17 @@ void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const Am
 
   // The coefficient records, chunk by chunk of the store in processing order:
   // each block's records of a chunk are packed and written as one run behind
-  // those of the chunks before. Overflow lines come out block by block within
-  // a chunk. A lone packer of a run in memory writes them at once; when the
-  // store had to spill there is more than one chunk, and when two packers
-  // share the blocks they come in two streams: then the lines wait in
-  // scratch files for their order (level, frequency, row).
+  // those of the chunks before. Overflow lines are met chunk by chunk (and,
+  // with two packers, in two streams): they wait in scratch files for their
+  // order (level, frequency, row).
   const auto L = static_cast<std::size_t>(reclen_);
   const std::size_t stage_records = std::max<std::size_t>(1, (std::size_t(1) << 16) / L);
   const bool two = packers == 2;
-  std::optional<DeferredOverflows> deferred[2];
-  if (two || output_store_spilled(store)) deferred[0].emplace(log_spill_, path_ + ".log.spill");
-  if (two) deferred[1].emplace(log_spill_second_, path_ + ".log.spill");
+  DeferredOverflows deferred[2] = {{log_spill_, path_ + ".log.spill"}, {log_spill_second_, path_ + ".log.spill"}};
   Packer packer[2];
-  for (int k = 0; k < (two ? 2 : 1); ++k) {
-    packer[k].stage.resize(stage_records * L);
-    if (deferred[k]) packer[k].deferred = &*deferred[k];
+  for (int k = 0; k < 2; ++k) {
+    packer[k].stage.resize(k == 0 || two ? stage_records * L : 0);
+    packer[k].deferred = &deferred[k];
   }
   // The second packer takes the later blocks holding about half the records.
   std::int64_t total = 0, before = 0;
@@ -439,15 +443,10 @@ void FcFileWriter::write_blocks(int nd, int levoff, OutputStore& store, const Am
     hash_.sum += p.hash.sum;  // a sum: the order of the packers does not matter
     size_ = std::max(size_, p.end);
   }
-  DeferredOverflows* sources[2] = {};
-  std::int64_t waiting = 0;
-  for (int k = 0; k < 2; ++k)
-    if (deferred[k]) {
-      deferred[k]->flush();
-      sources[k] = &*deferred[k];
-      waiting += deferred[k]->entries();
-    }
-  if (waiting > 0) order_overflow_lines(std::span(sources, two ? 2 : 1), plan.overflowing, plan.first, levoff);
+  DeferredOverflows* sources[2] = {&deferred[0], &deferred[1]};
+  for (DeferredOverflows* d : sources) d->flush();
+  if (deferred[0].entries() + deferred[1].entries() > 0)
+    order_overflow_lines(sources, plan.overflowing, plan.first, levoff);
   blocks_done_ = true;
 }
 
