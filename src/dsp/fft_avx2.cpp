@@ -3,9 +3,10 @@
 // this file holds what is particular to eight floats: the transpositions
 // that turn the inputs of eight butterflies round, the layouts of the short
 // passes, and the window rows taken and written eight at a time.
-// Only this function is compiled for AVX2, with the whole transform inlined
-// into it; the rest of the program keeps to the baseline instruction set and
-// runs on processors without AVX2. Every lane does the same single-precision
+// Only the entry function and the passes it calls (avx2_forward) are
+// compiled for AVX2, with the rest of the transform inlined into them; the
+// rest of the program keeps to the baseline instruction set and runs on
+// processors without AVX2. Every lane does the same single-precision
 // operations on the same operands as the one-at-a-time butterflies, so the
 // results are those of the portable build to the bit.
 #include "dsp/fft_builds.hpp"
@@ -26,9 +27,10 @@ namespace {
 
 // Vectors of eight floats, one AVX register each, alongside the vectors of
 // four of fft_transform.hpp. Shuffles that work within halves of four lanes map
-// to single instructions. The helpers are always inlined, so the note that
-// 32-byte vector arguments are passed differently with and without AVX does
-// not apply (the build turns it off for this file).
+// to single instructions. The helpers are always inlined and the two AVX2
+// functions take no vectors, so the note that 32-byte vector arguments are
+// passed differently with and without AVX does not apply (the build turns it
+// off for this file).
 using f8 = float __attribute__((vector_size(32)));
 using i8 = int __attribute__((vector_size(32)));
 
@@ -408,9 +410,27 @@ QV_INLINE int store_rows_of_channels(int n, int nch, const float* const (&fr)[3]
   }
 }
 
+// The passes of one complex transform on lanes of eight floats: one
+// function, which every transform of the window calls, rather than inlined
+// at each of the four places transform_window and chirpz_forward make one.
+// Four inlined copies of all the passes made fft_window_avx2 so large that
+// GCC gave up its full register allocation for it (beyond about 2^26 used
+// pseudo-registers times basic blocks it allocates without a conflict graph
+// and without splitting live ranges at loops), and the pass loops then kept
+// their array pointers and strides on the stack. On its own the function
+// is far below that size; a call per transform costs nothing measurable.
+[[gnu::noinline]] __attribute__((target("avx2"))) std::pair<const float*, const float*> avx2_forward(
+    int n, const std::array<int, 15>& ifac, int first, float* zr, float* zi, float* sr, float* si, const float* wa) {
+  return forward_passes<Avx2Lanes>(n, ifac, first, zr, zi, sr, si, wa);
+}
+
 // What the AVX2 build does in groups of eight, for transform_window.
 struct Avx2Build {
-  using Lanes = Avx2Lanes;
+  QV_INLINE static std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, int first,
+                                                                 float* zr, float* zi, float* sr, float* si,
+                                                                 const float* wa) {
+    return avx2_forward(n, ifac, first, zr, zi, sr, si, wa);
+  }
 
   template <int NP>
   QV_INLINE static idx_t load_row_groups(int n, const float* __restrict window, bool lone, float* const (&zr)[3],

@@ -2,6 +2,9 @@
 // compiler as far as the instruction set of the target allows.
 #include "dsp/fft_builds.hpp"
 
+#include <array>
+#include <utility>
+
 #include "common/limits.hpp"
 #include "dsp/fft_transform.hpp"
 
@@ -38,7 +41,11 @@ QV_INLINE idx_t load_rows_by_four(int, const float*, bool, float* const (&)[3], 
 
 // What the portable build does in groups, for transform_window.
 struct PortableBuild {
-  using Lanes = ScalarLanes;
+  QV_INLINE static std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, int first,
+                                                                 float* zr, float* zi, float* sr, float* si,
+                                                                 const float* wa) {
+    return forward_passes<ScalarLanes>(n, ifac, first, zr, zi, sr, si, wa);
+  }
 
   template <int NP>
   QV_INLINE static idx_t load_row_groups(int n, const float* __restrict window, bool lone, float* const (&zr)[3],

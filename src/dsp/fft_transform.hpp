@@ -6,7 +6,9 @@
 //
 // A build type says, in always-inlined static members, what the build does
 // in groups; the rest is done here one at a time:
-//   Lanes: the lane type the passes of radix 2 to 5 run on (fft_passes.hpp);
+//   forward(n, ifac, first, zr, zi, sr, si, wa): a complex transform from
+//     pass `first` on (forward_passes on the build's lane type, see
+//     fft_passes.hpp), returning the arrays that hold the result;
 //   load_row_groups<NP>(n, window, lone, zr, zi): window rows 0..t-1 into the
 //     NP pairs (see load_rows), returning t;
 //   store_row_groups(n, nch, fr, fi, window): the coefficients of k < k0 of
@@ -16,13 +18,14 @@
 //     does for a first pass of radix ip0, and first_pass(n, ip0, p, lone,
 //     window, cr, ci, wa) makes it for pair p into (cr, ci).
 //
-// Everything here, in fft_passes.hpp and in fft_butterflies.hpp is inlined into the entry
-// function of each build and has internal linkage, so that each build uses
-// its own instruction set throughout and the linker cannot swap code of one
-// build into another. No build fuses multiplications with additions, and
-// every vector lane does the same single-precision operations on the same
-// operands as the plain one-value code, so all builds give the same results
-// to the bit.
+// Everything here, in fft_passes.hpp and in fft_butterflies.hpp has internal
+// linkage and is inlined into the entry function of each build, or for the
+// passes into a function of the build's own (see avx2_forward), so that each
+// build uses its own instruction set throughout and the linker cannot swap
+// code of one build into another. No build fuses multiplications with
+// additions, and every vector lane does the same single-precision operations
+// on the same operands as the plain one-value code, so all builds give the
+// same results to the bit.
 #pragma once
 
 #include <algorithm>
@@ -75,11 +78,13 @@ QV_INLINE void store_units(float* p0, float* p1, f4 v) {
 #endif
 
 // Complex forward transform of the split sequence (zr, zi) of n values from
-// pass `first` on, using (sr, si) as the second array of the passes. Returns
-// the arrays holding the result, which may be either pair.
-template <class Build>
-QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<int, 15>& ifac, int first, float* zr,
-                                                        float* zi, float* sr, float* si, const float* wa) {
+// pass `first` on, using (sr, si) as the second array of the passes, with
+// the radix 2 to 5 passes on lanes of L. Returns the arrays holding the
+// result, which may be either pair.
+template <class L>
+QV_INLINE std::pair<const float*, const float*> forward_passes(int n, const std::array<int, 15>& ifac, int first,
+                                                               float* zr, float* zi, float* sr, float* si,
+                                                               const float* wa) {
   float* ar = zr;
   float* ai = zi;
   float* cr = sr;
@@ -97,10 +102,10 @@ QV_INLINE std::pair<const float*, const float*> forward(int n, const std::array<
     const int ido = n / l2;
     bool swap = true;
     switch (ip) {
-      case 4: radix_dispatch<typename Build::Lanes, Radix4>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 2: radix_dispatch<typename Build::Lanes, Radix2>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 3: radix_dispatch<typename Build::Lanes, Radix3>(ido, l1, ar, ai, cr, ci, wa); break;
-      case 5: radix_dispatch<typename Build::Lanes, Radix5>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 4: radix_dispatch<L, Radix4>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 2: radix_dispatch<L, Radix2>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 3: radix_dispatch<L, Radix3>(ido, l1, ar, ai, cr, ci, wa); break;
+      case 5: radix_dispatch<L, Radix5>(ido, l1, ar, ai, cr, ci, wa); break;
       default: swap = passg(ip, ido, l1, ar, ai, cr, ci, wa); break;
     }
     if (swap) {
@@ -243,13 +248,13 @@ QV_INLINE std::pair<const float*, const float*> chirpz_forward(int n, const Chir
   std::fill(zi + n, zi + m, 0.0f);
   // The passes leave their result in either pair of arrays; the products go
   // back in place and the next transform runs from there.
-  const bool a_in_z = forward<Build>(m, cz.ifac, 0, zr, zi, sr, si, cz.wsave.data()).first == zr;
+  const bool a_in_z = Build::forward(m, cz.ifac, 0, zr, zi, sr, si, cz.wsave.data()).first == zr;
   float* ar = a_in_z ? zr : sr;
   float* ai = a_in_z ? zi : si;
   float* tr = a_in_z ? sr : zr;
   float* ti = a_in_z ? si : zi;
   conj_of_product(m, ar, ai, cz.filter.data(), cz.filter.data() + m);
-  const bool g_in_a = forward<Build>(m, cz.ifac, 0, ar, ai, tr, ti, cz.wsave.data()).first == ar;
+  const bool g_in_a = Build::forward(m, cz.ifac, 0, ar, ai, tr, ti, cz.wsave.data()).first == ar;
   float* gr = g_in_a ? ar : tr;
   float* gi = g_in_a ? ai : ti;
   conj_of_product(n, gr, gi, br, bi);
@@ -294,7 +299,7 @@ QV_INLINE void transform_window(int n, int nch, float* window, float* z, const F
       for (int p = 0; p < np; ++p) {
         const PairArrays pa = pair_arrays(z, n, p);
         Build::first_pass(n, ip0, p, lone && p == np - 1, window, pa.sr, pa.si, plan.wsave.data());
-        std::tie(fr[p], fi[p]) = forward<Build>(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
+        std::tie(fr[p], fi[p]) = Build::forward(n, plan.ifac, 1, pa.sr, pa.si, pa.zr, pa.zi, plan.wsave.data());
       }
       store_channels<Build>(n, nch, fr, fi, window);
       return;
@@ -310,7 +315,7 @@ QV_INLINE void transform_window(int n, int nch, float* window, float* z, const F
   load_channels<Build>(n, np, window, lone, zr, zi);
   for (int p = 0; p < np; ++p) {
     const PairArrays pa = pair_arrays(z, n, p);
-    std::tie(fr[p], fi[p]) = forward<Build>(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
+    std::tie(fr[p], fi[p]) = Build::forward(n, plan.ifac, 0, pa.zr, pa.zi, pa.sr, pa.si, plan.wsave.data());
   }
   store_channels<Build>(n, nch, fr, fi, window);
 }
