@@ -199,7 +199,7 @@ struct FcFileWriter::BlockPlan {
   std::size_t blocks() const { return count.size(); }
 };
 
-// Overflow lines of a run that spilled, gathered in a buffer and written to
+// One packer's overflow lines, gathered in a buffer and written to
 // the scratch file when it is full, in the order they are met.
 class FcFileWriter::DeferredOverflows {
  public:

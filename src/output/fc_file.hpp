@@ -120,8 +120,8 @@ class FcFileWriter {
   std::int64_t file_pos_ = 0;  // where the next put writes
   std::int64_t size_ = 0;      // bytes written, up to the end of the last
   FcHash hash_;
-  TempFile log_spill_;         // overflow lines of a spilled run, before they are ordered
-  TempFile log_spill_second_;  // those of the second packer
+  TempFile log_spill_;         // the first packer's overflow lines, before they are ordered
+  TempFile log_spill_second_;  // the second packer's
   int nch_ = 0;        // channels per record (final count)
   int nfmx_ = 0;
   int reclen_ = 0;     // bytes per record

@@ -191,16 +191,22 @@ std::complex<double> filter_response(const PwFilters& h, int c, int L, int n, in
   return s;
 }
 
+// Prediction-error filters 1, a1 .. a(L-1) on every channel, each a drawn
+// from d scaled by spread.
+void draw_filters(Prewhitening& pw, int L, float spread, std::normal_distribution<float>& d, std::mt19937& gen) {
+  for (int c = 0; c < nchmx; ++c) {
+    pw.h.h[c][0] = 1.0f;
+    for (int m = 1; m < L; ++m) pw.h.h[c][m] = spread * d(gen);
+  }
+}
+
 TEST(CorrectCoefficients, DividesByFilterResponseAndAppliesCalibration) {
   const int n = 256, L = 4, nfreq = 100;
   Prewhitening pw;
   pw.diff[2] = true;
   std::mt19937 gen(21);
   std::normal_distribution<float> d(0.0f, 1.0f);
-  for (int c = 0; c < nchmx; ++c) {
-    pw.h.h[c][0] = 1.0f;
-    for (int m = 1; m < L; ++m) pw.h.h[c][m] = 0.4f * d(gen);
-  }
+  draw_filters(pw, L, 0.4f, d, gen);
   std::vector<float> w = empty_window(n);
   for (auto& v : w) v = d(gen);
   std::vector<std::complex<float>> resp(std::size_t(n / 2) * nchmx);
@@ -239,10 +245,7 @@ TEST(CorrectCoefficients, QuotientHasTheBitsOfTheLibraryComplexDivision) {
   pw.diff[1] = true;
   std::mt19937 gen(8);
   std::normal_distribution<float> d(0.0f, 1.0f);
-  for (int c = 0; c < nchmx; ++c) {
-    pw.h.h[c][0] = 1.0f;
-    for (int m = 1; m < L; ++m) pw.h.h[c][m] = 0.5f * d(gen);
-  }
+  draw_filters(pw, L, 0.5f, d, gen);
   const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
   const float odd[] = {0.0f, -0.0f, 1e-40f, -3e-39f, 2.5f, -2.5f, inf, nan, 1e30f, -1e-30f};
   std::vector<float> w = empty_window(n);
