@@ -11,7 +11,7 @@
 # WORK-FOLDER (default: two_stations in the current folder) receives site/
 # and ref/, the station folders, and in site/: single.edi (site alone),
 # remote.edi (ref's magnetic field as the reference) with their .tf.csv and
-# .tf.json, and compare.png; site/model.json holds the Earth (the impedance
+# .tf.json, and compare.png (Zxy and Zyx of both); site/model.json holds the Earth (the impedance
 # of a band: make_layered_station --layers ... --impedance FREQ). HOURS
 # (default 12) is the length of both recordings at 10 Hz.
 #
@@ -54,5 +54,5 @@ done
 cd "$work/site"
 "$tf" site.f5 -o single
 "$tf" site.f5 --remote ../ref/ref.f5 -o remote
-"$plot" tf remote.edi --compare single.edi -o compare.png
+"$plot" tf remote.edi --compare single.edi --elements xy,yx -o compare.png
 echo "two stations: $work/site/remote.edi (remote reference), single.edi (site alone), compare.png"

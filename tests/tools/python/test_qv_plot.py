@@ -133,3 +133,29 @@ def test_tf_of_the_other_sign_convention_shows_every_point(tmp_path):
     for r in rows:
         assert float(r["rho_a_ohm_m"]) == pytest.approx(100, rel=1e-5)
     assert {round(float(r["phase_deg"]) % 360) for r in rows} == {225, 45}
+
+
+def test_tf_elements_fits_the_axis_to_the_elements_drawn(tmp_path):
+    """Over a layered Earth Zxx and Zyy are noise decades below Zxy and Zyx:
+    --elements xy,yx draws the two alone, on an axis fitted to them."""
+    period = np.array([0.1, 1.0, 10.0])
+    z = np.sqrt(100 / (0.2 * period)) * np.exp(1j * np.radians(45))
+    small = 1e-4 * z
+    var = (0.01 * np.abs(z)) ** 2
+    blocks = {"FREQ": 1 / period}
+    for comp, v in (("XX", small), ("XY", z), ("YX", -z), ("YY", small)):
+        blocks.update({f"Z{comp}R": v.real, f"Z{comp}I": v.imag, f"Z{comp}.VAR": var})
+    text = ">HEAD\n DATAID=LAYERED\n" + "".join(
+        f">{k} //{len(v)}\n " + " ".join(f"{x:.6e}" for x in v) + "\n" for k, v in blocks.items()) + ">END\n"
+    edi = tmp_path / "layered.edi"
+    edi.write_text(text)
+    run = subprocess.run([sys.executable, str(QV_PLOT), "tf", str(edi), "--elements", "xy,YX", "-o",
+                          str(tmp_path / "tf.png"), "--csv", str(tmp_path / "tf.csv")], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    limits, rows = read_plot_csv(tmp_path / "tf.csv")
+    assert sorted({r["component"] for r in rows}) == ["Zxy", "Zyx"] and len(rows) == 6
+    lo, hi = limits["rho_a_ohm_m"]
+    assert 30 < lo < 100 < hi < 300, (lo, hi)
+    bad = subprocess.run([sys.executable, str(QV_PLOT), "tf", str(edi), "--elements", "xy,zz", "-o",
+                          str(tmp_path / "bad.png")], capture_output=True, text=True)
+    assert bad.returncode == 2 and "--elements xy,zz" in bad.stderr and not (tmp_path / "bad.png").exists()
