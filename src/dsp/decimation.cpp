@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/error.hpp"
 #include "common/rounding.hpp"
+#include "dsp/row_vectors.hpp"
 
 namespace qv {
 
@@ -65,27 +68,50 @@ int first_window_start(std::int64_t f, int K, const LevelSetup& ls) {
   return static_cast<int>(nearest);
 }
 
-// One output value of the decimation filter over the 2h-1 slots around a
-// centre. Only values below the threshold are used; the taps used are
-// renormalised to unit gain at zero frequency. More than h-1 missing values
-// give a missing output.
-inline float filter_value(const float* data, const int* slots, const float* taps, int ntaps, int nch, int c,
-                          int h, float threshold, float missing) {
-  float wsum = 0;
-  float csum = 0;
-  int nmiss = 0;
+// The lanes of x where the mask is set; +0 in the others.
+inline rows::Row masked(rows::Row x, const rows::RowMask& m) {
+  return rows::Row{reinterpret_cast<rows::f4>(reinterpret_cast<rows::i4>(x.a) & m.a),
+                   reinterpret_cast<rows::f2>(reinterpret_cast<rows::i2>(x.b) & m.b)};
+}
+
+// One output row (every channel) of the decimation filter over the 2h-1
+// slots around a centre. Per channel only values below the threshold are
+// used; the taps used are renormalised to unit gain at zero frequency. More
+// than h-1 missing values give a missing output. The channels of a slot lie
+// side by side, so each tap goes to all of them at once: every lane makes the
+// products and sums a loop over one channel would, in the same order of
+// taps. A missing value's lane adds +0 instead of skipping the tap, which
+// leaves the sum as it is (a sum that starts at +0 is never -0 when
+// rounding to nearest). data holds rows of nch values and room for a row of
+// six behind the last (cascade_allocate), so every slot's row loads whole;
+// the values beyond nch belong to the next slot and go along unused.
+inline void filter_row(const float* data, const int* slots, const float* taps, int ntaps, int nch, int h,
+                       float threshold, float missing, float* out) {
+  rows::Row wsum = rows::splat(0.0f), csum = rows::splat(0.0f);
+  rows::RowMask nmiss{};
+  const rows::Row thr = rows::splat(threshold);
   for (int t = 0; t < ntaps; ++t) {
-    const float v = data[std::size_t(slots[t]) * nch + c];
-    if (v < threshold) {
-      wsum += taps[t] * v;
-      csum += taps[t];
-    } else {
-      ++nmiss;
-    }
+    const rows::Row v = rows::load(data + std::size_t(slots[t]) * nch);
+    const rows::RowMask present = rows::less(v, thr);  // all bits set where the value is used; NaN is not
+    const rows::Row tap = rows::splat(taps[t]);
+    wsum = wsum + masked(tap * v, present);
+    csum = csum + masked(tap, present);
+    nmiss.a += present.a + 1;  // 0 where present (-1 + 1), 1 where missing
+    nmiss.b += present.b + 1;
   }
-  // Taps that cancel over the values present give no usable estimate.
-  if (nmiss > h - 1 || csum == 0.0f) return missing;
-  return wsum / csum;
+  const rows::Row q{wsum.a / csum.a, wsum.b / csum.b};
+  float qv[nchmx], cv[nchmx];
+  std::int32_t mv[nchmx];
+  std::memcpy(qv, &q.a, sizeof q.a);
+  std::memcpy(qv + 4, &q.b, sizeof q.b);
+  std::memcpy(cv, &csum.a, sizeof csum.a);
+  std::memcpy(cv + 4, &csum.b, sizeof csum.b);
+  std::memcpy(mv, &nmiss.a, sizeof nmiss.a);
+  std::memcpy(mv + 4, &nmiss.b, sizeof nmiss.b);
+  for (int c = 0; c < nch; ++c) {
+    // Taps that cancel over the values present give no usable estimate.
+    out[c] = (mv[c] > h - 1 || cv[c] == 0.0f) ? missing : qv[c];
+  }
 }
 
 // The windows of a level must be taken after every block: new samples may not
@@ -148,8 +174,7 @@ void decimate_level(Cascade& c, const DecSetup& s, int lev) {
         slots[t] = slot;
         if (++slot == L) slot = 0;
       }
-      for (int ch = 0; ch < nch; ++ch)
-        o[ch] = filter_value(src.data.data(), slots, taps, ntaps, nch, ch, h, c.threshold, missing);
+      filter_row(src.data.data(), slots, taps, ntaps, nch, h, c.threshold, missing, o);
     }
     centre += D;
     if (centre >= L) centre -= L;
@@ -213,7 +238,8 @@ void cascade_allocate(Cascade& c, const DecSetup& s, int nch, float threshold) {
                   std::to_string(nslotmx) + " are available");
     b.slots = static_cast<int>(need);
     b.index.assign(std::size_t(b.slots), 0);
-    b.data.assign(std::size_t(b.slots) * nch, 0.0f);
+    // A row of six behind the last slot: the filter loads whole rows.
+    b.data.assign(std::size_t(b.slots) * nch + nchmx, 0.0f);
   }
 }
 
@@ -247,7 +273,8 @@ void decimation_setup(Cascade& c, const DecSetup& s, std::int64_t first_sample) 
       // stretch and must count as missing, not as stale values.
       const int half = ls.nspan / 2;
       const float missing = c.threshold + 10000.0f;
-      std::fill(b.data.end() - std::ptrdiff_t(half) * c.nch, b.data.end(), missing);
+      const auto end = b.data.begin() + std::ptrdiff_t(b.slots) * c.nch;
+      std::fill(end - std::ptrdiff_t(half) * c.nch, end, missing);
     }
     if (lev < s.nd) {
       const int h = s.lev[lev + 1].nfc;

@@ -21,7 +21,7 @@ namespace qv {
 struct LevelBuffer {
   int slots = 0;                    // slot count L of this level
   std::vector<std::int64_t> index;  // time mark of each slot: absolute number of its centre input sample
-  std::vector<float> data;          // slot-major: data[slot * nch + c]
+  std::vector<float> data;          // slot-major: data[slot * nch + c], and six more floats behind the last slot
   int wp = 0;                       // slot the next new sample of the level goes to
   int rw = 0;                       // window read pointer: slot where the next window starts
   int rd = 0;                       // decimation read pointer: centre slot of the next sample of the level above
