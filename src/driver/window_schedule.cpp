@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/error.hpp"
 #include "common/rounding.hpp"
+#include "dsp/row_vectors.hpp"
 
 namespace qv {
 namespace {
@@ -61,18 +64,25 @@ bool copy_window(const LevelBuffer& b, int nch_buf, int nch, int p, int len, con
                  float* window) {
   const int L = b.slots;
   // Nearly every window has no missing sample: look for one first, and
-  // without one copy the rows as they are.
-  bool missing = false;
+  // without one copy the rows as they are. A row of the buffer loads whole
+  // (the buffer keeps room for six values behind its last slot); only the
+  // slots of the window's channels count and are written.
+  const rows::RowMask in_use = rows::mask_first(nch);
+  const rows::Row limit = rows::splat(threshold);
+  rows::RowMask above{};
   for (int t = 0, q = p; t < len; ++t) {
-    const float* row = &b.data[std::size_t(q) * nch_buf];
-    for (int ch = 0; ch < nch; ++ch) missing |= row[ch] > threshold;
+    above = above | rows::less(limit, rows::load(&b.data[std::size_t(q) * nch_buf]));
     if (++q == L) q = 0;
   }
+  above = above & in_use;
+  std::int32_t lanes[nchmx];
+  std::memcpy(lanes, &above.a, sizeof above.a);
+  std::memcpy(lanes + 4, &above.b, sizeof above.b);
+  bool missing = false;
+  for (int ch = 0; ch < nchmx; ++ch) missing |= lanes[ch] != 0;
   if (!missing) {
     for (int t = 0, q = p; t < len; ++t) {
-      const float* row = &b.data[std::size_t(q) * nch_buf];
-      float* dst = window + widx(0, t);
-      for (int ch = 0; ch < nch; ++ch) dst[ch] = row[ch];
+      rows::store(window + widx(0, t), rows::load(&b.data[std::size_t(q) * nch_buf]), in_use);
       if (++q == L) q = 0;
     }
     return true;
