@@ -76,12 +76,11 @@ void apply_taper(const WindowArray& w, int n, bool& taper_flag, float* taper_tab
 void apply_taper(const WindowArray& w, int n, const float* taper_table) {
   w.require_samples(n, "apply_taper");
   if (n > nwmx) throw Error("apply_taper: window length " + std::to_string(n) + " is outside 1..524288");
-  const int nch = w.nch();
   float* x = w.data();
-  for (std::int64_t t = 0; t < n; ++t) {
-    const float wt = taper_table[t];
-    for (int c = 0; c < nch; ++c) x[widx(c, t)] *= wt;
-  }
+  // Every channel of a row at once; the slots of channels not in use keep their bits.
+  const rows::RowMask in_use = rows::mask_first(w.nch());
+  for (std::int64_t t = 0; t < n; ++t)
+    rows::store(x + widx(0, t), rows::load(x + widx(0, t)) * rows::splat(taper_table[t]), in_use);
 }
 
 }  // namespace qv
