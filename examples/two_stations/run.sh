@@ -11,9 +11,10 @@
 # WORK-FOLDER (default: two_stations in the current folder) receives site/
 # and ref/, the station folders, and in site/: single.edi (site alone),
 # remote.edi (ref's magnetic field as the reference) with their .tf.csv and
-# .tf.json, and compare.png (Zxy and Zyx of both); site/model.json holds the Earth (the impedance
-# of a band: make_layered_station --layers ... --impedance FREQ). HOURS
-# (default 12) is the length of both recordings at 10 Hz.
+# .tf.json, and compare.png (Zxy and Zyx of both); site/model.json holds the
+# Earth (the impedance of a band: make_layered_station --layers ...
+# --impedance FREQ). HOURS (default 12) is the length of both recordings at
+# 10 Hz.
 #
 # The programs are taken from the build of this source tree ($QV_BUILD_DIR,
 # default build/) and tools/, or from the PATH when the tree has no build (an
