@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "common/error.hpp"
@@ -74,13 +72,7 @@ bool copy_window(const LevelBuffer& b, int nch_buf, int nch, int p, int len, con
     above = above | rows::less(limit, rows::load(&b.data[std::size_t(q) * nch_buf]));
     if (++q == L) q = 0;
   }
-  above = above & in_use;
-  std::int32_t lanes[nchmx];
-  std::memcpy(lanes, &above.a, sizeof above.a);
-  std::memcpy(lanes + 4, &above.b, sizeof above.b);
-  bool missing = false;
-  for (int ch = 0; ch < nchmx; ++ch) missing |= lanes[ch] != 0;
-  if (!missing) {
+  if (!rows::any(above & in_use)) {
     for (int t = 0, q = p; t < len; ++t) {
       rows::store(window + widx(0, t), rows::load(&b.data[std::size_t(q) * nch_buf]), in_use);
       if (++q == L) q = 0;

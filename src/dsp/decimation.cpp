@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "common/error.hpp"
@@ -68,12 +67,6 @@ int first_window_start(std::int64_t f, int K, const LevelSetup& ls) {
   return static_cast<int>(nearest);
 }
 
-// The lanes of x where the mask is set; +0 in the others.
-inline rows::Row masked(rows::Row x, const rows::RowMask& m) {
-  return rows::Row{reinterpret_cast<rows::f4>(reinterpret_cast<rows::i4>(x.a) & m.a),
-                   reinterpret_cast<rows::f2>(reinterpret_cast<rows::i2>(x.b) & m.b)};
-}
-
 // One output row (every channel) of the decimation filter over the 2h-1
 // slots around a centre. Per channel only values below the threshold are
 // used; the taps used are renormalised to unit gain at zero frequency. More
@@ -94,23 +87,19 @@ inline void filter_row(const float* data, const int* slots, const float* taps, i
     const rows::Row v = rows::load(data + std::size_t(slots[t]) * nch);
     const rows::RowMask present = rows::less(v, thr);  // all bits set where the value is used; NaN is not
     const rows::Row tap = rows::splat(taps[t]);
-    wsum = wsum + masked(tap * v, present);
-    csum = csum + masked(tap, present);
+    wsum = wsum + rows::masked(tap * v, present);
+    csum = csum + rows::masked(tap, present);
     nmiss.a += present.a + 1;  // 0 where present (-1 + 1), 1 where missing
     nmiss.b += present.b + 1;
   }
-  const rows::Row q{wsum.a / csum.a, wsum.b / csum.b};
-  float qv[nchmx], cv[nchmx];
-  std::int32_t mv[nchmx];
-  std::memcpy(qv, &q.a, sizeof q.a);
-  std::memcpy(qv + 4, &q.b, sizeof q.b);
-  std::memcpy(cv, &csum.a, sizeof csum.a);
-  std::memcpy(cv + 4, &csum.b, sizeof csum.b);
-  std::memcpy(mv, &nmiss.a, sizeof nmiss.a);
-  std::memcpy(mv + 4, &nmiss.b, sizeof nmiss.b);
+  float q[nchmx], weight[nchmx];
+  std::int32_t misses[nchmx];
+  rows::to_slots(wsum / csum, q);
+  rows::to_slots(csum, weight);
+  rows::to_slots(nmiss, misses);
   for (int c = 0; c < nch; ++c) {
     // Taps that cancel over the values present give no usable estimate.
-    out[c] = (mv[c] > h - 1 || cv[c] == 0.0f) ? missing : qv[c];
+    out[c] = (misses[c] > h - 1 || weight[c] == 0.0f) ? missing : q[c];
   }
 }
 

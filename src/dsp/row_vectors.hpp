@@ -51,6 +51,12 @@ inline Row splat(float v) { return Row{f4{v, v, v, v}, f2{v, v}}; }
 inline Row operator+(Row x, Row y) { return Row{x.a + y.a, x.b + y.b}; }
 inline Row operator-(Row x, Row y) { return Row{x.a - y.a, x.b - y.b}; }
 inline Row operator*(Row x, Row y) { return Row{x.a * y.a, x.b * y.b}; }
+inline Row operator/(Row x, Row y) { return Row{x.a / y.a, x.b / y.b}; }
+// The six slots, into v[0..5].
+inline void to_slots(const Row& x, float* v) {
+  std::memcpy(v, &x.a, sizeof x.a);
+  std::memcpy(v + 4, &x.b, sizeof x.b);
+}
 
 // Six floats widened to double (exactly). Written element by element, which
 // the compiler turns into two-lane conversions.
@@ -95,6 +101,25 @@ inline RowMask at_least(Row x, Row y) { return RowMask{x.a >= y.a, x.b >= y.b}; 
 inline RowMask operator&(const RowMask& x, const RowMask& y) { return RowMask{x.a & y.a, x.b & y.b}; }
 inline RowMask operator|(const RowMask& x, const RowMask& y) { return RowMask{x.a | y.a, x.b | y.b}; }
 inline RowMask operator~(const RowMask& x) { return RowMask{~x.a, ~x.b}; }
+// The six slots, into v[0..5]: -1 (all bits) where the mask is set, 0 where
+// not (or the counts a caller keeps in the slots).
+inline void to_slots(const RowMask& m, std::int32_t* v) {
+  std::memcpy(v, &m.a, sizeof m.a);
+  std::memcpy(v + 4, &m.b, sizeof m.b);
+}
+// Whether any slot of the mask is set.
+inline bool any(const RowMask& m) {
+  std::int32_t v[nchmx];
+  to_slots(m, v);
+  bool set = false;
+  for (int c = 0; c < nchmx; ++c) set |= v[c] != 0;
+  return set;
+}
+// The slots of x where the mask is set; +0 in the others.
+inline Row masked(Row x, const RowMask& m) {
+  return Row{reinterpret_cast<f4>(reinterpret_cast<i4>(x.a) & m.a),
+             reinterpret_cast<f2>(reinterpret_cast<i2>(x.b) & m.b)};
+}
 
 // Writes the slots of the mask from v and leaves the others as they are
 // (their bits are copied back unchanged).
